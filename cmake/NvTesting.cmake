@@ -1,0 +1,16 @@
+# nv_add_test(NAME SOURCES ... [LIBRARIES ...] [GUI]) — one GoogleTest program in build/bin,
+# run under Wine, each of its tests discovered as a CTest test. GUI programs run one at a time.
+include(GoogleTest)
+
+function(nv_add_test name)
+  cmake_parse_arguments(arg "GUI" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${arg_SOURCES} ${PROJECT_SOURCE_DIR}/tests/test_manifest.rc)
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
+  target_compile_options(${name} PRIVATE ${NV_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  set(props TIMEOUT 300)
+  if(arg_GUI)
+    list(APPEND props RUN_SERIAL TRUE LABELS gui)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,51 @@
+// Destination folders of payload entries: the thirteen path tokens (<InstallPath>, <CommonData>,
+// ...), their resolution to real folders, and the list of shared folders below machine-wide roots
+// that are opened to the local Users group when the first file below them is written.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// The three caller-supplied folders behind <InstallPath>, <SamplePath> and <Temporary>.
+struct DestinationRoots {
+  std::wstring installFolder;
+  std::wstring samplesFolder;    // empty, absolute, or relative to the public desktop
+  std::wstring temporaryFolder;  // may be empty: <Temporary> then means the install folder
+};
+
+// Folders whose access is opened to all users, each granted at most once.
+class SharedFolders {
+ public:
+  // Registers `folder` unless the same folder (same text, same file identity, or equal absolute
+  // forms ignoring case) is registered already.
+  void add(const std::filesystem::path& folder);
+
+  // Grants Users full access on every registered, not yet granted folder that is `folder` itself
+  // or one of its ancestors. Called with the folder of every file about to be written; never
+  // fails.
+  void grant_shared_folders(const std::filesystem::path& folder);
+
+  struct Entry {
+    std::filesystem::path folder;
+    bool granted = false;
+  };
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+// Replaces the leading token of `destination` by its base folder; registers the folders formed
+// below a shared root in `shared`. Throws std::system_error(compress_errc::unexpected) when a
+// needed system folder cannot be determined.
+std::filesystem::path resolve_destination(const std::filesystem::path& destination,
+                                          const DestinationRoots& roots, SharedFolders& shared);
+
+// The folder of CSIDL `primary` (current path, not created), else of `fallback` when
+// `use_fallback`; throws std::system_error(compress_errc::unexpected) when neither yields one.
+std::wstring known_folder(int primary, int fallback, bool use_fallback);
+
+}  // namespace engine
