@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""Writes the benchmark payload's 74 files of realistic mixed data and their manifest.
+
+Usage: bench_data.py FOLDER TOTAL_MB. The mix: text-like (well compressible), structured binary
+(tables of numbers), and incompressible bytes (already-compressed textures), seeded so that
+every run writes the same files."""
+import os
+import random
+import sys
+
+folder, total_mb = sys.argv[1], int(sys.argv[2])
+rng = random.Random(74)
+kinds = [(0, r"<InstallPath>\Lang"), (3, r"<CommonData>\Nuvelle\Materials"),
+         (4, "<SamplePath>"), (4, r"<CommonData>\Nuvelle\Textures"), (5, "<Temporary>")]
+words = [b"layer", b"material", b"vertex", b"texture", b"shadow", b"render", b"curve",
+         b"palette", b"gradient", b"scene", b"light", b"camera", b"\r\n", b"=", b";"]
+total = total_mb * 1024 * 1024
+weights = [rng.random() + 0.2 for _ in range(74)]
+scale = total / sum(weights)
+lines = []
+for i in range(74):
+    size = int(weights[i] * scale)
+    flavour = i % 3
+    if flavour == 0:
+        chunk = b" ".join(rng.choice(words) for _ in range(20000))
+    elif flavour == 1:
+        chunk = b"".join(rng.randrange(0, 4096).to_bytes(4, "little") + bytes(4)
+                         for _ in range(16384))
+    else:
+        chunk = rng.randbytes(1 << 20)
+    data = (chunk * (size // len(chunk) + 1))[:size] if flavour != 2 else b"".join(
+        rng.randbytes(min(1 << 20, size - n)) for n in range(0, size, 1 << 20))
+    name = f"file{i:02d}.bin"
+    with open(os.path.join(folder, "files", name), "wb") as f:
+        f.write(data)
+    kind, dest = kinds[i % len(kinds)]
+    lines.append(f"{kind}\t{dest}\tfiles/{name}")
+with open(os.path.join(folder, "payload.manifest"), "w", encoding="utf-8") as f:
+    f.write("\n".join(lines) + "\n")
