@@ -1,0 +1,64 @@
+// Layout of the payload archive's decompressed content: an 8-byte header holding tableEnd, the
+// table of entries, then every file's bytes in table order. Shared by the extractor, which reads
+// the table, and by the tool that builds archives, which writes it; plus the CRC-32 both use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace engine {
+
+// What an entry is for; the extractor treats all kinds alike, the install sequence does not.
+enum class PayloadKind : std::uint32_t {
+  LanguageLibrary = 0,
+  MainProgram = 1,
+  Uninstaller = 2,
+  SharedData = 3,
+  Sample = 4,
+  Temporary = 5,
+};
+
+// One entry of the payload table.
+struct PayloadEntry {
+  std::filesystem::path sourcePath;   // path on the building machine; only its file name is used
+  std::filesystem::path destination;  // folder with a leading path token; after parsing by the
+                                      // extractor: the full target file path
+  PayloadKind kind = PayloadKind::LanguageLibrary;  // any 32-bit value as read, unvalidated
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+};
+
+// Size of the header: tableEnd as unsigned 64-bit little-endian.
+inline constexpr std::size_t payload_header_size = 8;
+
+// Header and table as bytes. The first 8 bytes hold tableEnd, which equals the size of the
+// returned buffer: the offset at which the first file's bytes begin.
+std::vector<std::byte> serialize_payload_table(const std::vector<PayloadEntry>& entries);
+
+// tableEnd read from the first 8 bytes of `header` (which must hold at least 8 bytes).
+std::uint64_t read_table_end(std::span<const std::byte> header);
+
+// Entries of a complete header-and-table buffer (the first tableEnd bytes of the decompressed
+// archive). Only the bounds of the buffer are checked; a table that runs past them throws
+// std::system_error(compress_errc::unexpected).
+std::vector<PayloadEntry> parse_payload_table(std::span<const std::byte> table);
+
+// Incremental CRC-32 of ISO-HDLC / zlib: reflected polynomial 0xEDB88320, initial value
+// 0xFFFFFFFF, final complement, table-driven byte by byte.
+class crc32 {
+ public:
+  void update(const void* data, std::size_t count) noexcept;
+  std::uint32_t value() const noexcept { return ~state_; }
+  void reset() noexcept { state_ = 0xFFFFFFFFu; }
+
+  // CRC-32 of one complete buffer.
+  static std::uint32_t of(const void* data, std::size_t count) noexcept;
+
+ private:
+  std::uint32_t state_ = 0xFFFFFFFFu;
+};
+
+}  // namespace engine
