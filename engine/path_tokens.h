@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,20 @@ std::filesystem::path resolve_destination(const std::filesystem::path& destinati
 // The folder of CSIDL `primary` (current path, not created), else of `fallback` when
 // `use_fallback`; throws std::system_error(compress_errc::unexpected) when neither yields one.
 std::wstring known_folder(int primary, int fallback, bool use_fallback);
+
+// One SHGetFolderPathW lookup of `csidl` (current path, not created, owner the process's active
+// window); empty when the system yields no folder.
+std::wstring system_folder(int csidl);
+
+// Test hooks. Not for production code.
+namespace path_token_hooks {
+// Replaces the system-folder lookup used by known_folder; an empty function restores
+// system_folder. A lookup returning an empty text means the CSIDL yields nothing.
+void set_folder_lookup(std::function<std::wstring(int csidl)> lookup);
+// Replaces the Users access grant applied by SharedFolders::grant_shared_folders; an empty
+// function restores nv::grant_users_access.
+void set_grant(std::function<bool(const std::wstring& folder, unsigned long access_mask,
+                                  unsigned char ace_flags)> grant);
+}  // namespace path_token_hooks
 
 }  // namespace engine
