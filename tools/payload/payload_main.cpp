@@ -1,0 +1,150 @@
+// payload.exe — builds and inspects payload archives for the installer:
+//   payload pack MANIFEST OUT
+//   payload list ARCHIVE
+//   payload verify ARCHIVE
+//   payload extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <boost/iostreams/filter/bzip2.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+
+#include "engine/error_code_text.h"
+#include "engine/payload_extractor.h"
+#include "engine/payload_format.h"
+#include "tools/payload/payload_pack.h"
+
+namespace {
+
+const char usage[] =
+    "usage: payload pack MANIFEST OUT\n"
+    "       payload list ARCHIVE\n"
+    "       payload verify ARCHIVE\n"
+    "       payload extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]\n";
+
+std::string narrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
+                              nullptr);
+  std::string utf8(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
+// One line of UTF-8 text on `stream`.
+void print(std::FILE* stream, const std::wstring& line) {
+  const auto utf8 = narrow(line) + "\n";
+  std::fwrite(utf8.data(), 1, utf8.size(), stream);
+}
+
+int fail(const std::wstring& message) {
+  std::fflush(stdout);
+  print(stderr, L"payload: " + message);
+  return 2;
+}
+
+std::ifstream open_archive(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + narrow(path));
+  return in;
+}
+
+int list(const std::wstring& archive) {
+  namespace io = boost::iostreams;
+  auto file = open_archive(archive);
+  io::filtering_istream in;
+  in.push(io::bzip2_decompressor());
+  in.push(file);
+  std::vector<std::byte> table(engine::payload_header_size);
+  if (!in.read(reinterpret_cast<char*>(table.data()), std::streamsize(table.size())))
+    throw std::runtime_error("no complete table");
+  const auto table_end = engine::read_table_end(table);
+  if (table_end < table.size() || table_end > (1u << 30)) throw std::runtime_error("bad table size");
+  table.resize(std::size_t(table_end));
+  if (!in.read(reinterpret_cast<char*>(table.data()) + 8, std::streamsize(table_end - 8)))
+    throw std::runtime_error("no complete table");
+  const auto entries = engine::parse_payload_table(table);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& e = entries[i];
+    wchar_t fields[64];
+    std::swprintf(fields, 64, L"%u\t%u\t%llu\t%08x\t", unsigned(i), unsigned(e.kind),
+                  static_cast<unsigned long long>(e.size), e.crc);
+    print(stdout, fields + e.destination.wstring() + L"\t" + e.sourcePath.wstring());
+  }
+  return 0;
+}
+
+int verify(const std::wstring& archive) {
+  auto file = open_archive(archive);
+  const bool ok = engine::verify_payload(file);
+  print(ok ? stdout : stderr, ok ? L"verified" : L"verification failed");
+  return ok ? 0 : 1;
+}
+
+int extract(const std::wstring& archive, const std::wstring& install, const std::wstring& samples,
+            const std::wstring& temp) {
+  auto file = open_archive(archive);
+  std::wstring failure;
+  const bool ok = engine::extract_payload(
+      file, install, samples, temp, [&](const engine::notification& n) {
+        if (auto* end = std::get_if<engine::file_end>(&n)) {
+          print(stdout, end->entry.destination.wstring());
+        } else if (auto* f = std::get_if<engine::failed>(&n)) {
+          failure = L"failed: " + engine::error_code_text(f->code) + L" " + f->path;
+        }
+        return engine::notification::result::proceed;
+      });
+  if (!ok) {
+    std::fflush(stdout);
+    print(stderr, failure);
+  }
+  return ok ? 0 : 1;
+}
+
+// The absolute form of a folder given on the command line; empty stays empty.
+std::wstring absolute_folder(const std::wstring& folder) {
+  return folder.empty() ? folder : std::filesystem::absolute(folder).wstring();
+}
+
+int run(const std::vector<std::wstring>& args) {
+  if (args.size() == 3 && args[0] == L"pack") {
+    auto entries = payload_tool::read_manifest(args[1]);
+    payload_tool::pack_payload(entries, args[2]);
+    print(stdout, L"packed " + std::to_wstring(entries.size()) + L" entries");
+    return 0;
+  }
+  if (args.size() == 2 && args[0] == L"list") return list(args[1]);
+  if (args.size() == 2 && args[0] == L"verify") return verify(args[1]);
+  if (args.size() >= 2 && args[0] == L"extract") {
+    std::wstring install, samples, temp;
+    bool have_install = false;
+    for (std::size_t i = 2; i < args.size(); i += 2) {
+      if (i + 1 >= args.size()) return fail(L"missing value after " + args[i]);
+      if (args[i] == L"--install") install = args[i + 1], have_install = true;
+      else if (args[i] == L"--samples") samples = args[i + 1];
+      else if (args[i] == L"--temp") temp = args[i + 1];
+      else return fail(L"unknown option " + args[i]);
+    }
+    if (!have_install) return fail(L"extract needs --install DIR");
+    return extract(args[1], absolute_folder(install), samples, absolute_folder(temp));
+  }
+  std::fputs(usage, stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  try {
+    return run(std::vector<std::wstring>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "payload: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,108 @@
+#include "tools/payload/payload_pack.h"
+
+#include <windows.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <boost/iostreams/filter/bzip2.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+
+namespace payload_tool {
+namespace {
+
+constexpr const char* kind_names[] = {"LanguageLibrary", "MainProgram", "Uninstaller",
+                                      "SharedData", "Sample", "Temporary"};
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()),
+                              nullptr, 0);
+  if (n <= 0) throw std::runtime_error("not valid UTF-8: " + utf8);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+engine::PayloadKind parse_kind(const std::string& text) {
+  for (std::size_t i = 0; i < std::size(kind_names); ++i)
+    if (text == kind_names[i] || text == std::to_string(i)) return engine::PayloadKind(i);
+  throw std::runtime_error("unknown kind '" + text + "'");
+}
+
+}  // namespace
+
+std::vector<engine::PayloadEntry> read_manifest(const std::filesystem::path& manifest) {
+  std::ifstream in(manifest, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + manifest.string());
+  const auto base = std::filesystem::absolute(manifest).parent_path();
+  std::vector<engine::PayloadEntry> entries;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    if (line.empty() || line[0] == '#') continue;
+    std::array<std::string, 3> fields;
+    std::istringstream split(line);
+    for (auto& field : fields) std::getline(split, field, '\t');
+    std::string rest;
+    if (fields[2].empty() || std::getline(split, rest))
+      throw std::runtime_error("line " + std::to_string(number) +
+                               ": expected KIND<TAB>DESTINATION<TAB>SOURCE");
+    try {
+      engine::PayloadEntry entry;
+      entry.kind = parse_kind(fields[0]);
+      entry.destination = widen(fields[1]);
+      entry.sourcePath = (base / widen(fields[2])).lexically_normal();
+      entries.push_back(std::move(entry));
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
+    }
+  }
+  return entries;
+}
+
+void pack_payload(std::vector<engine::PayloadEntry>& entries, const std::filesystem::path& out) {
+  std::vector<char> block(4096);
+  // Size and CRC first: the table precedes the data it describes.
+  for (auto& entry : entries) {
+    std::ifstream file(entry.sourcePath, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + entry.sourcePath.string());
+    engine::crc32 crc;
+    entry.size = 0;
+    while (file.read(block.data(), block.size()) || file.gcount() > 0) {
+      crc.update(block.data(), std::size_t(file.gcount()));
+      entry.size += std::uint64_t(file.gcount());
+    }
+    entry.crc = crc.value();
+  }
+
+  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  if (!file) throw std::runtime_error("cannot write " + out.string());
+  {
+    namespace io = boost::iostreams;
+    io::filtering_ostream chain;
+    chain.push(io::bzip2_compressor(io::bzip2_params(9)));
+    chain.push(file);
+    const auto table = engine::serialize_payload_table(entries);
+    chain.write(reinterpret_cast<const char*>(table.data()), std::streamsize(table.size()));
+    for (const auto& entry : entries) {
+      std::ifstream source(entry.sourcePath, std::ios::binary);
+      std::uint64_t copied = 0;
+      while (source.read(block.data(), block.size()) || source.gcount() > 0) {
+        chain.write(block.data(), source.gcount());
+        copied += std::uint64_t(source.gcount());
+      }
+      if (copied != entry.size)
+        throw std::runtime_error("changed while packing: " + entry.sourcePath.string());
+    }
+    chain.flush();
+    chain.reset();  // completes the bzip2 stream
+  }
+  file.close();
+  if (!file) throw std::runtime_error("cannot write " + out.string());
+}
+
+}  // namespace payload_tool
