@@ -21,11 +21,9 @@
 
 namespace {
 
-const char usage[] =
-    "usage: payload pack MANIFEST OUT\n"
-    "       payload list ARCHIVE\n"
-    "       payload verify ARCHIVE\n"
-    "       payload extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]\n";
+const wchar_t usage[] =
+    L"usage: payload pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
+    L"extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]";
 
 std::string narrow(const std::wstring& wide) {
   if (wide.empty()) return {};
@@ -133,8 +131,7 @@ int run(const std::vector<std::wstring>& args) {
     if (!have_install) return fail(L"extract needs --install DIR");
     return extract(args[1], absolute_folder(install), samples, absolute_folder(temp));
   }
-  std::fputs(usage, stderr);
-  return 2;
+  return fail(usage);
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""End-to-end checks of payload.exe under Wine: pack -> list -> verify -> extract round trip,
+and its answers to damaged archives and bad command lines.
+
+Usage: payload_cli_test.py WINE_RUN PAYLOAD_EXE WORK_FOLDER"""
+import os
+import shutil
+import subprocess
+import sys
+import zlib
+
+wine_run, exe, work = sys.argv[1:4]
+failures = []
+passed = 0
+
+
+def check(name, condition, detail=""):
+    global passed
+    if condition:
+        passed += 1
+    else:
+        failures.append(f"{name}: {detail}")
+        print(f"FAIL {name}: {detail}")
+
+
+def payload(*args):
+    r = subprocess.run([wine_run, exe, *args], capture_output=True, text=True, encoding="utf-8",
+                       errors="replace", cwd=work)
+    # wine-run merges the program's streams into one.
+    return r.returncode, r.stdout.replace("\r", "")
+
+
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(os.path.join(work, "src", "deep", "er"))
+files = {
+    "src/plain.bin": bytes(range(256)) * 40,
+    "src/with blank.txt": b"hello world\r\n" * 500,
+    "src/deep/er/\u040aname.dat": os.urandom(10000),
+    "src/empty-ish.txt": b"x",
+}
+for rel, data in files.items():
+    with open(os.path.join(work, rel), "wb") as f:
+        f.write(data)
+manifest = (
+    "# comment line\n\n"
+    "0\t<InstallPath>\\Lang\tsrc/plain.bin\n"
+    "MainProgram\t<InstallPath>\tsrc/with blank.txt\r\n"
+    "SharedData\t<InstallPath>\\Data\\Sub\tsrc/deep/er/\u040aname.dat\n"
+    "5\t<Temporary>\tsrc/empty-ish.txt\n"
+)
+with open(os.path.join(work, "m.txt"), "w", encoding="utf-8", newline="") as f:
+    f.write(manifest)
+
+rc, out = payload("pack", "m.txt", "a.bz2")
+check("pack", rc == 0, out)
+
+rc, out = payload("list", "a.bz2")
+rows = [line.split("\t") for line in out.splitlines() if "\t" in line]
+expected = list(files.items())
+check("list rows", len(rows) == 4, out)
+for i, (row, (rel, data)) in enumerate(zip(rows, expected)):
+    check(f"list row {i} index", row[0] == str(i), row)
+    check(f"list row {i} size", row[2] == str(len(data)), row)
+    check(f"list row {i} crc", row[3] == f"{zlib.crc32(data):08x}", row)
+    check(f"list row {i} source stored in full", row[5].endswith(rel.split("/")[-1]) and
+          ":" in row[5], row)
+check("list kinds", [r[1] for r in rows] == ["0", "1", "3", "5"], rows)
+
+rc, out = payload("verify", "a.bz2")
+check("verify intact", rc == 0, out)
+
+rc, out = payload("extract", "a.bz2", "--install", "inst", "--temp", "tmp")
+check("extract", rc == 0, out)
+targets = ["inst/Lang/plain.bin", "inst/with blank.txt", "inst/Data/Sub/\u040aname.dat",
+           "tmp/empty-ish.txt"]
+for target, (rel, data) in zip(targets, expected):
+    path = os.path.join(work, target)
+    ok = os.path.exists(path) and open(path, "rb").read() == data
+    check(f"extracted {target}", ok, "missing or different")
+
+# Damaged archives: verification fails, extraction fails with a code on the last line.
+archive = open(os.path.join(work, "a.bz2"), "rb").read()
+with open(os.path.join(work, "cut.bz2"), "wb") as f:
+    f.write(archive[: len(archive) // 2])
+rc, out = payload("verify", "cut.bz2")
+check("verify truncated", rc == 1, out)
+rc, out = payload("extract", "cut.bz2", "--install", "inst2")
+last = out.strip().splitlines()[-1] if out.strip() else ""
+check("extract truncated", rc == 1 and last.startswith("failed: 6"), out)
+
+# Bad input never crashes: one line, non-zero exit.
+with open(os.path.join(work, "bad.txt"), "w") as f:
+    f.write("9\t<InstallPath>\tsrc/plain.bin\n")
+for args in (["pack", "bad.txt", "x.bz2"], ["pack", "missing.txt", "x.bz2"],
+             ["list", "missing.bz2"], ["extract", "a.bz2"], ["extract", "a.bz2", "--install"],
+             ["frobnicate"], []):
+    rc, out = payload(*args)
+    check(f"bad command {args}", rc != 0, f"rc={rc} {out}")
+    check(f"bad command {args} says why in one line", len(out.strip().splitlines()) == 1, out)
+
+shutil.rmtree(work, ignore_errors=True)
+print(f"{passed} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
