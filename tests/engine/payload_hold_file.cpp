@@ -1,0 +1,21 @@
+// Test helper: opens a file for reading while refusing other readers (other writers are
+// allowed, so the extractor's own open output handle is compatible), signals the named event
+// given as second argument, and holds the file until killed or for at most 30 seconds.
+#include <windows.h>
+
+#include <shellapi.h>
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (!argv || argc < 3) return 2;
+  HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 3;
+  HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
+  if (!ready) return 4;
+  ::SetEvent(ready);
+  ::Sleep(30000);
+  ::CloseHandle(ready);
+  ::CloseHandle(file);
+  return 0;
+}
