@@ -75,8 +75,11 @@ TEST_F(PayloadExtraction, RoundTripWritesProvesAndReportsEveryFile) {
   for (const auto& e : rec.events) {
     if (e.kind != ev_progress) continue;
     EXPECT_EQ(e.b, total);
-    if (first) EXPECT_EQ(e.a, table_end());
-    else EXPECT_LE(e.a - last, 4096u);
+    if (first) {
+      EXPECT_EQ(e.a, table_end());
+    } else {
+      EXPECT_LE(e.a - last, 4096u);
+    }
     EXPECT_GE(e.a, last);
     last = e.a;
     first = false;
@@ -186,7 +189,9 @@ TEST_F(PayloadExtraction, AbortIsHonouredWhereAllowedWithThePathOfTheBegunEntry)
     EXPECT_FALSE(extract(archive, install, rec));
     expect_failure(compress_errc::interrupted, c.path);
     EXPECT_EQ(rec.count(ev_end), c.files_ended);
-    if (c.kind == ev_begin) EXPECT_FALSE(fs::exists(targets[c.occurrence - 1]));
+    if (c.kind == ev_begin) {
+      EXPECT_FALSE(fs::exists(targets[c.occurrence - 1]));
+    }
   }
 }
 
@@ -220,7 +225,7 @@ TEST_F(PayloadExtraction, CorruptOrTruncatedBzip2IsABzip2Failure) {
   std::string corrupt = good;
   corrupt[corrupt.size() / 2] ^= 0x5A;
   const std::string truncated = good.substr(0, good.size() - 20);
-  for (const std::string* archive : {&corrupt, &truncated}) {
+  for (const std::string* archive : std::initializer_list<const std::string*>{&corrupt, &truncated}) {
     SCOPED_TRACE(archive == &corrupt ? "corrupt" : "truncated");
     rec = {};
     fs::remove_all(install);

@@ -39,8 +39,8 @@ TEST(PayloadTable, SerializedTableParsesBackWithItsLayout) {
   ASSERT_GE(table.size(), 12u);
   EXPECT_EQ(engine::read_table_end(table), table.size());
   EXPECT_EQ(std::to_integer<int>(table[8]), 3);
-  // First entry: source length 27 as little-endian, then 'C' as UTF-16LE.
-  EXPECT_EQ(std::to_integer<int>(table[12]), 27);
+  // First entry: source length 26 as little-endian, then 'C' as UTF-16LE.
+  EXPECT_EQ(std::to_integer<int>(table[12]), 26);
   EXPECT_EQ(std::to_integer<int>(table[16]), 'C');
   EXPECT_EQ(std::to_integer<int>(table[17]), 0);
   // Fixed part per entry: 4 + 4 + 4 + 8 + 4 bytes around the strings.
