@@ -1,0 +1,49 @@
+// Registry access of the support library: an owning key handle and the two read operations that
+// the product path lookup and the previous-installation probe use.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace nv {
+
+// Ownership of an open registry key: closed exactly once when its owner goes away.
+class reg_key {
+ public:
+  reg_key() noexcept = default;
+  explicit reg_key(HKEY key) noexcept : key_(key) {}
+  reg_key(reg_key&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+  reg_key& operator=(reg_key&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.key_, nullptr));
+    return *this;
+  }
+  reg_key(const reg_key&) = delete;
+  reg_key& operator=(const reg_key&) = delete;
+  ~reg_key() { reset(); }
+
+  HKEY get() const noexcept { return key_; }
+  explicit operator bool() const noexcept { return key_ != nullptr; }
+  // Gives up ownership without closing.
+  HKEY release() noexcept { return std::exchange(key_, nullptr); }
+  // Closes the owned key, if any, and takes `key`.
+  void reset(HKEY key = nullptr) noexcept;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Opens `subkey` of `parent` with MAXIMUM_ALLOWED access (options 0, no registry-view flag).
+// A missing key gives an empty reg_key; any other failure raises std::system_error with the
+// Windows error code.
+reg_key reg_open_key(HKEY parent, const wchar_t* subkey);
+
+// Reads the string value `name` of `key` into `out`.
+// false: the value is missing, is not REG_SZ / REG_EXPAND_SZ, has an odd byte size or lacks its
+// terminating 0 (`out` is left unchanged). true: `out` holds the text without the terminator;
+// REG_EXPAND_SZ text is returned as stored, not expanded; a value of size 0 gives an empty text.
+// Any other failure raises std::system_error with the Windows error code.
+bool reg_read_string(HKEY key, const wchar_t* name, std::wstring& out);
+
+}  // namespace nv
