@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "engine/compress_error.h"
+#include "engine/embedded_payload.h"
 #include "payload_test_support.h"
 
 namespace {
@@ -262,6 +263,37 @@ TEST_F(PayloadExtraction, FileThatCannotBeOpenedFailsWithTheSystemCode) {
   EXPECT_NE(rec.failure()->code.value(), 0);
   EXPECT_EQ(fs::path(rec.failure()->path), targets[1]);
   EXPECT_EQ(rec.count(ev_end), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace payload_test;
+
+// The installer verifies the embedded archive, rewinds the same stream and extracts from it.
+TEST(PayloadEmbedded, ByteRangeStreamVerifiesRewindsAndExtracts) {
+  // The test program carries no archive resource: an empty range, not an error.
+  EXPECT_TRUE(engine::embedded_payload().empty());
+
+  const std::vector<test_file> files{{L"a.txt", L"<InstallPath>", std::string(9000, 'a'), engine::PayloadKind::Sample}};
+  const std::string archive = bzip2(plain_archive(files));
+  const auto bytes = std::as_bytes(std::span(archive.data(), archive.size()));
+  engine::byte_range_stream in(bytes);
+  ASSERT_TRUE(engine::verify_payload(in));
+  in.clear();
+  ASSERT_TRUE(in.seekg(0));
+  scratch_folder scratch;
+  recorder rec;
+  ASSERT_TRUE(engine::extract_payload(in, scratch.path().wstring(), L"", L"", rec.callback()));
+  EXPECT_EQ(rec.events.back().a, archive.size());
+  EXPECT_EQ(read_file(scratch.path() / L"a.txt"), files[0].content);
+
+  in.clear();
+  in.seekg(-4, std::ios_base::end);
+  char tail[8] = {};
+  EXPECT_EQ(in.read(tail, sizeof tail).gcount(), 4);
+  EXPECT_EQ(std::string(tail, 4), archive.substr(archive.size() - 4));
 }
 
 }  // namespace
