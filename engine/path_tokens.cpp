@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cwctype>
 #include <string_view>
 #include <system_error>
 
@@ -58,12 +59,14 @@ fs::path public_desktop() {
 }
 
 // Absolute in the sense of the samples folder: a drive letter, a colon and a separator, or a
-// root name that is not a drive (\\server\share).
-bool is_absolute_samples_folder(const fs::path& folder) {
-  if (folder.is_absolute()) return true;
-  if (!folder.has_root_name()) return false;
-  const std::wstring root = folder.root_name().native();
-  return !(root.size() == 2 && root[1] == L':');
+// root name of its own (\\server\share, \\?\...). Checked on the text because the library's
+// path type does not recognise every Windows root name.
+bool is_absolute_samples_folder(const std::wstring& folder) {
+  auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (folder.size() >= 3 && std::iswalpha(folder[0]) && folder[1] == L':' && separator(folder[2]))
+    return true;
+  return folder.size() >= 3 && separator(folder[0]) && separator(folder[1]) &&
+         !separator(folder[2]);
 }
 
 // The base folder of `token` and whether the folders formed below it are shared. An unknown
@@ -74,9 +77,8 @@ fs::path token_base(const std::wstring& token, const DestinationRoots& roots,
   if (token == L"<InstallPath>") return roots.installFolder;
   if (token == L"<SamplePath>") {
     if (roots.samplesFolder.empty()) return public_desktop();
-    const fs::path samples(roots.samplesFolder);
-    if (is_absolute_samples_folder(samples)) return samples;
-    fs::path folder = public_desktop() / samples;
+    if (is_absolute_samples_folder(roots.samplesFolder)) return roots.samplesFolder;
+    fs::path folder = public_desktop() / roots.samplesFolder;
     shared.add(folder);
     return folder;
   }
