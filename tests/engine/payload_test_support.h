@@ -14,7 +14,6 @@
 #include <system_error>
 #include <vector>
 
-#include <boost/iostreams/device/back_inserter.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
@@ -88,15 +87,26 @@ inline std::string plain_archive(const std::vector<test_file>& files) {
   return plain_archive(entries_of(files), files);
 }
 
+// Collects the compressor's output.
+struct append_device {
+  using char_type = char;
+  using category = boost::iostreams::sink_tag;
+  std::vector<char>* out;
+  std::streamsize write(const char* s, std::streamsize n) {
+    out->insert(out->end(), s, s + n);
+    return n;
+  }
+};
+
 inline std::string bzip2(const std::string& plain) {
-  std::string packed;
+  std::vector<char> packed;
   {
     boost::iostreams::filtering_ostream out;
     out.push(boost::iostreams::bzip2_compressor());
-    out.push(boost::iostreams::back_inserter(packed));
+    out.push(append_device{&packed});
     out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
   }
-  return packed;
+  return {packed.begin(), packed.end()};
 }
 
 inline std::string read_file(const fs::path& p) {
