@@ -1,8 +1,10 @@
 #include "nv/security.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,44 +16,43 @@ namespace {
 
 namespace api = nv::advapi32;
 
-bool running_under_wine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+constexpr DWORD kAll = 0x001F01FF;
+constexpr BYTE kOiCi = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+constexpr BYTE kInh = INHERITED_ACE;
+constexpr SECURITY_DESCRIPTOR_CONTROL kAutoBits = SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
 
 // "S-1-5-32-545" form of an identifier.
 std::wstring sid_text(PSID sid) {
   auto* s = static_cast<SID*>(sid);
-  unsigned long long authority = 0;
-  for (BYTE b : s->IdentifierAuthority.Value) authority = (authority << 8) | b;
-  std::wstring text = L"S-" + std::to_wstring(s->Revision) + L"-" + std::to_wstring(authority);
+  std::wstring text = L"S-1-" + std::to_wstring(s->IdentifierAuthority.Value[5]);
   for (BYTE i = 0; i < s->SubAuthorityCount; ++i) text += L"-" + std::to_wstring(s->SubAuthority[i]);
   return text;
 }
 
-struct AceView {
-  BYTE type;
-  BYTE flags;
-  DWORD mask;
+// One DACL entry: identifier text, access mask, flags.
+struct Ace {
   std::wstring sid;
-  bool operator==(const AceView&) const = default;
+  DWORD mask;
+  BYTE flags;
+  bool operator==(const Ace&) const = default;
+  friend std::ostream& operator<<(std::ostream& os, const Ace& a) {
+    return os << std::string(a.sid.begin(), a.sid.end()) << "/" << std::hex << a.mask << "/"
+              << int(a.flags);
+  }
 };
 
-std::vector<AceView> entries_of(PSECURITY_DESCRIPTOR sd) {
+std::vector<Ace> entries_of(PSECURITY_DESCRIPTOR sd) {
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  EXPECT_TRUE(::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
-  EXPECT_TRUE(present);
-  std::vector<AceView> result;
-  if (!dacl) return result;
+  EXPECT_TRUE(::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) && present);
   ACL_SIZE_INFORMATION info{};
-  EXPECT_TRUE(::GetAclInformation(dacl, &info, sizeof(info), AclSizeInformation));
+  if (dacl) ::GetAclInformation(dacl, &info, sizeof(info), AclSizeInformation);
+  std::vector<Ace> result;
   for (DWORD i = 0; i < info.AceCount; ++i) {
     void* ace = nullptr;
     EXPECT_TRUE(::GetAce(dacl, i, &ace));
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    result.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
-                      sid_text(&allowed->SidStart)});
+    auto* a = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    result.push_back({sid_text(&a->SidStart), a->Mask, a->Header.AceFlags});
   }
   return result;
 }
@@ -60,50 +61,40 @@ SECURITY_DESCRIPTOR_CONTROL control_of(PSECURITY_DESCRIPTOR sd) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   EXPECT_TRUE(::GetSecurityDescriptorControl(sd, &control, &revision));
-  return control;
+  return control & (kAutoBits | SE_DACL_PROTECTED);
 }
 
-// A well-known identifier parsed from its parts, independent of the code under test.
-struct TestSid {
-  std::vector<BYTE> bytes;
-  TestSid(BYTE authority, std::initializer_list<DWORD> subs) : bytes(GetSidLengthRequired(subs.size())) {
-    SID_IDENTIFIER_AUTHORITY auth = {{0, 0, 0, 0, 0, authority}};
-    EXPECT_TRUE(::InitializeSid(bytes.data(), &auth, static_cast<BYTE>(subs.size())));
-    DWORD i = 0;
-    for (DWORD s : subs) *::GetSidSubAuthority(bytes.data(), i++) = s;
-  }
-  PSID get() { return bytes.data(); }
-};
-
-TestSid users_sid() { return TestSid(5, {32, 545}); }
-
-// An in-memory descriptor whose DACL holds the given entries, appended in order.
-class OldDescriptor {
+// An in-memory descriptor holding `entries` (identifiers "S-1-<authority>-<sub>..." with one
+// authority byte), built with the system's functions directly.
+class Descriptor {
  public:
-  struct Entry {
-    TestSid sid;
-    DWORD mask;
-    BYTE flags;
-  };
-  explicit OldDescriptor(std::vector<Entry> entries, SECURITY_DESCRIPTOR_CONTROL control = 0)
-      : entries_(std::move(entries)), acl_(1024) {
-    EXPECT_TRUE(::InitializeAcl(acl(), static_cast<DWORD>(acl_.size()), ACL_REVISION));
-    for (Entry& e : entries_)
-      EXPECT_TRUE(::AddAccessAllowedAceEx(acl(), ACL_REVISION, e.flags, e.mask, e.sid.get()));
-    EXPECT_TRUE(::InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(::SetSecurityDescriptorDacl(&sd_, TRUE, acl(), FALSE));
-    if (control) {
-      EXPECT_TRUE(::SetSecurityDescriptorControl(&sd_, control, control));
+  explicit Descriptor(const std::vector<Ace>& entries, SECURITY_DESCRIPTOR_CONTROL control = 0)
+      : acl_(1024) {
+    auto* acl = reinterpret_cast<PACL>(acl_.data());
+    EXPECT_TRUE(::InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION));
+    for (const Ace& e : entries) {
+      PSID raw = nullptr;
+      EXPECT_TRUE(::ConvertStringSidToSidW(e.sid.c_str(), &raw));
+      std::unique_ptr<void, decltype(&::LocalFree)> sid(raw, &::LocalFree);
+      EXPECT_TRUE(::AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid.get()));
     }
+    EXPECT_TRUE(::InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_TRUE(::SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE));
+    if (control) EXPECT_TRUE(::SetSecurityDescriptorControl(&sd_, control, control)) << control;
   }
   PACL acl() { return reinterpret_cast<PACL>(acl_.data()); }
   PSECURITY_DESCRIPTOR get() { return &sd_; }
 
  private:
-  std::vector<Entry> entries_;
   std::vector<BYTE> acl_;
   SECURITY_DESCRIPTOR sd_{};
 };
+
+HRESULT build(PSECURITY_DESCRIPTOR old, DWORD mask, BYTE flags, nv::owned_descriptor& result) {
+  nv::unique_sid users;
+  EXPECT_EQ(nv::well_known_sid(nv::sid_kind::users, users), S_OK);
+  return nv::build_users_descriptor(old, users.get(), mask, flags, result);
+}
 
 // Restores the binding after a test that hides functions.
 struct BindingGuard {
@@ -114,243 +105,161 @@ struct BindingGuard {
   }
 };
 
-constexpr DWORD kAll = 0x001F01FF;
-constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-const std::wstring kUsers = L"S-1-5-32-545";
-
-std::vector<AceView> build(PSECURITY_DESCRIPTOR old, DWORD mask, BYTE flags,
-                           nv::owned_descriptor& result) {
-  TestSid users = users_sid();
-  EXPECT_EQ(nv::build_users_descriptor(old, users.get(), mask, flags, result), S_OK);
-  if (!result.get()) return {};
-  return entries_of(result.get());
-}
-
 TEST(WellKnownSid, BuildsTheThreeIdentifiersOfTheTable) {
-  const std::pair<nv::sid_kind, std::wstring> table[] = {
-      {nv::sid_kind::everyone, L"S-1-1-0"},
-      {nv::sid_kind::administrators, L"S-1-5-32-544"},
-      {nv::sid_kind::users, L"S-1-5-32-545"},
-  };
+  const std::pair<nv::sid_kind, std::wstring> table[] = {{nv::sid_kind::everyone, L"S-1-1-0"},
+                                                         {nv::sid_kind::administrators, L"S-1-5-32-544"},
+                                                         {nv::sid_kind::users, L"S-1-5-32-545"}};
   for (const auto& [kind, text] : table) {
     nv::unique_sid sid;
     ASSERT_EQ(nv::well_known_sid(kind, sid), S_OK);
-    ASSERT_TRUE(sid);
     EXPECT_TRUE(::IsValidSid(sid.get()));
     EXPECT_EQ(sid_text(sid.get()), text);
   }
   nv::unique_sid none;
   EXPECT_EQ(nv::well_known_sid(static_cast<nv::sid_kind>(3), none), E_INVALIDARG);
-  EXPECT_FALSE(none);
 }
 
-TEST(UsersDescriptor, PlacesUsersAfterExplicitAndBeforeInheritedEntries) {
-  OldDescriptor old({
-      {TestSid(5, {32, 544}), kAll, kInherit},
-      {TestSid(1, {0}), FILE_GENERIC_READ, 0},
-      {TestSid(5, {18}), kAll, INHERITED_ACE | kInherit},
-      {TestSid(5, {32, 544}), kAll, INHERITED_ACE | kInherit},
-      {TestSid(3, {0}), GENERIC_ALL, INHERITED_ACE | INHERIT_ONLY_ACE | kInherit},
-      {TestSid(5, {11}), FILE_GENERIC_READ, INHERITED_ACE},
-  });
-  nv::owned_descriptor first;
-  const auto entries = build(old.get(), kAll, kInherit, first);
-  const std::vector<AceView> expected = {
-      {ACCESS_ALLOWED_ACE_TYPE, kInherit, kAll, L"S-1-5-32-544"},
-      {ACCESS_ALLOWED_ACE_TYPE, 0, FILE_GENERIC_READ, L"S-1-1-0"},
-      {ACCESS_ALLOWED_ACE_TYPE, kInherit, kAll, kUsers},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE | kInherit, kAll, L"S-1-5-18"},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE | kInherit, kAll, L"S-1-5-32-544"},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE | INHERIT_ONLY_ACE | kInherit, GENERIC_ALL,
-       L"S-1-3-0"},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, FILE_GENERIC_READ, L"S-1-5-11"},
+TEST(UsersDescriptor, OrdersEntriesAndReplacesEveryUsersEntry) {
+  struct Case {
+    std::vector<Ace> old;
+    DWORD mask;
+    BYTE flags;
+    std::vector<Ace> expected;
   };
-  EXPECT_EQ(entries, expected);
-
-  // Granting again on the result replaces the Users entry instead of adding one.
-  nv::owned_descriptor second;
-  EXPECT_EQ(build(first.get(), kAll, kInherit, second), expected);
-}
-
-TEST(UsersDescriptor, DropsEarlierUsersEntriesExplicitOrInherited) {
-  OldDescriptor old({
-      {TestSid(5, {32, 545}), FILE_GENERIC_READ, 0},
-      {TestSid(5, {32, 544}), kAll, 0},
-      {TestSid(5, {32, 545}), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, INHERITED_ACE | kInherit},
-      {TestSid(5, {18}), kAll, INHERITED_ACE},
-  });
-  nv::owned_descriptor result;
-  const std::vector<AceView> expected = {
-      {ACCESS_ALLOWED_ACE_TYPE, 0, kAll, L"S-1-5-32-544"},
-      {ACCESS_ALLOWED_ACE_TYPE, 0, 0x0013019F, kUsers},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, kAll, L"S-1-5-18"},
+  const Case cases[] = {
+      // Two explicit and four inherited entries, none for Users.
+      {{{L"S-1-5-32-544", kAll, kOiCi}, {L"S-1-1-0", 0x120089, 0}, {L"S-1-5-18", kAll, kInh | kOiCi},
+        {L"S-1-5-32-544", kAll, kInh | kOiCi}, {L"S-1-3-0", GENERIC_ALL, kInh | INHERIT_ONLY_ACE | kOiCi},
+        {L"S-1-5-11", 0x120089, kInh}},
+       kAll, kOiCi,
+       {{L"S-1-5-32-544", kAll, kOiCi}, {L"S-1-1-0", 0x120089, 0}, {L"S-1-5-32-545", kAll, kOiCi},
+        {L"S-1-5-18", kAll, kInh | kOiCi}, {L"S-1-5-32-544", kAll, kInh | kOiCi},
+        {L"S-1-3-0", GENERIC_ALL, kInh | INHERIT_ONLY_ACE | kOiCi}, {L"S-1-5-11", 0x120089, kInh}}},
+      // Earlier Users entries, explicit and inherited, give way to the one new entry; flags 0.
+      {{{L"S-1-5-32-545", 0x120089, 0}, {L"S-1-5-32-544", kAll, 0},
+        {L"S-1-5-32-545", 0x1200A9, kInh | kOiCi}, {L"S-1-5-18", kAll, kInh}},
+       0x0013019F, 0,
+       {{L"S-1-5-32-544", kAll, 0}, {L"S-1-5-32-545", 0x0013019F, 0}, {L"S-1-5-18", kAll, kInh}}},
   };
-  EXPECT_EQ(build(old.get(), 0x0013019F, 0, result), expected);
+  for (const Case& c : cases) {
+    Descriptor old(c.old);
+    nv::owned_descriptor first, second;
+    ASSERT_EQ(build(old.get(), c.mask, c.flags, first), S_OK);
+    EXPECT_EQ(entries_of(first.get()), c.expected);
+    // Granting again on the result gives the same list.
+    ASSERT_EQ(build(first.get(), c.mask, c.flags, second), S_OK);
+    EXPECT_EQ(entries_of(second.get()), c.expected);
+  }
 }
 
 TEST(UsersDescriptor, MissingOrNullDaclGivesUsersAlone) {
-  const std::vector<AceView> users_alone = {{ACCESS_ALLOWED_ACE_TYPE, kInherit, kAll, kUsers}};
-
-  SECURITY_DESCRIPTOR without_dacl{};
-  ASSERT_TRUE(::InitializeSecurityDescriptor(&without_dacl, SECURITY_DESCRIPTOR_REVISION));
-  nv::owned_descriptor a;
-  EXPECT_EQ(build(&without_dacl, kAll, kInherit, a), users_alone);
-
-  SECURITY_DESCRIPTOR null_dacl{};
+  const std::vector<Ace> alone = {{L"S-1-5-32-545", kAll, kOiCi}};
+  SECURITY_DESCRIPTOR no_dacl{}, null_dacl{};
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&no_dacl, SECURITY_DESCRIPTOR_REVISION));
   ASSERT_TRUE(::InitializeSecurityDescriptor(&null_dacl, SECURITY_DESCRIPTOR_REVISION));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&null_dacl, TRUE, nullptr, FALSE));
-  nv::owned_descriptor b;
-  EXPECT_EQ(build(&null_dacl, kAll, kInherit, b), users_alone);
-
-  nv::owned_descriptor c;
-  EXPECT_EQ(build(nullptr, kAll, kInherit, c), users_alone);
+  for (PSECURITY_DESCRIPTOR old : {PSECURITY_DESCRIPTOR(&no_dacl), PSECURITY_DESCRIPTOR(&null_dacl)}) {
+    nv::owned_descriptor result;
+    ASSERT_EQ(build(old, kAll, kOiCi, result), S_OK);
+    EXPECT_EQ(entries_of(result.get()), alone);
+  }
 }
 
-TEST(UsersDescriptor, CarriesAutoInheritanceAndProtection) {
-  struct Case {
-    SECURITY_DESCRIPTOR_CONTROL old_bits;
-    SECURITY_DESCRIPTOR_CONTROL expected_bits;
-  };
-  const SECURITY_DESCRIPTOR_CONTROL watched =
-      SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED;
-  const Case cases[] = {
+TEST(UsersDescriptor, CarriesAutoInheritanceOrProtection) {
+  const std::pair<SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL> cases[] = {
       {0, 0},
-      {SE_DACL_AUTO_INHERITED, SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED},
+      {SE_DACL_AUTO_INHERITED, kAutoBits},
       {SE_DACL_PROTECTED, SE_DACL_PROTECTED},
-      {SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED,
-       SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED},
+      {SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED, kAutoBits},
       {SE_DACL_AUTO_INHERIT_REQ, 0},
   };
-  for (const Case& c : cases) {
-    OldDescriptor old({{TestSid(5, {18}), kAll, INHERITED_ACE}}, c.old_bits);
-    ASSERT_EQ(control_of(old.get()) & watched, c.old_bits);
+  for (const auto& [in, out] : cases) {
+    Descriptor old({{L"S-1-5-18", kAll, kInh}}, in);
     nv::owned_descriptor result;
-    build(old.get(), kAll, kInherit, result);
-    ASSERT_TRUE(result.get());
-    EXPECT_EQ(control_of(result.get()) & watched, c.expected_bits) << std::hex << c.old_bits;
-    EXPECT_TRUE(control_of(result.get()) & SE_DACL_PRESENT);
+    ASSERT_EQ(build(old.get(), kAll, kOiCi, result), S_OK);
+    EXPECT_EQ(control_of(result.get()), out) << std::hex << in;
   }
 }
 
 TEST(UsersDescriptor, RejectsAnEntryWithAnInvalidIdentifier) {
-  OldDescriptor old({{TestSid(5, {32, 544}), kAll, 0}, {TestSid(5, {18}), kAll, 0}});
+  Descriptor old({{L"S-1-5-32-544", kAll, 0}, {L"S-1-5-18", kAll, 0}});
   void* ace = nullptr;
   ASSERT_TRUE(::GetAce(old.acl(), 1, &ace));
-  static_cast<SID*>(static_cast<void*>(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart))
-      ->Revision = 7;
-  TestSid users = users_sid();
+  reinterpret_cast<SID*>(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)->Revision = 7;
   nv::owned_descriptor result;
-  EXPECT_EQ(nv::build_users_descriptor(old.get(), users.get(), kAll, kInherit, result),
-            E_INVALIDARG);
+  EXPECT_EQ(build(old.get(), kAll, kOiCi, result), E_INVALIDARG);
   EXPECT_EQ(result.get(), nullptr);
 }
 
-TEST(SecurityBinding, SubstitutesForMissingFunctions) {
+TEST(SecurityBinding, MissingFunctionsUseTheirSubstitutesOrFail) {
   BindingGuard guard;
-  OldDescriptor old({{TestSid(5, {32, 544}), kAll, 0}, {TestSid(5, {18}), kAll, INHERITED_ACE}},
-                    SE_DACL_AUTO_INHERITED);
+  Descriptor old({{L"S-1-5-32-544", kAll, 0}, {L"S-1-5-18", kAll, kInh}}, SE_DACL_AUTO_INHERITED);
 
   // Without AddAccessAllowedAceEx the entry is added without inheritance flags.
   api::test_hooks::set_function_missing(api::function::AddAccessAllowedAceEx, true);
   nv::owned_descriptor plain;
-  const std::vector<AceView> expected = {
-      {ACCESS_ALLOWED_ACE_TYPE, 0, kAll, L"S-1-5-32-544"},
-      {ACCESS_ALLOWED_ACE_TYPE, 0, kAll, kUsers},
-      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, kAll, L"S-1-5-18"},
-  };
-  EXPECT_EQ(build(old.get(), kAll, kInherit, plain), expected);
-  api::test_hooks::set_function_missing(api::function::AddAccessAllowedAceEx, false);
+  ASSERT_EQ(build(old.get(), kAll, kOiCi, plain), S_OK);
+  EXPECT_EQ(entries_of(plain.get()),
+            (std::vector<Ace>{{L"S-1-5-32-544", kAll, 0}, {L"S-1-5-32-545", kAll, 0}, {L"S-1-5-18", kAll, kInh}}));
 
-  // Without SetSecurityDescriptorControl the control bits are left as they are.
+  // Without SetSecurityDescriptorControl the control bits stay at their defaults.
   api::test_hooks::set_function_missing(api::function::SetSecurityDescriptorControl, true);
   nv::owned_descriptor uncontrolled;
-  EXPECT_EQ(build(old.get(), kAll, kInherit, uncontrolled).size(), 3u);
-  ASSERT_TRUE(uncontrolled.get());
-  EXPECT_EQ(control_of(uncontrolled.get()) & (SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED),
-            0);
+  ASSERT_EQ(build(old.get(), kAll, kOiCi, uncontrolled), S_OK);
+  EXPECT_EQ(control_of(uncontrolled.get()), 0);
+
+  // A function without substitute fails the build.
+  api::test_hooks::set_function_missing(api::function::GetAce, true);
+  nv::owned_descriptor failed;
+  EXPECT_EQ(build(old.get(), kAll, kOiCi, failed), E_NOTIMPL);
 }
 
-TEST(SecurityBinding, MissingFunctionOrModuleFails) {
+TEST(SecurityBinding, UnavailableModuleAndFailedCalls) {
   BindingGuard guard;
-  OldDescriptor old({{TestSid(5, {18}), kAll, 0}});
-  TestSid users = users_sid();
-
-  // A function without substitute: its call reports E_NOTIMPL.
-  api::test_hooks::set_function_missing(api::function::GetAce, true);
-  nv::owned_descriptor result;
-  EXPECT_EQ(nv::build_users_descriptor(old.get(), users.get(), kAll, kInherit, result), E_NOTIMPL);
-  EXPECT_EQ(result.get(), nullptr);
-  api::test_hooks::set_function_missing(api::function::GetAce, false);
-
   wchar_t temp[MAX_PATH] = {};
   ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+  // A failed call reports its last error as an HRESULT.
+  DWORD needed = 0;
+  EXPECT_EQ(api::get_file_security(L"C:\\nv-missing\\x", DACL_SECURITY_INFORMATION, nullptr, 0, &needed),
+            HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+
   api::test_hooks::set_module_unavailable(true);
   nv::unique_sid sid;
   EXPECT_EQ(nv::well_known_sid(nv::sid_kind::users, sid), E_UNEXPECTED);
-  EXPECT_EQ(nv::build_users_descriptor(old.get(), users.get(), kAll, kInherit, result),
-            E_UNEXPECTED);
-  EXPECT_FALSE(nv::grant_users_access(temp, kAll, kInherit));
+  EXPECT_FALSE(nv::grant_users_access(temp, kAll, kOiCi));
 }
 
-TEST(SecurityBinding, FailedCallsReportTheLastErrorAsHresult) {
-  EXPECT_EQ(api::hresult_from_error(ERROR_ACCESS_DENIED), static_cast<HRESULT>(0x80070005));
-  EXPECT_EQ(api::hresult_from_error(0), S_OK);
-  EXPECT_EQ(api::hresult_from_error(0x80004005), static_cast<HRESULT>(0x80004005));
-  EXPECT_EQ(api::hresult_from_error(0x12345), static_cast<HRESULT>(0x80072345));
+TEST(GrantUsersAccess, OnRealFolders) {
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+  const auto folder = std::filesystem::path(temp) / (L"nv-grant-" + std::to_wstring(::GetCurrentProcessId()));
+  std::filesystem::create_directories(folder);
+  struct Remove {
+    std::filesystem::path p;
+    ~Remove() { std::error_code ec; std::filesystem::remove_all(p, ec); }
+  } remove{folder};
 
-  // A real failing call goes through the same conversion.
-  DWORD needed = 0;
-  EXPECT_EQ(api::get_file_security(L"C:\\nv-missing-folder\\nothing", DACL_SECURITY_INFORMATION,
-                                   nullptr, 0, &needed),
-            HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-}
+  EXPECT_FALSE(nv::grant_users_access((folder / L"missing").native(), kAll, kOiCi));
+  EXPECT_FALSE(std::filesystem::exists(folder / L"missing"));
+  ASSERT_TRUE(nv::grant_users_access(folder.native(), kAll, kOiCi));
+  ASSERT_TRUE(nv::grant_users_access(folder.native(), kAll, kOiCi));
 
-class GrantOnFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
-    folder_ = std::filesystem::path(temp) /
-              (L"nv-grant-" + std::to_wstring(::GetCurrentProcessId()));
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-  std::vector<AceView> written() {
-    DWORD needed = 0;
-    ::GetFileSecurityW(folder_.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    EXPECT_TRUE(::GetFileSecurityW(folder_.c_str(), DACL_SECURITY_INFORMATION, buffer.data(),
-                                   needed, &needed));
-    return entries_of(buffer.data());
-  }
-  std::filesystem::path folder_;
-};
-
-TEST_F(GrantOnFile, NonExistentPathFails) {
-  EXPECT_FALSE(nv::grant_users_access((folder_ / L"missing").native(), kAll, kInherit));
-  EXPECT_FALSE(std::filesystem::exists(folder_ / L"missing"));
-}
-
-TEST_F(GrantOnFile, WritesOneUsersEntryOnTheFolder) {
-  ASSERT_TRUE(nv::grant_users_access(folder_.native(), kAll, kInherit));
-  ASSERT_TRUE(nv::grant_users_access(folder_.native(), kAll, kInherit));
-  if (running_under_wine())
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  if (ntdll && ::GetProcAddress(ntdll, "wine_get_version"))
     GTEST_SKIP() << "file DACLs do not persist under Wine: SetFileSecurityW drops added entries";
-  const auto entries = written();
+  DWORD size = 0;
+  ::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::vector<BYTE> sd(size);
+  ASSERT_TRUE(::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, sd.data(), size, &size));
   size_t users = 0;
-  bool seen_inherited = false;
-  for (const AceView& e : entries) {
-    if (e.sid == kUsers) {
+  bool inherited_seen = false;
+  for (const Ace& e : entries_of(sd.data())) {
+    if (e.sid == L"S-1-5-32-545") {
       ++users;
-      EXPECT_EQ(e.mask, kAll);
-      EXPECT_EQ(e.flags, kInherit);
-      EXPECT_FALSE(seen_inherited) << "Users entry after an inherited one";
+      EXPECT_EQ(e, (Ace{L"S-1-5-32-545", kAll, kOiCi}));
     }
-    if (e.flags & INHERITED_ACE) seen_inherited = true;
-    else EXPECT_FALSE(seen_inherited) << "explicit entry after an inherited one";
+    EXPECT_TRUE((e.flags & kInh) || !inherited_seen) << "explicit entry after an inherited one";
+    inherited_seen = inherited_seen || (e.flags & kInh);
   }
   EXPECT_EQ(users, 1u);
 }
