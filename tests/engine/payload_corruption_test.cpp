@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <set>
 #include <sstream>
 
 #include "payload_test_support.h"
@@ -9,13 +8,6 @@
 namespace {
 
 using namespace payload_test;
-
-std::set<std::wstring> listing(const fs::path& folder) {
-  std::set<std::wstring> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename().wstring());
-  return names;
-}
 
 bool inside(const fs::path& p, const fs::path& folder) {
   const auto rel = fs::absolute(p).lexically_normal().lexically_relative(folder.lexically_normal());
@@ -37,8 +29,6 @@ TEST(PayloadCorruption, SeededDamageAlwaysEndsInAReportedFailure) {
   const std::string good = bzip2(plain_archive(files));
 
   scratch_folder scratch;
-  const fs::path temp_root = scratch.path().parent_path();
-  const auto before = listing(temp_root);
   // Relative (token-less) destinations read from a damaged table land in the scratch folder.
   const fs::path previous_cwd = fs::current_path();
   fs::current_path(scratch.path());
@@ -88,8 +78,10 @@ TEST(PayloadCorruption, SeededDamageAlwaysEndsInAReportedFailure) {
   }
   fs::current_path(previous_cwd);
 
+  // Every file a damaged table named outside the scratch folder was refused at its file_begin,
+  // so nothing was created there. (The shared temporary folder itself cannot be compared before
+  // and after: other test programs run at the same time and create their own folders in it.)
   EXPECT_EQ(escapes, 0);
-  EXPECT_EQ(listing(temp_root), before);
   EXPECT_EQ(verify_failures + harmless, runs) << "a damaged archive that failed verification was extracted";
   EXPECT_GE(extract_failures, runs * 9 / 10);
 }
