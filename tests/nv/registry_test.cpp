@@ -137,3 +137,41 @@ TEST_F(ProductPath, EmptyWithoutAUsableValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Gives the maker key `dacl` (nullptr: everyone has full access).
+LSTATUS set_maker_key_dacl(HKEY key, PACL dacl) {
+  SECURITY_DESCRIPTOR sd;
+  ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  ::SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+  return ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+}
+
+TEST_F(ProductPath, AccessDeniedIsRaised) {
+  record(exe_.wstring());
+  ACL empty;
+  ASSERT_TRUE(::InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+  ASSERT_EQ(set_maker_key_dacl(key_.get(), &empty), ERROR_SUCCESS);
+  HKEY probe = nullptr;
+  const bool enforced =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle", 0, KEY_QUERY_VALUE, &probe) ==
+      ERROR_ACCESS_DENIED;
+  const nv::reg_key owned_probe(probe);
+  if (!enforced) {
+    set_maker_key_dacl(key_.get(), nullptr);
+    GTEST_SKIP() << "registry key access lists are not enforced here";
+  }
+  try {
+    nv::product_path();
+    ADD_FAILURE() << "no system_error for an unreadable maker key";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), std::error_code(ERROR_ACCESS_DENIED, std::system_category()));
+  }
+  // The failure is not cached as an answer: once readable, the value is looked up.
+  ASSERT_EQ(set_maker_key_dacl(key_.get(), nullptr), ERROR_SUCCESS);
+  std::ofstream(exe_) << "exe";
+  EXPECT_EQ(nv::product_path(), exe_.wstring());
+}
+
+}  // namespace
