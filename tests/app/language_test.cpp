@@ -202,6 +202,20 @@ TEST(LanguageLocaleData, SerbianLatinName) {
   EXPECT_EQ(languageDisplayName(L::SerbianLatin), L"Srpski");
 }
 
+// The user language as the system reports it. The regular run has an English user; the entry
+// LanguageUserLocale.GermanUserLanguage runs this group with LC_ALL=de_DE.UTF-8.
+TEST(LanguageUserLocale, GermanUser) {
+  if (PRIMARYLANGID(::GetUserDefaultLangID()) != LANG_GERMAN)
+    GTEST_SKIP() << "needs a German user language (LC_ALL=de_DE.UTF-8 under Wine)";
+  EXPECT_EQ(defaultLanguage(productLanguageMask), L::German);
+  EXPECT_EQ(defaultLanguage(0x3), L::English);
+  EXPECT_EQ(languageLcid(L::German), ::GetUserDefaultLCID());
+  EXPECT_EQ(languageLcid(L::French), MAKELCID(1036, SORT_DEFAULT));
+  EXPECT_EQ(languageDisplayName(L::German), L"Deutsch");
+  ASSERT_NO_THROW(applyProcessLocale(L::German));
+  EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+}
+
 // Whatever names the run-time libraries refuse, applying a language never throws and numbers
 // keep the classic conventions.
 TEST_F(LanguageTest, ApplyProcessLocaleSurvivesEveryLanguage) {
