@@ -136,10 +136,6 @@ TEST_F(ProductPath, EmptyWithoutAUsableValue) {
   EXPECT_EQ(lookup(), L"") << "maker key missing";
 }
 
-}  // namespace
-
-namespace {
-
 // Gives the maker key `dacl` (nullptr: everyone has full access).
 LSTATUS set_maker_key_dacl(HKEY key, PACL dacl) {
   SECURITY_DESCRIPTOR sd;
