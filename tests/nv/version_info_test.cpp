@@ -33,6 +33,15 @@ TEST(VersionInfo, OwnResourceReadInPlaceAgreesWithTheFileCopy) {
   EXPECT_EQ(own.version_text(), L"Install 2.04a");
   EXPECT_EQ(nv::version_label(own.file_version()), own.product_version());
   EXPECT_EQ(own.value(L"NoSuchValue"), L"");
+  // The installer's resource, value by value.
+  EXPECT_EQ(own.product_name(), L"Install");
+  EXPECT_EQ(own.value(L"FileVersion"), L"2.4.1.1");
+  EXPECT_EQ(own.value(L"FileDescription"), L"Installeur Tessaline 7.08v");
+  EXPECT_EQ(own.value(L"CompanyName"), L"Nuvelle");
+  EXPECT_EQ(own.value(L"InternalName"), L"Install");
+  EXPECT_EQ(own.value(L"OriginalFilename"), L"InstallTessaline7.08v.exe");
+  EXPECT_EQ(own.value(L"ApplicationId"), L"Tessaline7");
+  EXPECT_EQ(own.file_flags(), 0u);
 
   const nv::version_info copy(fixture(L"nv_product_tests.exe"));
   EXPECT_EQ(copy.file_version(), own.file_version());
