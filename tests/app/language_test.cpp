@@ -1,4 +1,5 @@
 #include "app/languages.h"
+#include "wine.h"
 
 #include <windows.h>
 
@@ -14,10 +15,7 @@ namespace {
 
 namespace L = Languages;
 
-bool running_under_wine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using nv_testing::running_under_wine;
 
 // Base ids of the French block; `usedOnly` leaves out those the installer never shows.
 std::vector<UINT> baseIds(bool usedOnly) {

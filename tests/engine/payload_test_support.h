@@ -17,6 +17,7 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include "wine.h"
 #include "engine/payload_extractor.h"
 #include "engine/payload_format.h"
 #include "engine/payload_notification.h"
@@ -25,10 +26,7 @@ namespace payload_test {
 
 namespace fs = std::filesystem;
 
-inline bool running_under_wine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using nv_testing::running_under_wine;
 
 // A fresh folder below the temporary folder, removed with everything in it afterwards.
 class scratch_folder {

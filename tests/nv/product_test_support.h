@@ -9,14 +9,12 @@
 #include <string>
 #include <system_error>
 
+#include "wine.h"
 #include "nv/registry.h"
 
 namespace nv_test {
 
-inline bool running_under_wine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using nv_testing::running_under_wine;
 
 inline void check(LSTATUS status, const char* what) {
   if (status != ERROR_SUCCESS)

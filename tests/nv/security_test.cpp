@@ -1,4 +1,5 @@
 #include "nv/security.h"
+#include "wine.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -244,8 +245,7 @@ TEST(GrantUsersAccess, OnRealFolders) {
   ASSERT_TRUE(nv::grant_users_access(folder.native(), kAll, kOiCi));
   ASSERT_TRUE(nv::grant_users_access(folder.native(), kAll, kOiCi));
 
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  if (ntdll && ::GetProcAddress(ntdll, "wine_get_version"))
+  if (nv_testing::running_under_wine())
     GTEST_SKIP() << "file DACLs do not persist under Wine: SetFileSecurityW drops added entries";
   DWORD size = 0;
   ::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
