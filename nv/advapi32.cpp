@@ -15,6 +15,12 @@ constexpr const char* kNames[] = {
     "SetSecurityDescriptorDacl",   "GetSecurityDescriptorDacl",
     "GetSecurityDescriptorControl", "SetSecurityDescriptorControl",
     "GetFileSecurityW",            "SetFileSecurityW",
+    "OpenProcessToken",            "OpenThreadToken",
+    "CheckTokenMembership",        "ImpersonateSelf",
+    "RevertToSelf",                "AccessCheck",
+    "IsValidSecurityDescriptor",   "SetSecurityDescriptorOwner",
+    "SetSecurityDescriptorGroup",  "LookupPrivilegeValueW",
+    "AdjustTokenPrivileges",
 };
 static_assert(std::size(kNames) == static_cast<size_t>(function::count));
 
@@ -27,6 +33,7 @@ struct Binding {
   // Test hooks.
   std::array<bool, static_cast<size_t>(function::count)> hidden{};
   bool module_hidden = false;
+  int membership_answer = -1;
 };
 
 Binding& binding() noexcept {
@@ -80,6 +87,19 @@ using SetSecurityDescriptorControlFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR,
 using GetFileSecurityWFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
                                          DWORD, LPDWORD);
 using SetFileSecurityWFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+using OpenThreadTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, BOOL, PHANDLE);
+using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
+using ImpersonateSelfFn = BOOL(WINAPI*)(SECURITY_IMPERSONATION_LEVEL);
+using RevertToSelfFn = BOOL(WINAPI*)();
+using AccessCheckFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, HANDLE, DWORD, PGENERIC_MAPPING,
+                                    PPRIVILEGE_SET, LPDWORD, LPDWORD, LPBOOL);
+using IsValidSecurityDescriptorFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR);
+using SetSecurityDescriptorOwnerFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, PSID, BOOL);
+using SetSecurityDescriptorGroupFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, PSID, BOOL);
+using LookupPrivilegeValueWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, PLUID);
+using AdjustTokenPrivilegesFn = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
+                                              PTOKEN_PRIVILEGES, PDWORD);
 
 }  // namespace
 
@@ -214,6 +234,71 @@ HRESULT set_file_security(LPCWSTR path, SECURITY_INFORMATION info,
   return call<SetFileSecurityWFn>(function::SetFileSecurityW, path, info, sd);
 }
 
+HRESULT open_process_token(HANDLE process, DWORD access, PHANDLE token) noexcept {
+  return call<OpenProcessTokenFn>(function::OpenProcessToken, process, access, token);
+}
+
+HRESULT open_thread_token(HANDLE thread, DWORD access, BOOL open_as_self, PHANDLE token) noexcept {
+  return call<OpenThreadTokenFn>(function::OpenThreadToken, thread, access, open_as_self, token);
+}
+
+HRESULT check_token_membership(HANDLE token, PSID sid, bool& is_member) noexcept {
+  is_member = false;
+  BOOL member = FALSE;
+  HRESULT hr = call<CheckTokenMembershipFn>(function::CheckTokenMembership, token, sid, &member);
+  if (FAILED(hr)) return hr;
+  const int answer = binding().membership_answer;
+  is_member = answer < 0 ? member != FALSE : answer != 0;
+  return S_OK;
+}
+
+HRESULT impersonate_self(SECURITY_IMPERSONATION_LEVEL level) noexcept {
+  return call<ImpersonateSelfFn>(function::ImpersonateSelf, level);
+}
+
+HRESULT revert_to_self() noexcept { return call<RevertToSelfFn>(function::RevertToSelf); }
+
+HRESULT access_check(PSECURITY_DESCRIPTOR sd, HANDLE token, DWORD desired,
+                     PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privileges_length,
+                     LPDWORD granted, LPBOOL status) noexcept {
+  return call<AccessCheckFn>(function::AccessCheck, sd, token, desired, mapping, privileges,
+                             privileges_length, granted, status);
+}
+
+HRESULT is_valid_security_descriptor(PSECURITY_DESCRIPTOR sd, bool& valid) noexcept {
+  valid = false;
+  FARPROC address = nullptr;
+  HRESULT hr = resolve(function::IsValidSecurityDescriptor, address);
+  if (FAILED(hr)) return hr;
+  valid = reinterpret_cast<IsValidSecurityDescriptorFn>(address)(sd) != FALSE;
+  return S_OK;
+}
+
+HRESULT set_security_descriptor_owner(PSECURITY_DESCRIPTOR sd, PSID owner,
+                                      BOOL defaulted) noexcept {
+  return call<SetSecurityDescriptorOwnerFn>(function::SetSecurityDescriptorOwner, sd, owner,
+                                            defaulted);
+}
+
+HRESULT set_security_descriptor_group(PSECURITY_DESCRIPTOR sd, PSID group,
+                                      BOOL defaulted) noexcept {
+  return call<SetSecurityDescriptorGroupFn>(function::SetSecurityDescriptorGroup, sd, group,
+                                            defaulted);
+}
+
+HRESULT lookup_privilege_value(LPCWSTR system, LPCWSTR name, PLUID luid) noexcept {
+  return call<LookupPrivilegeValueWFn>(function::LookupPrivilegeValueW, system, name, luid);
+}
+
+HRESULT adjust_token_privileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES new_state,
+                                DWORD length, PTOKEN_PRIVILEGES previous_state,
+                                PDWORD returned_length) noexcept {
+  HRESULT hr = call<AdjustTokenPrivilegesFn>(function::AdjustTokenPrivileges, token, disable_all,
+                                             new_state, length, previous_state, returned_length);
+  if (FAILED(hr)) return hr;
+  return hresult_from_last_error();
+}
+
 namespace test_hooks {
 
 void set_function_missing(function f, bool missing) noexcept {
@@ -222,6 +307,10 @@ void set_function_missing(function f, bool missing) noexcept {
 }
 
 void set_module_unavailable(bool unavailable) noexcept { binding().module_hidden = unavailable; }
+
+void set_token_membership_answer(int answer) noexcept {
+  binding().membership_answer = answer < 0 ? -1 : (answer != 0 ? 1 : 0);
+}
 
 }  // namespace test_hooks
 

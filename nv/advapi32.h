@@ -31,6 +31,17 @@ enum class function : int {
   SetSecurityDescriptorControl,
   GetFileSecurityW,
   SetFileSecurityW,
+  OpenProcessToken,
+  OpenThreadToken,
+  CheckTokenMembership,
+  ImpersonateSelf,
+  RevertToSelf,
+  AccessCheck,
+  IsValidSecurityDescriptor,
+  SetSecurityDescriptorOwner,
+  SetSecurityDescriptorGroup,
+  LookupPrivilegeValueW,
+  AdjustTokenPrivileges,
   count
 };
 
@@ -76,11 +87,36 @@ HRESULT get_file_security(LPCWSTR path, SECURITY_INFORMATION info, PSECURITY_DES
 HRESULT set_file_security(LPCWSTR path, SECURITY_INFORMATION info,
                           PSECURITY_DESCRIPTOR sd) noexcept;
 
+HRESULT open_process_token(HANDLE process, DWORD access, PHANDLE token) noexcept;
+HRESULT open_thread_token(HANDLE thread, DWORD access, BOOL open_as_self, PHANDLE token) noexcept;
+// CheckTokenMembership; `is_member` is only meaningful on success.
+HRESULT check_token_membership(HANDLE token, PSID sid, bool& is_member) noexcept;
+HRESULT impersonate_self(SECURITY_IMPERSONATION_LEVEL level) noexcept;
+HRESULT revert_to_self() noexcept;
+HRESULT access_check(PSECURITY_DESCRIPTOR sd, HANDLE token, DWORD desired,
+                     PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privileges_length,
+                     LPDWORD granted, LPBOOL status) noexcept;
+// IsValidSecurityDescriptor answers a question; its false is not an error.
+HRESULT is_valid_security_descriptor(PSECURITY_DESCRIPTOR sd, bool& valid) noexcept;
+HRESULT set_security_descriptor_owner(PSECURITY_DESCRIPTOR sd, PSID owner,
+                                      BOOL defaulted) noexcept;
+HRESULT set_security_descriptor_group(PSECURITY_DESCRIPTOR sd, PSID group,
+                                      BOOL defaulted) noexcept;
+HRESULT lookup_privilege_value(LPCWSTR system, LPCWSTR name, PLUID luid) noexcept;
+// AdjustTokenPrivileges succeeds only when the call returns true and GetLastError is then 0: a
+// privilege the token does not hold leaves ERROR_NOT_ALL_ASSIGNED, reported as its HRESULT.
+HRESULT adjust_token_privileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES new_state,
+                                DWORD length, PTOKEN_PRIVILEGES previous_state,
+                                PDWORD returned_length) noexcept;
+
 // Test hooks: make the binding behave as on a system where a function, or the whole module, is
 // missing. Not for production code.
 namespace test_hooks {
 void set_function_missing(function f, bool missing) noexcept;
 void set_module_unavailable(bool unavailable) noexcept;
+// Replaces the membership flag of a successful CheckTokenMembership: -1 keeps the system's answer,
+// 0 answers "not a member", 1 "member".
+void set_token_membership_answer(int answer) noexcept;
 }  // namespace test_hooks
 
 }  // namespace nv::advapi32
