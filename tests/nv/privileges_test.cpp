@@ -1,4 +1,5 @@
 #include "nv/privileges.h"
+#include "wine.h"
 
 #include <windows.h>
 
@@ -14,11 +15,6 @@ namespace {
 
 namespace api = nv::advapi32;
 namespace hooks = nv::advapi32::test_hooks;
-
-bool under_wine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // Every test leaves the binding as it found it.
 class SecurityHooks : public ::testing::Test {
@@ -73,7 +69,7 @@ using AdministratorCheck = SecurityHooks;
 
 TEST_F(AdministratorCheck, MembershipAndAccessCheckAgreeWithTheSystem) {
   const bool expected = system_says_administrator();
-  if (under_wine()) {
+  if (nv_testing::running_under_wine()) {
     EXPECT_TRUE(expected) << "Wine reports every user as an administrator";
   }
   EXPECT_EQ(nv::is_administrator(), expected);
