@@ -1,0 +1,54 @@
+// Fatal-error reporting: the system's text for an error code, and the message box it is shown in,
+// with the owner, modal state, reading order and caption taken from replaceable providers.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace nv {
+
+// The system's text for a Windows error code or HRESULT, without trailing line breaks. Never
+// empty: a code without text gives the text of E_FAIL, and E_FAIL without text gives "Error".
+std::wstring error_text(DWORD code);
+
+// Where the message box gets its surroundings from. Each member may be empty; the library then
+// behaves as it does at start-up (no owner, no modal-state notification, no right-to-left
+// default language, caption = the executable's file name without extension).
+struct message_box_providers {
+  // The owner of the box and the top-level window to re-enable afterwards (null when none).
+  std::function<std::pair<HWND, HWND>()> owner_window;
+  // Enable-modeless notification: false before the box, true after it.
+  std::function<void(bool)> modal_state;
+  // The caption.
+  std::function<std::wstring()> application_name;
+  // Whether the default language reads right to left (used only when there is no owner).
+  std::function<bool()> default_language_rtl;
+};
+
+message_box_providers& box_providers();
+
+// What finally reaches MessageBoxW. Tests replace the display to observe it.
+struct message_box_request {
+  HWND owner;
+  std::wstring text;
+  std::wstring caption;
+  UINT type;
+};
+using message_box_display = std::function<int(const message_box_request&)>;
+
+// Replaces the display (empty restores MessageBoxW); returns the previous one.
+message_box_display set_message_box_display(message_box_display display);
+
+// Shows `text` in a message box of `type`; returns the button pressed.
+int message_box(const std::wstring& text, UINT type);
+
+// Shows error_text(code) with an exclamation icon and an OK button.
+void show_error_message(DWORD code);
+
+// The executable's file name without extension.
+std::wstring executable_stem();
+
+}  // namespace nv
