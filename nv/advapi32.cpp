@@ -64,6 +64,17 @@ HRESULT call(function f, A... args) noexcept {
   return S_OK;
 }
 
+// Calls the bound predicate `f` of type P, whose false result is an answer, not a failure.
+template <class P, class... A>
+HRESULT ask(function f, bool& answer, A... args) noexcept {
+  answer = false;
+  FARPROC address = nullptr;
+  HRESULT hr = resolve(f, address);
+  if (FAILED(hr)) return hr;
+  answer = reinterpret_cast<P>(address)(args...) != FALSE;
+  return S_OK;
+}
+
 using AllocateAndInitializeSidFn = BOOL(WINAPI*)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD,
                                                  DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*);
 using FreeSidFn = PVOID(WINAPI*)(PSID);
@@ -139,21 +150,11 @@ HRESULT free_sid(PSID sid) noexcept {
 }
 
 HRESULT is_valid_sid(PSID sid, bool& valid) noexcept {
-  valid = false;
-  FARPROC address = nullptr;
-  HRESULT hr = resolve(function::IsValidSid, address);
-  if (FAILED(hr)) return hr;
-  valid = reinterpret_cast<IsValidSidFn>(address)(sid) != FALSE;
-  return S_OK;
+  return ask<IsValidSidFn>(function::IsValidSid, valid, sid);
 }
 
 HRESULT equal_sid(PSID a, PSID b, bool& equal) noexcept {
-  equal = false;
-  FARPROC address = nullptr;
-  HRESULT hr = resolve(function::EqualSid, address);
-  if (FAILED(hr)) return hr;
-  equal = reinterpret_cast<EqualSidFn>(address)(a, b) != FALSE;
-  return S_OK;
+  return ask<EqualSidFn>(function::EqualSid, equal, a, b);
 }
 
 HRESULT get_length_sid(PSID sid, DWORD& length) noexcept {
@@ -266,12 +267,7 @@ HRESULT access_check(PSECURITY_DESCRIPTOR sd, HANDLE token, DWORD desired,
 }
 
 HRESULT is_valid_security_descriptor(PSECURITY_DESCRIPTOR sd, bool& valid) noexcept {
-  valid = false;
-  FARPROC address = nullptr;
-  HRESULT hr = resolve(function::IsValidSecurityDescriptor, address);
-  if (FAILED(hr)) return hr;
-  valid = reinterpret_cast<IsValidSecurityDescriptorFn>(address)(sd) != FALSE;
-  return S_OK;
+  return ask<IsValidSecurityDescriptorFn>(function::IsValidSecurityDescriptor, valid, sd);
 }
 
 HRESULT set_security_descriptor_owner(PSECURITY_DESCRIPTOR sd, PSID owner,
