@@ -5,11 +5,6 @@
 
 namespace nv {
 
-void reg_key::reset(HKEY key) noexcept {
-  if (key_) ::RegCloseKey(key_);
-  key_ = key;
-}
-
 reg_key reg_open_key(HKEY parent, const wchar_t* subkey) {
   HKEY key = nullptr;
   const LSTATUS status = ::RegOpenKeyExW(parent, subkey, 0, MAXIMUM_ALLOWED, &key);

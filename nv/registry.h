@@ -5,34 +5,10 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
+
+#include "nv/unique_handle.h"
 
 namespace nv {
-
-// Ownership of an open registry key: closed exactly once when its owner goes away.
-class reg_key {
- public:
-  reg_key() noexcept = default;
-  explicit reg_key(HKEY key) noexcept : key_(key) {}
-  reg_key(reg_key&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-  reg_key& operator=(reg_key&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.key_, nullptr));
-    return *this;
-  }
-  reg_key(const reg_key&) = delete;
-  reg_key& operator=(const reg_key&) = delete;
-  ~reg_key() { reset(); }
-
-  HKEY get() const noexcept { return key_; }
-  explicit operator bool() const noexcept { return key_ != nullptr; }
-  // Gives up ownership without closing.
-  HKEY release() noexcept { return std::exchange(key_, nullptr); }
-  // Closes the owned key, if any, and takes `key`.
-  void reset(HKEY key = nullptr) noexcept;
-
- private:
-  HKEY key_ = nullptr;
-};
 
 // Opens `subkey` of `parent` with MAXIMUM_ALLOWED access (options 0, no registry-view flag).
 // A missing key gives an empty reg_key; any other failure raises std::system_error with the

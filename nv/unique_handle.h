@@ -1,4 +1,5 @@
-// Ownership of a Win32 kernel handle: closed exactly once when its owner goes away.
+// Ownership of Win32 handles: one move-only owner that closes its handle exactly once, with the
+// kernel-handle and registry-key forms the library uses.
 #pragma once
 
 #include <windows.h>
@@ -7,30 +8,55 @@
 
 namespace nv {
 
-class unique_handle {
+// Owner of a handle described by Traits: `type`, `normalize(h)` (maps "no handle" values to
+// nullptr) and `close(h)`.
+template <class Traits>
+class unique_resource {
  public:
-  unique_handle() noexcept = default;
-  explicit unique_handle(HANDLE h) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-  unique_handle(unique_handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-  unique_handle& operator=(unique_handle&& other) noexcept {
+  using handle_type = typename Traits::type;
+
+  unique_resource() noexcept = default;
+  explicit unique_resource(handle_type h) noexcept : h_(Traits::normalize(h)) {}
+  unique_resource(unique_resource&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  unique_resource& operator=(unique_resource&& other) noexcept {
     if (this != &other) reset(std::exchange(other.h_, nullptr));
     return *this;
   }
-  unique_handle(const unique_handle&) = delete;
-  unique_handle& operator=(const unique_handle&) = delete;
-  ~unique_handle() { reset(); }
+  unique_resource(const unique_resource&) = delete;
+  unique_resource& operator=(const unique_resource&) = delete;
+  ~unique_resource() { reset(); }
 
-  HANDLE get() const noexcept { return h_; }
+  handle_type get() const noexcept { return h_; }
   explicit operator bool() const noexcept { return h_ != nullptr; }
-
-  // Closes the owned handle, if any, and takes `h` (INVALID_HANDLE_VALUE counts as none).
-  void reset(HANDLE h = nullptr) noexcept {
-    if (h_) ::CloseHandle(h_);
-    h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
+  // Gives up ownership without closing.
+  handle_type release() noexcept { return std::exchange(h_, nullptr); }
+  // Closes the owned handle, if any, and takes `h`.
+  void reset(handle_type h = nullptr) noexcept {
+    if (h_) Traits::close(h_);
+    h_ = Traits::normalize(h);
   }
 
  private:
-  HANDLE h_ = nullptr;
+  handle_type h_ = nullptr;
 };
+
+struct kernel_handle_traits {
+  using type = HANDLE;
+  // CreateFileW and friends report failure as INVALID_HANDLE_VALUE, others as null.
+  static HANDLE normalize(HANDLE h) noexcept { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
+  static void close(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+
+struct registry_key_traits {
+  using type = HKEY;
+  static HKEY normalize(HKEY key) noexcept { return key; }
+  static void close(HKEY key) noexcept { ::RegCloseKey(key); }
+};
+
+// A kernel handle (file, process, event, mutex, semaphore, token).
+using unique_handle = unique_resource<kernel_handle_traits>;
+
+// An open registry key.
+using reg_key = unique_resource<registry_key_traits>;
 
 }  // namespace nv
