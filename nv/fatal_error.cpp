@@ -41,10 +41,7 @@ std::wstring error_text(DWORD code) {
   return error_text(kFail);
 }
 
-message_box_providers& box_providers() {
-  static message_box_providers providers;
-  return providers;
-}
+message_box_providers& box_providers() { return ui_providers(); }
 
 message_box_display set_message_box_display(message_box_display display) {
   return std::exchange(display_slot(), std::move(display));

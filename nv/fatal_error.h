@@ -8,26 +8,19 @@
 #include <string>
 #include <utility>
 
+#include "nv/ui_hooks.h"
+
 namespace nv {
 
 // The system's text for a Windows error code or HRESULT, without trailing line breaks. Never
 // empty: a code without text gives the text of E_FAIL, and E_FAIL without text gives "Error".
 std::wstring error_text(DWORD code);
 
-// Where the message box gets its surroundings from. Each member may be empty; the library then
-// behaves as it does at start-up (no owner, no modal-state notification, no right-to-left
-// default language, caption = the executable's file name without extension).
-struct message_box_providers {
-  // The owner of the box and the top-level window to re-enable afterwards (null when none).
-  std::function<std::pair<HWND, HWND>()> owner_window;
-  // Enable-modeless notification: false before the box, true after it.
-  std::function<void(bool)> modal_state;
-  // The caption.
-  std::function<std::wstring()> application_name;
-  // Whether the default language reads right to left (used only when there is no owner).
-  std::function<bool()> default_language_rtl;
-};
-
+// Where the message box gets its surroundings from: the process-wide providers of
+// nv/ui_hooks.h. Each member may be empty; the library then behaves as it does at start-up (no
+// owner, no modal-state notification, no right-to-left default language, caption = the
+// executable's file name without extension).
+using message_box_providers = ui_hooks;
 message_box_providers& box_providers();
 
 // What finally reaches MessageBoxW. Tests replace the display to observe it.
