@@ -38,11 +38,22 @@ struct folders {
   std::wstring user_data;
 };
 
-std::mutex cache_mutex;
-std::optional<folders> cache;
+// Function-local: the cache is filled by the start-up object, which runs before the dynamic
+// initialisation of ordinary namespace-scope objects (that would empty it again).
+struct folder_cache {
+  std::mutex mutex;
+  std::optional<folders> value;
+};
+
+folder_cache& cache_slot() {
+  static folder_cache slot;
+  return slot;
+}
 
 const folders& resolved() {
-  const std::lock_guard lock(cache_mutex);
+  folder_cache& slot = cache_slot();
+  const std::lock_guard lock(slot.mutex);
+  std::optional<folders>& cache = slot.value;
   if (!cache) {
     folders found;
     found.documents = known_folder(FOLDERID_Documents);

@@ -41,7 +41,13 @@ const resource_span& own_version_resource() {
 std::atomic<lcid_source> g_lcid_source{nullptr};
 
 std::once_flag g_application_id_once;
-std::wstring g_application_id;
+
+// Function-local: the identifier is set by the start-up object, which runs before the dynamic
+// initialisation of ordinary namespace-scope objects (that would empty it again).
+std::wstring& application_id_slot() {
+  static std::wstring id;
+  return id;
+}
 
 // The program path recorded by the run-time library at start, else the module's file name.
 std::wstring program_path() {
@@ -137,12 +143,12 @@ LCID current_lcid() {
   return source ? source() : MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
 }
 
-const std::wstring& application_id() { return g_application_id; }
+const std::wstring& application_id() { return application_id_slot(); }
 
 void initialize_application_id() {
   std::call_once(g_application_id_once, [] {
     const version_info own;
-    g_application_id = derive_application_id(own, program_path());
+    application_id_slot() = derive_application_id(own, program_path());
   });
 }
 
