@@ -10,7 +10,8 @@
 //   NV_DSETUP_RECORD           file to which every call appends one UTF-8 line:
 //       "GetVersion"
 //       "SetCallback registered|null"
-//       "Setup owner=set|null flags=0x00010018 folder=<folder> callbacks=<reason>:<returned>,..."
+//       "Setup owner=0x<window, 8 hex digits> flags=0x<8 hex digits> folder=<folder>
+//        callbacks=<reason>:<returned>,..." (one line)
 #include <windows.h>
 
 #include <cwchar>
@@ -89,10 +90,12 @@ int WINAPI DirectXSetupW(HWND owner, LPWSTR folder, DWORD flags) {
       callbacks += std::to_wstring(reason) + L':' + std::to_wstring(returned);
     }
   }
-  wchar_t flagText[16];
-  std::swprintf(flagText, 16, L"0x%08lX", static_cast<unsigned long>(flags));
-  record(std::wstring(L"Setup owner=") + (owner ? L"set" : L"null") + L" flags=" + flagText +
-         L" folder=" + (folder ? folder : L"<null>") + L" callbacks=" + callbacks);
+  wchar_t numbers[64];
+  std::swprintf(numbers, 64, L"owner=0x%08lX flags=0x%08lX",
+                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(owner)),
+                static_cast<unsigned long>(flags));
+  record(std::wstring(L"Setup ") + numbers + L" folder=" + (folder ? folder : L"<null>") +
+         L" callbacks=" + callbacks);
   return static_cast<int>(environmentNumber(L"NV_DSETUP_RESULT", 0));
 }
 
