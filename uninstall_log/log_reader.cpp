@@ -22,6 +22,9 @@ class byte_source {
  public:
   explicit byte_source(HANDLE file) : file_(file) {}
 
+  // A read failed: the line being collected is not to be trusted.
+  bool failed() const noexcept { return failed_; }
+
   // The next byte, or nothing at the end of the file or on a read error.
   std::optional<unsigned char> next() {
     if (pos_ == size_ && !refill()) return std::nullopt;
@@ -32,8 +35,11 @@ class byte_source {
   bool refill() {
     if (finished_) return false;
     DWORD read = 0;
-    if (!::ReadFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &read, nullptr) ||
-        read == 0) {
+    if (!::ReadFile(file_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &read, nullptr)) {
+      failed_ = finished_ = true;
+      return false;
+    }
+    if (read == 0) {
       finished_ = true;
       return false;
     }
@@ -43,6 +49,7 @@ class byte_source {
   }
 
   HANDLE file_;
+  bool failed_ = false;
   std::array<unsigned char, 4096> buffer_{};
   std::size_t pos_ = 0;
   std::size_t size_ = 0;
@@ -97,6 +104,7 @@ class line_source {
       line.text += unit;
       if (unit == L'\n') break;
     }
+    if (bytes_.failed()) return {raw_line::state::damaged, {}};
     line.status = line.text.empty() ? raw_line::state::end : raw_line::state::ok;
     return line;
   }
@@ -110,6 +118,7 @@ class line_source {
       bytes += static_cast<char>(*byte);
       if (*byte == '\n') break;
     }
+    if (bytes_.failed()) return {raw_line::state::damaged, {}};
     if (bytes.empty()) return {raw_line::state::end, {}};
     const int size = static_cast<int>(bytes.size());
     const int length =
