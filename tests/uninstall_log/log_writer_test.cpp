@@ -138,6 +138,9 @@ TEST_F(LogWriter, MergeKeepsSurvivorsFirstAndDropsSupersededRecords) {
       record(RecordKind::InstalledFile, (folder_.path() / L"AGAIN.TXT").native(), true, 3),
       record(RecordKind::MenuShortcut, L"C:\\old\\menu.lnk", true),
       record(RecordKind::DirectXUpdate, L"DirectX Update...", true),
+      // Of two previous records of one kind that this run did not make, the later one survives
+      // and then stands for the kind against the earlier one.
+      record(RecordKind::UninstallShortcut, L"C:\\older\\uninstall.lnk", true),
       record(RecordKind::UninstallShortcut, L"C:\\old\\uninstall.lnk", false),
   };
   journal_.records = {
