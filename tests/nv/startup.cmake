@@ -1,0 +1,14 @@
+# Start-up of the support library. Two probe programs built like the installer (its manifest and
+# version resource) run the whole start-up under the tests: the normal one, and one whose common
+# controls report version 5.82.
+foreach(variant startup_probe startup_probe_old_controls)
+  add_executable(nv_${variant} ${CMAKE_CURRENT_SOURCE_DIR}/startup_probe.cpp ${NV_MANIFEST_RC}
+                 ${NV_VERSION_RC})
+  target_link_libraries(nv_${variant} PRIVATE nv)
+  target_compile_options(nv_${variant} PRIVATE ${NV_WARNINGS})
+  target_link_options(nv_${variant} PRIVATE -municode)
+endforeach()
+target_compile_definitions(nv_startup_probe_old_controls PRIVATE NV_PROBE_OLD_COMMON_CONTROLS)
+
+nv_add_test(nv_startup_tests SOURCES startup_test.cpp LIBRARIES nv GUI)
+add_dependencies(nv_startup_tests nv_startup_probe nv_startup_probe_old_controls)
