@@ -1,0 +1,150 @@
+#include "app/progress_pages.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <cmath>
+
+#include "app/install_app.h"
+#include "app/languages.h"
+#include "nv/fixed_path.h"
+#include "nv/product.h"
+#include "resources/resource_ids.h"
+#include "ui/gdi.h"
+
+namespace {
+
+constexpr wchar_t kLineBreak[] = L"\r\n";
+
+// `path` in double quotes when it contains spaces, in the 260-character buffer of the shell.
+std::wstring quoteSpaces(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const std::wstring cut = nv::fixed_path::cut(path);
+  cut.copy(buffer, cut.size());
+  ::PathQuoteSpacesW(buffer);
+  return buffer;
+}
+
+SIZE textExtent(HDC dc, const std::wstring& text) {
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  return size;
+}
+
+}  // namespace
+
+// ---- Progress page ----------------------------------------------------------------------------
+
+CDlgInstall::CDlgInstall(HINSTANCE module) : CWizardPage(IDD_PROGRESS_PAGE, module) {}
+
+BOOL CDlgInstall::OnInitDialog() {
+  CWizardPage::OnInitDialog();
+  progressBar.send(PBM_SETRANGE32, 0, 100);
+  progressBar.show(false);
+  return TRUE;
+}
+
+void CDlgInstall::DoDataExchange(ui::data_exchange& dx) {
+  dx.control(IDC_LOG, logEdit);
+  dx.control(IDC_PROGRESS_BAR, progressBar);
+  if (!dx.saving() && !installApp().installDone) writeSummary();
+}
+
+void CDlgInstall::refreshTexts() {
+  set_item_text(IDC_STATUS, formatLocalized(1108, {localizedString(1007)}));
+}
+
+void CDlgInstall::fitPage(int dx, int dy) {
+  item_ref(IDC_LOG).adjust(0, 0, dx, dy);
+  item_ref(IDC_PROGRESS_BAR).adjust(0, dy, dx, 0);
+  item_ref(IDC_STATUS).adjust(0, dy, dx, 0);
+}
+
+void CDlgInstall::setStatus(const std::wstring& text) { set_item_text(IDC_STATUS, text); }
+
+HWND CDlgInstall::ownerWindow() const { return hwnd() ? ::GetAncestor(hwnd(), GA_ROOT) : nullptr; }
+
+void CDlgInstall::writeSummary() {
+  const CInstallApp& app = installApp();
+  logEdit.set_text(L"");
+  appendLog(formatLocalized(1100, {nv::product_label(false)}) + kLineBreak);
+  appendLog(localizedString(1122), true);
+  appendLog(formatLocalized(1123, {quoteSpaces(app.installFolder)}) + kLineBreak);
+  if (app.createMenuShortcut)
+    appendLog(formatLocalized(1124, {quoteSpaces(app.menuFolder)}) + kLineBreak);
+  if (app.createDesktopShortcut) appendLog(localizedString(1125) + kLineBreak);
+  // Back to the first line; stops when a scroll no longer moves (the box cannot scroll further).
+  for (LRESULT first = logEdit.send(EM_GETFIRSTVISIBLELINE); first > 0;) {
+    logEdit.send(EM_SCROLL, SB_LINEUP);
+    const LRESULT now = logEdit.send(EM_GETFIRSTVISIBLELINE);
+    if (now >= first) break;
+    first = now;
+  }
+}
+
+std::wstring CDlgInstall::bannerLine(const std::wstring& text) const {
+  RECT client{};
+  ::GetClientRect(logEdit.hwnd(), &client);
+  const auto margins = static_cast<DWORD>(logEdit.send(EM_GETMARGINS));
+  int width = static_cast<int>(client.right - client.left) - LOWORD(margins) - HIWORD(margins) - 2;
+
+  const std::wstring enclosed = text.empty() ? std::wstring() : L" " + text + L" ";
+  int dashWidth = 0;
+  {
+    ui::window_dc dc(logEdit.hwnd());
+    if (!dc) return enclosed;
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    ui::selected_object selectFont(dc.get(), font);
+    if (!enclosed.empty()) width -= textExtent(dc.get(), enclosed).cx;
+    dashWidth = textExtent(dc.get(), L"-").cx;
+  }
+  const int n = dashWidth > 0 ? width / dashWidth : 0;
+  if (n <= 0) return enclosed;
+  if (enclosed.empty()) return std::wstring(static_cast<std::size_t>(n), L'-');
+  return std::wstring(static_cast<std::size_t>(n / 2), L'-') + enclosed +
+         std::wstring(static_cast<std::size_t>((n + 1) / 2), L'-');
+}
+
+void CDlgInstall::appendLog(const std::wstring& text, bool banner) {
+  const std::wstring line = (!text.empty() && !banner) ? text : bannerLine(text) + kLineBreak;
+  const auto end = static_cast<WPARAM>(::GetWindowTextLengthW(logEdit.hwnd()));
+  logEdit.send(EM_SETSEL, end, static_cast<LPARAM>(end));
+  logEdit.send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+  logEdit.send(EM_SCROLL, SB_LINEDOWN);
+}
+
+void CDlgInstall::startProgress() {
+  progressBar.send(PBM_SETPOS, 0);
+  progressBar.show(true);
+}
+
+int CDlgInstall::progressPosition(std::uint64_t done, std::uint64_t total) {
+  // Nothing to do, or more reported than expected, counts as everything done.
+  if (done >= total) return 100;
+  const double percent =
+      std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0 + 0.5);
+  const int position = static_cast<int>(percent);
+  return position >= 100 ? 99 : position;
+}
+
+void CDlgInstall::setProgress(std::uint64_t done, std::uint64_t total) {
+  progressBar.send(PBM_SETPOS, static_cast<WPARAM>(progressPosition(done, total)));
+}
+
+// ---- End page ---------------------------------------------------------------------------------
+
+CDlgEnd::CDlgEnd(HINSTANCE module) : CWizardPage(IDD_END_PAGE, module) {}
+
+void CDlgEnd::DoDataExchange(ui::data_exchange& dx) {
+  if (!dx.saving() && installApp().installDone) set_item_text(IDC_RESULT, localizedString(1120));
+}
+
+void CDlgEnd::refreshTexts() {
+  set_item_text(IDC_RESULT, L"");
+  set_item_text(IDC_STATUS, formatLocalized(1107, {localizedString(1004)}));
+}
+
+void CDlgEnd::fitPage(int dx, int dy) {
+  item_ref(IDC_RESULT).adjust(0, 0, dx, dy);
+  item_ref(IDC_STATUS).adjust(0, dy, dx, 0);
+}

@@ -1,0 +1,15 @@
+// What the wizard frame requires of each of its pages besides the dialog itself: texts set in
+// the current language, and the page's controls adapted when the frame makes the page larger.
+#pragma once
+
+#include "ui/dialog.h"
+
+class CWizardPage : public ui::dialog {
+ public:
+  using ui::dialog::dialog;
+
+  // Sets every text of the page in the current language.
+  virtual void refreshTexts() = 0;
+  // The page became `dx` wider and `dy` taller: widens, lengthens or moves its controls.
+  virtual void fitPage(int dx, int dy) = 0;
+};
