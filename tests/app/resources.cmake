@@ -5,3 +5,9 @@ nv_add_test(app_resource_tests
             LIBRARIES comctl32 gdi32 user32
             GUI)
 
+
+# The folder picker: its path rules as functions, and the shell's browser driven by a timer.
+nv_add_test(app_folder_picker_tests
+            SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_picker_test.cpp
+            LIBRARIES app
+            GUI)
