@@ -1,7 +1,10 @@
-# Writes the demo payload's stand-in files: deterministic content of a few kilobytes each, so
-# that the payload packs the same bytes on every build. Run with -DOUT=<folder> -DMANIFEST=<file>.
+# Writes the demo payload's source files: deterministic content of a few kilobytes each, so that
+# the payload packs the same bytes on every build, except for the files that the build makes
+# itself (the stand-in programs), which are copied in under their own names.
+# Run with -DOUT=<folder> -DMANIFEST=<file> [-DSUPPLIED=<file>|<file>...].
 file(MAKE_DIRECTORY "${OUT}/files")
 file(STRINGS "${MANIFEST}" lines)
+string(REPLACE "|" ";" supplied "${SUPPLIED}")
 set(index 0)
 foreach(line IN LISTS lines)
   if(line MATCHES "^#" OR line STREQUAL "")
@@ -9,6 +12,18 @@ foreach(line IN LISTS lines)
   endif()
   string(REGEX REPLACE "^[^\t]*\t[^\t]*\t" "" source "${line}")
   math(EXPR index "${index} + 1")
+  get_filename_component(name "${source}" NAME)
+  set(built "")
+  foreach(candidate IN LISTS supplied)
+    get_filename_component(candidate_name "${candidate}" NAME)
+    if(candidate_name STREQUAL name)
+      set(built "${candidate}")
+    endif()
+  endforeach()
+  if(built)
+    file(COPY_FILE "${built}" "${OUT}/${source}" ONLY_IF_DIFFERENT)
+    continue()
+  endif()
   math(EXPR repeat "40 + ${index} * 17")
   string(REPEAT "${source}: stand-in content of demo payload entry ${index}.\n" ${repeat} body)
   file(WRITE "${OUT}/${source}.new" "${body}")

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/payload_extractor.h"
+#include "nv/product.h"
+#include "nv/version_info.h"
 
 namespace {
 
@@ -49,11 +51,16 @@ TEST(EmbeddedPayload, DemoPayloadIsFoundVerifiedAndExtracted) {
   EXPECT_FALSE(failed);
 
   // Every manifest line of the demo payload, in the folders the tokens name.
-  EXPECT_EQ(written.size(), 11u);
+  EXPECT_EQ(written.size(), 15u);
   EXPECT_EQ(written.count((install / L"Lang" / L"Tessaline.de.dll").wstring()), 1u);
   EXPECT_EQ(written.count((install / L"Tessaline.exe").wstring()), 1u);
   EXPECT_EQ(written.count((samples / L"First Steps.tsl").wstring()), 1u);
   EXPECT_EQ(written.count((temp_folder / L"DSetup.dll").wstring()), 1u);
+  EXPECT_EQ(written.count((temp_folder / L"Jun2010_d3dx9_43_x86.cab").wstring()), 1u);
+  // The product's executable is the built program, in the version this installer brings.
+  EXPECT_EQ(nv::version_info((install / L"Tessaline.exe").wstring()).file_version(),
+            nv::product_version);
+  EXPECT_TRUE(nv::version_info((install / L"Uninstall.exe").wstring()).has_fixed_info());
   const std::filesystem::path sources = NV_DEMO_PAYLOAD_FILES;
   for (const auto& [target, name] : written)
     EXPECT_EQ(read_all(target), read_all(sources / name)) << std::filesystem::path(target);
