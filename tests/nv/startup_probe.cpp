@@ -5,7 +5,8 @@
 //
 // Built with NV_PROBE_OLD_COMMON_CONTROLS, a seam set before the library's start-up object makes
 // the common controls report version 5.82 from the system folder: start-up then shows
-// "Initialization Error" and exits with -11 before main.
+// "Initialization Error" and exits with -11 before main. Built with NV_PROBE_NO_SSE2, the
+// processor check finds no SSE2: the three-language box, then exit code 1.
 #include <windows.h>
 #include <comdef.h>
 
@@ -38,6 +39,17 @@ struct old_common_controls {
 };
 // Before the library's start-up object (110).
 __attribute__((init_priority(105))) old_common_controls seam;
+#endif
+
+#ifdef NV_PROBE_NO_SSE2
+struct no_sse2 {
+  no_sse2() {
+    nv::processor_check_ops ops;
+    ops.has_sse2 = [] { return false; };  // the box and the exit stay the system's
+    nv::set_processor_check_ops(ops);
+  }
+};
+__attribute__((init_priority(105))) no_sse2 seam;
 #endif
 
 // Stands in for the application object: a global of default priority in the main translation

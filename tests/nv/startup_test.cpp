@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "nv/instance_tracking.h"
+#include "nv/processor_check.h"
 #include "nv/ui_hooks.h"
 #include "nv/unique_handle.h"
 #include "nv/version_info.h"
@@ -402,6 +403,24 @@ TEST_F(StartupProbe, OldCommonControlsShowInitializationErrorAndExitWithMinusEle
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(probe.exit_code(), static_cast<DWORD>(-11));
   EXPECT_FALSE(probe.wait_ready()) << "main never ran";
+  EXPECT_EQ(observer_.running(), before);
+}
+
+TEST_F(StartupProbe, WithoutSse2TheThreeLanguageBoxComesFirstAndTheExitCodeIsOne) {
+  const std::uint32_t before = observer_.running();
+
+  probe_run probe(L"nv_startup_probe_no_sse2.exe");
+  if (probe.start_error() == kElevationRequired)
+    GTEST_SKIP() << "the installer's manifest requires an elevated test run";
+  ASSERT_EQ(probe.start_error(), 0u);
+
+  HWND box = find_message_box(probe.id(), probe.process());
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(window_text(::GetDlgItem(box, 0xFFFF)), nv::processor_unsupported_text);
+  EXPECT_EQ(observer_.running(), before) << "nothing after the processor check ran";
+
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(probe.exit_code(), 1u);
   EXPECT_EQ(observer_.running(), before);
 }
 
