@@ -26,7 +26,7 @@ bool supersedes(const JournalRecord& current, const JournalRecord& previous) {
   return true;
 }
 
-// Writes all of `bytes`; false when WriteFile reports a failure.
+// Writes `text` as UTF-16LE in one WriteFile call; false when that call reports a failure.
 bool write_units(HANDLE file, std::wstring_view text) {
   DWORD written = 0;
   return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
