@@ -192,12 +192,16 @@ bool common_controls_sufficient(const common_controls_info& info) {
 }
 
 std::error_code prepare_library() {
+  const startup_ops& ops = ops_slot();
   try {
-    resolve_known_folders();
+    if (ops.resolve_known_folders) {
+      ops.resolve_known_folders();
+    } else {
+      resolve_known_folders();
+    }
   } catch (const std::system_error& e) {
     return e.code();
   }
-  const startup_ops& ops = ops_slot();
   const common_controls_info controls =
       ops.common_controls ? ops.common_controls() : read_common_controls();
   if (!common_controls_sufficient(controls)) {

@@ -105,6 +105,7 @@ void install_com_error_handler();
 // real operations.
 struct startup_ops {
   std::function<std::string()> user_locale_name;
+  std::function<void()> resolve_known_folders;  // throws std::system_error on failure
   std::function<common_controls_info()> common_controls;
   std::function<void()> show_initialization_error;  // the "Initialization Error" box
   std::function<void(int code)> exit;               // std::exit

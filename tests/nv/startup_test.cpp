@@ -117,6 +117,22 @@ TEST_F(PrepareLibrary, RefusesOldCommonControlsAndAcceptsVersionSix) {
   EXPECT_FALSE(nv::details::prepare_library());
 }
 
+TEST_F(PrepareLibrary, AnUnresolvedKnownFolderIsTheFirstFailure) {
+  bool controls_asked = false;
+  nv::details::startup_ops ops;
+  ops.resolve_known_folders = [] {
+    throw std::system_error(static_cast<int>(E_INVALIDARG), std::system_category(), "known folder");
+  };
+  ops.common_controls = [&] {
+    controls_asked = true;
+    return common_controls_info{kVersion6, L""};
+  };
+  nv::details::set_startup_ops(ops);
+  EXPECT_EQ(nv::details::prepare_library(),
+            std::error_code(static_cast<int>(E_INVALIDARG), std::system_category()));
+  EXPECT_FALSE(controls_asked);
+}
+
 TEST_F(PrepareLibrary, FailureShowsTheBoxOnceThenExitsWithMinusElevenAndRegistersNothing) {
   std::vector<std::string> events;
   nv::details::startup_ops ops;
