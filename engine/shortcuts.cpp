@@ -55,7 +55,8 @@ bool CreateShortcut(const std::wstring& target, const std::wstring& folder, cons
                     std::wstring* linkPath) {
   const std::wstring cutTarget = nv::fixed_path::cut(target);
   const std::wstring workingDirectory = nv::fixed_path::remove_file_spec(cutTarget);
-  if (workingDirectory == cutTarget) return false;  // nothing to take away: no folder
+  // Nothing taken away (a root), or nothing left (a bare file name): the target has no folder.
+  if (workingDirectory == cutTarget || workingDirectory.empty()) return false;
 
   const std::wstring linkName = name ? std::wstring(name) : StemOf(target);
   // An empty name would put "<folder>.lnk" beside the folder instead of a link inside it, and a
