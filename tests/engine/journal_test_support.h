@@ -29,8 +29,8 @@ inline std::string read_text(const fs::path& path) {
 inline DWORD attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
 inline bool read_only(const fs::path& path) {
-  const DWORD value = attributes(path);
-  return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY);
+  return (attributes(path) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+         FILE_ATTRIBUTE_READONLY;
 }
 
 // Sets TMP and TEMP to `folder` while it lives, so that GetTempPathW answers with it; the
