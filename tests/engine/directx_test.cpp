@@ -11,6 +11,7 @@
 
 #include "app/languages.h"
 #include "nv/unique_handle.h"
+#include "ui/message_filter.h"
 
 namespace {
 
@@ -188,6 +189,35 @@ TEST_F(DirectXTest, PumpAndCallback) {
   EXPECT_EQ(msg.message, UINT(WM_QUIT));
   EXPECT_EQ(msg.wParam, 7u);
   EXPECT_FALSE(::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) << "one quit request, not two";
+}
+
+int cancels = 0;
+INT_PTR CALLBACK countCancels(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) return ++cancels, TRUE;
+  return message == WM_INITDIALOG;
+}
+
+// A key meant for the active modal dialog goes through its keyboard handling first: Escape
+// becomes its Cancel command, which a plain dispatch would not produce.
+TEST_F(DirectXTest, PumpOffersMessagesToTheModalDialog) {
+  alignas(DWORD) WORD dialogTemplate[16] = {};
+  auto* header = reinterpret_cast<DLGTEMPLATE*>(dialogTemplate);
+  header->style = WS_POPUP;
+  header->cx = header->cy = 50;  // no controls, no menu, default class, no title
+  HWND dialog = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), header, nullptr,
+                                             &countCancels, 0);
+  ASSERT_NE(dialog, nullptr);
+  cancels = 0;
+  ASSERT_TRUE(::PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0));
+  PumpMessages();
+  EXPECT_EQ(cancels, 0) << "no modal dialog active: dispatched as is";
+  {
+    ui::modal_scope active(dialog);
+    ASSERT_TRUE(::PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0));
+    PumpMessages();
+  }
+  EXPECT_EQ(cancels, 1);
+  ::DestroyWindow(dialog);
 }
 
 // Status, log line and journal record of a run; English has no caption of its own and shows
