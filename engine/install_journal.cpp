@@ -47,8 +47,8 @@ JournalRecord& Append(std::vector<JournalRecord>& records, RecordKind kind) {
 void CInstallJournal::BeginFile(const std::wstring& path, std::int32_t payloadKind,
                                 bool keepSource) {
   operationOpen = true;
-  if (path.size() <= nv::fixed_path::max_length)
-    EnsureFolders(nv::fixed_path::remove_file_spec(path));
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator != std::wstring::npos) EnsureFolders(path.substr(0, separator));
   JournalRecord& record = Append(records, RecordKind::InstalledFile);
   record.path = path;
   record.payloadKind = payloadKind;

@@ -24,11 +24,10 @@ void UndoCreatedFolder(const JournalRecord& record) noexcept {
 // back under the record's path with the attributes it had.
 void UndoFileChange(const JournalRecord& record) noexcept {
   if (!record.path.empty()) DeleteAnyFile(record.path.c_str());
-  if (record.backupPath.empty()) return;
+  // A shortcut record whose link was never created has no path: its backup cannot go back.
+  if (record.backupPath.empty() || record.path.empty()) return;
   const DWORD attributes = ::GetFileAttributesW(record.backupPath.c_str());
   ::SetFileAttributesW(record.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-  // A shortcut record whose link was never created has no path: its backup cannot go back.
-  if (record.path.empty()) return;
   if (::MoveFileW(record.backupPath.c_str(), record.path.c_str()) &&
       attributes != INVALID_FILE_ATTRIBUTES)
     ::SetFileAttributesW(record.path.c_str(), attributes);

@@ -58,6 +58,10 @@ TEST_F(Journal, NestedFoldersComeBeforeTheFileAndGoAfterItInReverse) {
   // A folder that could not be created stops the deeper ones.
   journal_.EnsureFolders((file / L"Deeper" / L"Deepest").wstring());
   EXPECT_EQ(journal_.records.size(), 3u);
+  // A folder path over 259 characters is not cut into some other, truncated folder.
+  const fs::path too_long = root_ / std::wstring(300, L'd') / L"Sub";
+  journal_.EnsureFolders(too_long.wstring());
+  EXPECT_EQ(journal_.records.size(), 3u);
 
   journal_.Rollback();
   EXPECT_TRUE(journal_.records.empty());
