@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <clocale>
 #include <cstdlib>
 #include <cwctype>
 #include <exception>
 #include <locale>
 #include <utility>
-
-#include <clocale>
 
 #include "nv/fatal_error.h"
 #include "nv/instance_tracking.h"
