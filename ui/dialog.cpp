@@ -198,7 +198,7 @@ BOOL dialog::OnInitDialog() {
 void dialog::DoDataExchange(data_exchange&) {}
 
 bool dialog::OnCommand(int id, int code, HWND) {
-  if (code != BN_CLICKED && code != 0) return false;
+  if (code != BN_CLICKED) return false;  // also a menu command or the Enter and Escape keys
   if (id == IDOK) {
     OnOK();
     return true;

@@ -123,6 +123,10 @@ class dialog {
   virtual bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
   bool is_modal() const noexcept { return modal_; }
+  // The window's default handling of a message, for a hook that acts after it.
+  LRESULT default_message(UINT message, WPARAM wparam, LPARAM lparam) const noexcept {
+    return ::DefWindowProcW(hwnd_, message, wparam, lparam);
+  }
 
  private:
   static INT_PTR CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
