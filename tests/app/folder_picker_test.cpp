@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "wine.h"
 
@@ -136,6 +137,37 @@ TEST_F(TypedPath, WithoutBaseDrivesAndEmptyTextAreCompleted) {
   if (expected.size() > 3 && expected.back() == L'\\') expected.pop_back();
   EXPECT_EQ(rules::qualifyTypedPath(L"   ", L"", error), expected);
   EXPECT_FALSE(error);
+}
+
+// A thread already in the multi-threaded apartment cannot enter the picker's single-threaded one:
+// the picker reports the failure and returns no path without showing the browser.
+TEST(FolderPickerCom, FailedInitialisationIsReportedAndGivesNoPath) {
+  struct MultiThreaded {
+    HRESULT result = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ~MultiThreaded() {
+      if (SUCCEEDED(result)) ::CoUninitialize();
+    }
+  };
+  std::error_code reported;
+  int reports = 0;
+  FolderPicker::ErrorDisplay previous =
+      FolderPicker::setErrorDisplay([&](HWND, const std::error_code& error) {
+        reported = error;
+        ++reports;
+      });
+  std::wstring start = L"C:\\Apps";
+  std::wstring result = L"unchanged";
+  std::thread worker([&] {
+    MultiThreaded apartment;
+    ASSERT_TRUE(SUCCEEDED(apartment.result));
+    result = browseForFolder(start, L"Tessaline 7", L"Choose");
+  });
+  worker.join();
+  FolderPicker::setErrorDisplay(std::move(previous));
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(static_cast<HRESULT>(reported.value()), RPC_E_CHANGED_MODE);
+  EXPECT_TRUE(result.empty());
+  EXPECT_EQ(start, L"C:\\Apps");
 }
 
 // ---------------------------------------------------------------------------------------------
