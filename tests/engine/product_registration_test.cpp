@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "nv/product_test_support.h"
+#include "nv/version_info.h"
 #include "ui/wait_cursor.h"
 
 namespace {
@@ -343,6 +344,54 @@ TEST_F(RegistrationRunTest, ProductThatCannotStartFailsAndMutexIsTakenBack) {
   EXPECT_EQ(journal.records[0].kind, engine::RecordKind::ProductRegistration);
   EXPECT_FALSE(journal.records[0].done);
   EXPECT_FALSE(journal.operationOpen);
+}
+
+// --- The product stand-in itself -------------------------------------------------------------
+
+TEST(ProductStandIn, BuildsCarryTheirVersionsAndTheSharedApplicationId) {
+  const nv::version_info current((OwnFolder() / L"Tessaline.exe").wstring());
+  EXPECT_EQ(current.file_version(), nv::product_version);
+  EXPECT_EQ(current.product_name(), L"Tessaline");
+  EXPECT_EQ(current.product_version(), L"7.08v");
+  EXPECT_EQ(current.value(L"ApplicationId"), L"Tessaline7");
+  EXPECT_EQ(nv::version_info((OwnFolder() / L"tessaline_7_8_21_9.exe").wstring()).file_version(),
+            nv::make_version(7, 8, 21, 9));
+  EXPECT_EQ(nv::version_info((OwnFolder() / L"tessaline_7_8_22_2.exe").wstring()).file_version(),
+            nv::make_version(7, 8, 22, 2));
+  EXPECT_FALSE(
+      nv::version_info((OwnFolder() / L"tessaline_unversioned.exe").wstring()).has_fixed_info());
+}
+
+// Started plainly, the stand-in is "the product running": registered in the tracker the
+// installer counts, with a window, until its lifetime ends.
+TEST(ProductStandIn, PlainStartCountsInTheTrackerUntilItEnds) {
+  const nv::instance_tracker own(nv::tracker_name(L"Tessaline7"));
+  ASSERT_GE(own.running(), 1u);
+  const std::uint32_t before = own.running();
+
+  ::SetEnvironmentVariableW(L"NV_STANDIN_LIFETIME_MS", L"3000");
+  std::wstring commandLine = L"\"" + (OwnFolder() / L"Tessaline.exe").wstring() + L"\"";
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION info{};
+  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &info);
+  ::SetEnvironmentVariableW(L"NV_STANDIN_LIFETIME_MS", nullptr);
+  ASSERT_TRUE(started);
+  const nv::unique_handle process(info.hProcess), thread(info.hThread);
+
+  bool counted = false, window = false;
+  for (int i = 0; i < 100 && !(counted && window); ++i) {
+    counted = counted || own.running() == before + 1;
+    window = window || ::FindWindowW(L"NvTessalineStandIn", L"Tessaline") != nullptr;
+    ::Sleep(20);
+  }
+  EXPECT_TRUE(counted);
+  EXPECT_TRUE(window);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  ::GetExitCodeProcess(process.get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(own.running(), before);
 }
 
 }  // namespace
