@@ -5,6 +5,5 @@
 if(EXISTS ${PROJECT_SOURCE_DIR}/engine/install_journal.cpp)
   nv_add_test(engine_registration_tests SOURCES product_registration_test.cpp
               LIBRARIES engine uninstall_log GUI)
-  add_dependencies(engine_registration_tests Tessaline tessaline_7_8_21_9 tessaline_7_8_22_2
-                   tessaline_unversioned)
+  add_dependencies(engine_registration_tests Tessaline)
 endif()
