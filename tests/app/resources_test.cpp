@@ -39,7 +39,7 @@ HINSTANCE module() { return ::GetModuleHandleW(nullptr); }
 
 // One control as the templates must define it. Style bits are compared under `mask`; a height
 // of -1 is not compared (a drop-down list's window has its closed height, not the template's).
-struct ControlSpec {
+struct ControlLayout {
   int id;
   const wchar_t* windowClass;
   DWORD mask;
@@ -50,21 +50,21 @@ struct ControlSpec {
 constexpr DWORD kStaticType = SS_TYPEMASK;
 constexpr DWORD kButtonType = BS_TYPEMASK;
 
-struct DialogSpec {
+struct DialogLayout {
   int id;
   int cx, cy;
   DWORD style;    // bits that must be set
   DWORD absent;   // bits that must be clear
   DWORD exStyle;  // extended bits that must be set
-  std::vector<ControlSpec> controls;
+  std::vector<ControlLayout> controls;
   size_t itemCount;
 };
 
 constexpr DWORD kPageStyle = WS_CHILD | WS_CLIPCHILDREN | DS_CONTROL;
 constexpr DWORD kPageAbsent = WS_VISIBLE | WS_CAPTION | WS_BORDER | WS_POPUP;
 
-const std::vector<DialogSpec>& dialogs() {
-  static const std::vector<DialogSpec> table = {
+const std::vector<DialogLayout>& dialogs() {
+  static const std::vector<DialogLayout> table = {
       {IDD_INSTALL, 273, 139, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
        WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD, WS_EX_APPWINDOW,
        {
@@ -246,22 +246,22 @@ class DialogResources : public ::testing::Test {
 };
 
 TEST_F(DialogResources, TemplateHeadersHaveSizeStyleAndShellFont) {
-  for (const DialogSpec& spec : dialogs()) {
-    SCOPED_TRACE(spec.id);
+  for (const DialogLayout& layout : dialogs()) {
+    SCOPED_TRACE(layout.id);
     TemplateHeader header;
-    ASSERT_TRUE(readTemplate(spec.id, header));
-    EXPECT_EQ(header.cx, spec.cx);
-    EXPECT_EQ(header.cy, spec.cy);
-    EXPECT_EQ(header.style & spec.style, spec.style);
-    EXPECT_EQ(header.style & spec.absent, 0u);
-    EXPECT_EQ(header.exStyle & spec.exStyle, spec.exStyle);
-    EXPECT_EQ(header.items, spec.itemCount);
+    ASSERT_TRUE(readTemplate(layout.id, header));
+    EXPECT_EQ(header.cx, layout.cx);
+    EXPECT_EQ(header.cy, layout.cy);
+    EXPECT_EQ(header.style & layout.style, layout.style);
+    EXPECT_EQ(header.style & layout.absent, 0u);
+    EXPECT_EQ(header.exStyle & layout.exStyle, layout.exStyle);
+    EXPECT_EQ(header.items, layout.itemCount);
     EXPECT_EQ(header.pointSize, 8);
     EXPECT_EQ(header.typeface, L"MS Shell Dlg");
 
     // Each control as declared: style bits and rectangle in dialog units.
-    ASSERT_EQ(header.controls.size(), spec.itemCount);
-    for (const ControlSpec& control : spec.controls) {
+    ASSERT_EQ(header.controls.size(), layout.itemCount);
+    for (const ControlLayout& control : layout.controls) {
       SCOPED_TRACE(control.id);
       const TemplateItem* item = nullptr;
       for (const TemplateItem& candidate : header.controls) {
@@ -280,19 +280,19 @@ TEST_F(DialogResources, TemplateHeadersHaveSizeStyleAndShellFont) {
 }
 
 TEST_F(DialogResources, EveryControlHasItsKindStyleAndRectangle) {
-  for (const DialogSpec& spec : dialogs()) {
-    SCOPED_TRACE(spec.id);
-    unique_window dialog = create(spec.id);
+  for (const DialogLayout& layout : dialogs()) {
+    SCOPED_TRACE(layout.id);
+    unique_window dialog = create(layout.id);
     ASSERT_TRUE(dialog) << ::GetLastError();
     EXPECT_FALSE(::IsWindowVisible(dialog.get()));
 
     RECT client{};
     ::GetClientRect(dialog.get(), &client);
-    const RECT size = mapped(dialog.get(), 0, 0, spec.cx, spec.cy);
+    const RECT size = mapped(dialog.get(), 0, 0, layout.cx, layout.cy);
     EXPECT_EQ(client.right, size.right);
     EXPECT_EQ(client.bottom, size.bottom);
 
-    for (const ControlSpec& control : spec.controls) {
+    for (const ControlLayout& control : layout.controls) {
       SCOPED_TRACE(control.id);
       HWND item = ::GetDlgItem(dialog.get(), control.id);
       ASSERT_NE(item, nullptr);
