@@ -1,0 +1,188 @@
+"""Wine prefixes and the robot for the end-to-end tests.
+
+One template prefix per build folder is created once (inside the test's X display, with the
+X11 driver's unmanaged-window setting); every scenario works in a copy of it (`cp -a`), with its
+own wineserver, so that no state leaks from one scenario into the next. Programs started here
+never get a pipe as their output: Wine's helper processes inherit the streams of the program
+that starts a session and outlive it, so output goes through files."""
+import fcntl
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+BASE_ENV = {"WINEARCH": "win32", "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+
+
+def wine_env(prefix, extra=None):
+    env = dict(os.environ)
+    env.update(BASE_ENV)
+    env["WINEPREFIX"] = prefix
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _quiet(args, env, timeout=300):
+    return subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def ensure_template(template):
+    """Creates the template prefix once (guarded by a lock file beside it)."""
+    os.makedirs(os.path.dirname(template), exist_ok=True)
+    with open(template + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(os.path.join(template, ".e2e-ready")):
+            return
+        shutil.rmtree(template, ignore_errors=True)
+        env = wine_env(template)
+        _quiet(["wineserver", "-k"], env)
+        _quiet(["wineboot", "-i"], env, timeout=600)
+        _quiet(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                "/t", "REG_SZ", "/d", "N", "/f"], env)
+        _quiet(["wineserver", "-w"], env, timeout=120)
+        open(os.path.join(template, ".e2e-ready"), "w").close()
+
+
+class Prefix:
+    """A fresh copy of the template with its own wineserver for one scenario."""
+
+    def __init__(self, template, folder):
+        self.folder = folder
+        self.path = os.path.join(folder, "prefix")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        subprocess.run(["cp", "-a", template, self.path], check=True)
+        self.processes = []
+        self.env = wine_env(self.path)
+        # A server that stays a few seconds after its last client; the first program then
+        # creates the desktop on the test's display.
+        _quiet(["wineserver", "-p5"], self.env)
+        _quiet(["wine", "cmd", "/c", "exit"], self.env, timeout=120)
+        self.user = self._user_name()
+
+    def _user_name(self):
+        users = os.path.join(self.path, "drive_c", "users")
+        names = [n for n in os.listdir(users) if n.lower() != "public"]
+        return names[0]
+
+    def unix(self, windows_path):
+        """The unix path of a C: path in this prefix."""
+        assert windows_path[1:3] == ":\\", windows_path
+        rest = windows_path[3:].replace("\\", "/")
+        path = os.path.join(self.path, "drive_c")
+        # Case-insensitive walk, as Windows resolves names.
+        for part in [p for p in rest.split("/") if p]:
+            try:
+                match = next((n for n in os.listdir(path) if n.lower() == part.lower()), part)
+            except (FileNotFoundError, NotADirectoryError):
+                match = part
+            path = os.path.join(path, match)
+        return path
+
+    def windows(self, unix_path):
+        """The Windows path of a unix path: on C: inside the prefix, else on Z:."""
+        unix_path = os.path.abspath(unix_path)
+        drive = os.path.join(self.path, "drive_c")
+        if unix_path.startswith(drive + os.sep):
+            return "C:\\" + os.path.relpath(unix_path, drive).replace("/", "\\")
+        return "Z:" + unix_path.replace("/", "\\")
+
+    def start(self, args, extra_env=None, log=None):
+        """Starts a Windows program in the background; its output goes to `log`."""
+        out = open(log or os.devnull, "ab")
+        p = subprocess.Popen(["wine", *args], env=wine_env(self.path, extra_env),
+                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        out.close()
+        self.processes.append(p)
+        return p
+
+    def run(self, args, extra_env=None, timeout=120):
+        """Runs a Windows program to its end: (exit code, output)."""
+        with tempfile.TemporaryFile() as out:
+            code = subprocess.run(["wine", *args], env=wine_env(self.path, extra_env),
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+            out.seek(0)
+            return code, out.read().decode("utf-8", "replace").replace("\r", "")
+
+    def reg_query(self, key, value):
+        """(type, data) of a registry value read with `wine reg query`, or None."""
+        code, out = self.run(["reg", "query", key, "/v", value])
+        if code != 0:
+            return None
+        for line in out.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0] == value and parts[1].startswith("REG_"):
+                return parts[1], parts[2] if len(parts) > 2 else ""
+        return None
+
+    def reg_add(self, key, value, kind, data):
+        return self.run(["reg", "add", key, "/v", value, "/t", kind, "/d", str(data), "/f"])[0]
+
+    def close(self, keep=False):
+        for p in self.processes:
+            if p.poll() is None:
+                p.kill()
+        _quiet(["wineserver", "-k"], self.env)
+        _quiet(["wineserver", "-w"], self.env)
+        if not keep:
+            shutil.rmtree(self.path, ignore_errors=True)
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            out.append({"\\": "\\", "r": "\r", "n": "\n", "t": "\t"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+class Robot:
+    """Runs robot.exe in a prefix: each call is one robot run over a list of commands."""
+
+    def __init__(self, prefix, exe):
+        self.prefix = prefix
+        self.exe = exe
+        self.transcript = []
+
+    def __call__(self, *commands, timeout=180):
+        """commands: lists of words; returns (ok, printed values as (verb, text) pairs, output)."""
+        args = [self.exe]
+        for i, command in enumerate(commands):
+            if i:
+                args.append("--")
+            args.extend(str(w) for w in command)
+        code, out = self.prefix.run(args, timeout=timeout)
+        self.transcript.append(" -- ".join(" ".join(str(w) for w in c) for c in commands))
+        self.transcript.append(out)
+        values = []
+        for line in out.splitlines():
+            verb, sep, rest = line.partition(": ")
+            if sep:
+                values.append((verb, unescape(rest)))
+        return code == 0, values, out
+
+
+def to_png(bmp, png):
+    """Converts a BMP to PNG with ImageMagick when it is there; returns the file kept."""
+    if shutil.which("convert"):
+        if subprocess.run(["convert", bmp, png], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            os.remove(bmp)
+            return png
+    return bmp
+
+
+def wait_exit(process, timeout):
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None

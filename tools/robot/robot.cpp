@@ -1,0 +1,431 @@
+// robot.exe: drives another program's windows from a second process in the same Windows session,
+// for the installer's end-to-end tests. It runs a list of commands given on its command line,
+// separated by "--", in order; the first failing command ends the run.
+//
+//   robot.exe window "Tessaline 7.08v" 10000 -- click 1 -- text 1016 -- screenshot start.bmp
+//
+// Window selection (the "current window" that later commands address):
+//   window <title part> [ms]     wait for a visible top-level window, not a message box, whose
+//                                title contains the part; make it current
+//   box <text part> [ms]         wait for a visible message box (class #32770 with a static
+//                                0xFFFF) whose text contains the part ("" = any); make it current
+//   no-box [ms]                  fail when a message box shows up within ms
+//   wait-gone [ms]               wait until the current window is closed or hidden
+// Controls of the current window (id 0 = the window itself):
+//   click <id>                   BM_CLICK, waits until the click has been handled
+//   post-click <id>              BM_CLICK posted (for buttons that open modal boxes or run long)
+//   text <id>                    print the text (WM_GETTEXT), escaped: \\ \r \n \t
+//   expect-text <id> <part>      fail unless the text contains the part
+//   wait-text <id> <part> [ms]   wait until the text contains the part
+//   expect-enabled <id> 0|1      fail unless IsWindowEnabled matches
+//   wait-enabled <id> 0|1 [ms]   wait until IsWindowEnabled matches
+//   expect-visible <id> 0|1      fail unless IsWindowVisible matches
+//   expect-check <id> 0|1        fail unless BM_GETCHECK matches
+//   select <id> <index>          select a combo box item and notify its parent (CBN_SELCHANGE,
+//                                posted, since the parent may open a modal box)
+//   selection <id>               print the selected combo box index
+//   set-text <id> <text>         WM_SETTEXT
+//   screenshot <file.bmp>        save the window's screen area as a 24-bit BMP
+//   dump                         print every control: id, class, enabled, visible, text
+//   sleep <ms>
+// Machine checks:
+//   link-target <file.lnk>       print a shortcut's target, arguments and working folder
+//   set-resource <exe> <type> <name> <file>
+//                                replace (or add) a resource of the executable by the file's bytes
+// Printed lines are "<verb>: <value>". Exit code 0 when every command passed, 1 when one failed
+// (its reason printed as "FAIL ..."), 2 for a command line that cannot be understood.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/com_ptr.h"
+#include "nv/unique_handle.h"
+#include "ui/gdi.h"
+
+namespace {
+
+constexpr DWORD kDefaultTimeoutMs = 10000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct gdi_object_traits {
+  using type = HGDIOBJ;
+  static HGDIOBJ normalize(HGDIOBJ object) noexcept { return object; }
+  static void close(HGDIOBJ object) noexcept { ::DeleteObject(object); }
+};
+using unique_gdi_object = nv::unique_resource<gdi_object_traits>;
+
+struct memory_dc_traits {
+  using type = HDC;
+  static HDC normalize(HDC dc) noexcept { return dc; }
+  static void close(HDC dc) noexcept { ::DeleteDC(dc); }
+};
+using unique_memory_dc = nv::unique_resource<memory_dc_traits>;
+
+struct resource_update_traits {
+  using type = HANDLE;
+  static HANDLE normalize(HANDLE h) noexcept { return h; }
+  // Reached only when an update was begun and not committed: its changes are discarded.
+  static void close(HANDLE h) noexcept { ::EndUpdateResourceW(h, TRUE); }
+};
+using unique_resource_update = nv::unique_resource<resource_update_traits>;
+
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                        size, nullptr, nullptr);
+  return result;
+}
+
+// The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
+std::wstring escaped(const std::wstring& text) {
+  std::wstring result;
+  for (wchar_t c : text) {
+    switch (c) {
+      case L'\\': result += L"\\\\"; break;
+      case L'\r': result += L"\\r"; break;
+      case L'\n': result += L"\\n"; break;
+      case L'\t': result += L"\\t"; break;
+      default: result += c;
+    }
+  }
+  return result;
+}
+
+void print(const std::string& verb, const std::wstring& value) {
+  const std::string line = verb + ": " + utf8(value) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+class command_failed {
+ public:
+  explicit command_failed(std::wstring reason) : reason_(std::move(reason)) {}
+  const std::wstring& reason() const noexcept { return reason_; }
+
+ private:
+  std::wstring reason_;
+};
+
+class bad_command_line {};
+
+std::wstring window_text(HWND window) {
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+    throw command_failed(L"the window does not answer WM_GETTEXTLENGTH");
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!::SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, 5000, &copied))
+    throw command_failed(L"the window does not answer WM_GETTEXT");
+  text.resize(copied);
+  return text;
+}
+
+std::wstring class_name(HWND window) {
+  wchar_t name[256] = {};
+  ::GetClassNameW(window, name, 256);
+  return name;
+}
+
+bool is_message_box(HWND window) {
+  return class_name(window) == L"#32770" && ::GetDlgItem(window, kMessageBoxTextId) != nullptr;
+}
+
+BOOL CALLBACK collect_window(HWND window, LPARAM context) {
+  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> top_level_windows() {
+  std::vector<HWND> windows;
+  ::EnumWindows(collect_window, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// Every descendant of `parent`, in the order EnumChildWindows reports them.
+std::vector<HWND> child_windows(HWND parent) {
+  std::vector<HWND> windows;
+  ::EnumChildWindows(parent, collect_window, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// Calls `probe` every 20 ms until it gives a value or `timeout_ms` has passed.
+template <class Probe>
+auto poll(DWORD timeout_ms, Probe probe) -> decltype(probe()) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (auto found = probe()) return found;
+    if (std::chrono::steady_clock::now() >= deadline) return {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::optional<HWND> find_window(const std::wstring& title_part) {
+  for (HWND window : top_level_windows()) {
+    if (!::IsWindowVisible(window) || is_message_box(window)) continue;
+    if (window_text(window).find(title_part) != std::wstring::npos) return window;
+  }
+  return std::nullopt;
+}
+
+std::optional<HWND> find_box(const std::wstring& text_part) {
+  for (HWND window : top_level_windows()) {
+    if (!::IsWindowVisible(window) || !is_message_box(window)) continue;
+    if (window_text(::GetDlgItem(window, kMessageBoxTextId)).find(text_part) != std::wstring::npos)
+      return window;
+  }
+  return std::nullopt;
+}
+
+DWORD number(const std::wstring& text) {
+  wchar_t* end = nullptr;
+  const unsigned long value = std::wcstoul(text.c_str(), &end, 0);
+  if (text.empty() || *end != L'\0') throw bad_command_line();
+  return static_cast<DWORD>(value);
+}
+
+// Writes the pixels of `area` (screen coordinates) into a 24-bit bottom-up BMP file.
+void save_screen_area(const RECT& area, const std::wstring& file) {
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) throw command_failed(L"the window has no area");
+  ui::window_dc screen(nullptr);
+  unique_memory_dc memory(::CreateCompatibleDC(screen.get()));
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  unique_gdi_object bitmap(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!screen || !memory || !bitmap) throw command_failed(L"no device context for the picture");
+  {
+    ui::selected_object selected(memory.get(), bitmap.get());
+    if (!::BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY))
+      throw command_failed(L"BitBlt from the screen failed");
+    ::GdiFlush();
+  }
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  const DWORD image_size = stride * static_cast<DWORD>(height);
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;
+  header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  header.bfSize = header.bfOffBits + image_size;
+  info.bmiHeader.biSizeImage = image_size;
+  std::ofstream out(std::filesystem::path(file), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&header), sizeof header);
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(static_cast<const char*>(bits), image_size);
+  if (!out) throw command_failed(L"cannot write " + file);
+}
+
+void print_link_target(const std::wstring& link) {
+  engine::com_apartment apartment;
+  if (!apartment.entered()) throw command_failed(L"CoInitialize failed");
+  engine::com_ptr<IShellLinkW> shell_link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                shell_link.put_void())))
+    throw command_failed(L"no shell link object");
+  engine::com_ptr<IPersistFile> persist;
+  if (FAILED(shell_link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
+      FAILED(persist->Load(link.c_str(), STGM_READ)))
+    throw command_failed(L"cannot load " + link);
+  wchar_t path[MAX_PATH] = {};
+  wchar_t arguments[MAX_PATH] = {};
+  wchar_t folder[MAX_PATH] = {};
+  shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
+  shell_link->GetArguments(arguments, MAX_PATH);
+  shell_link->GetWorkingDirectory(folder, MAX_PATH);
+  print("link-target", path);
+  print("link-arguments", arguments);
+  print("link-folder", folder);
+}
+
+// A resource type or name: a number when the text is one, else the text itself.
+LPCWSTR resource_id(const std::wstring& text) {
+  wchar_t* end = nullptr;
+  const unsigned long value = std::wcstoul(text.c_str(), &end, 10);
+  if (!text.empty() && *end == L'\0' && value <= 0xFFFF) return MAKEINTRESOURCEW(value);
+  return text.c_str();
+}
+
+void set_resource(const std::wstring& exe, const std::wstring& type, const std::wstring& name,
+                  const std::wstring& file) {
+  std::ifstream in(std::filesystem::path(file), std::ios::binary);
+  if (!in) throw command_failed(L"cannot read " + file);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unique_resource_update update(::BeginUpdateResourceW(exe.c_str(), FALSE));
+  if (!update) throw command_failed(L"BeginUpdateResourceW failed for " + exe);
+  if (!::UpdateResourceW(update.get(), resource_id(type), resource_id(name),
+                         MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), data.data(),
+                         static_cast<DWORD>(data.size())))
+    throw command_failed(L"UpdateResourceW failed");
+  if (!::EndUpdateResourceW(update.release(), FALSE))
+    throw command_failed(L"EndUpdateResourceW failed");
+}
+
+class robot {
+ public:
+  // Runs one command; throws command_failed or bad_command_line.
+  void run(const std::vector<std::wstring>& words) {
+    const std::wstring& verb = words.at(0);
+    const auto arg = [&](size_t i) -> const std::wstring& {
+      if (i >= words.size()) throw bad_command_line();
+      return words[i];
+    };
+    const auto timeout = [&](size_t i) { return i < words.size() ? number(words[i]) : kDefaultTimeoutMs; };
+    if (verb == L"window") {
+      const auto found = poll(timeout(2), [&] { return find_window(arg(1)); });
+      if (!found) throw command_failed(L"no window titled \"" + arg(1) + L"\"");
+      window_ = *found;
+      print("window", window_text(window_));
+    } else if (verb == L"box") {
+      const auto found = poll(timeout(2), [&] { return find_box(arg(1)); });
+      if (!found) throw command_failed(L"no message box with \"" + arg(1) + L"\"");
+      window_ = *found;
+      print("box", escaped(window_text(::GetDlgItem(window_, kMessageBoxTextId))));
+    } else if (verb == L"no-box") {
+      if (const auto found = poll(timeout(1), [&] { return find_box(L""); }))
+        throw command_failed(L"unexpected message box: " +
+                             escaped(window_text(::GetDlgItem(*found, kMessageBoxTextId))));
+    } else if (verb == L"wait-gone") {
+      const bool gone = poll(timeout(1), [&] { return !::IsWindow(window_) || !::IsWindowVisible(window_); });
+      if (!gone) throw command_failed(L"the window is still shown");
+    } else if (verb == L"click") {
+      DWORD_PTR ignored = 0;
+      if (!::SendMessageTimeoutW(control(arg(1)), BM_CLICK, 0, 0, SMTO_NORMAL, 120000, &ignored))
+        throw command_failed(L"the click was not handled in time");
+    } else if (verb == L"post-click") {
+      if (!::PostMessageW(control(arg(1)), BM_CLICK, 0, 0)) throw command_failed(L"PostMessage failed");
+    } else if (verb == L"text") {
+      print("text", escaped(window_text(control(arg(1)))));
+    } else if (verb == L"expect-text" || verb == L"wait-text") {
+      HWND target = control(arg(1));
+      const DWORD wait = verb == L"wait-text" ? timeout(3) : 0;
+      if (!poll(wait, [&] { return window_text(target).find(arg(2)) != std::wstring::npos; }))
+        throw command_failed(L"text of " + arg(1) + L" is \"" + escaped(window_text(target)) +
+                             L"\", not containing \"" + arg(2) + L"\"");
+    } else if (verb == L"expect-enabled" || verb == L"wait-enabled") {
+      HWND target = control(arg(1));
+      const bool wanted = number(arg(2)) != 0;
+      const DWORD wait = verb == L"wait-enabled" ? timeout(3) : 0;
+      if (!poll(wait, [&] { return (::IsWindowEnabled(target) != FALSE) == wanted; }))
+        throw command_failed(L"control " + arg(1) + (wanted ? L" is disabled" : L" is enabled"));
+    } else if (verb == L"expect-visible") {
+      if ((::IsWindowVisible(control(arg(1))) != FALSE) != (number(arg(2)) != 0))
+        throw command_failed(L"visibility of control " + arg(1) + L" differs");
+    } else if (verb == L"expect-check") {
+      const LRESULT state = ::SendMessageW(control(arg(1)), BM_GETCHECK, 0, 0);
+      if (static_cast<DWORD>(state) != number(arg(2)))
+        throw command_failed(L"check state of " + arg(1) + L" is " + std::to_wstring(state));
+    } else if (verb == L"select") {
+      HWND combo = control(arg(1));
+      const DWORD index = number(arg(2));
+      if (static_cast<DWORD>(::SendMessageW(combo, CB_SETCURSEL, index, 0)) != index)
+        throw command_failed(L"no item " + arg(2));
+      const int id = ::GetDlgCtrlID(combo);
+      ::PostMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+    } else if (verb == L"selection") {
+      print("selection", std::to_wstring(static_cast<int>(::SendMessageW(control(arg(1)), CB_GETCURSEL, 0, 0))));
+    } else if (verb == L"set-text") {
+      ::SendMessageW(control(arg(1)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(2).c_str()));
+    } else if (verb == L"screenshot") {
+      if (!::IsWindow(window_)) throw command_failed(L"no current window");
+      RECT area{};
+      ::GetWindowRect(window_, &area);
+      ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      save_screen_area(area, arg(1));
+      print("screenshot", arg(1));
+    } else if (verb == L"dump") {
+      dump();
+    } else if (verb == L"sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(number(arg(1))));
+    } else if (verb == L"link-target") {
+      print_link_target(arg(1));
+    } else if (verb == L"set-resource") {
+      set_resource(arg(1), arg(2), arg(3), arg(4));
+    } else {
+      throw bad_command_line();
+    }
+  }
+
+ private:
+  // The control `id` of the current window (0: the window itself); searched among all
+  // descendants, so that controls of the wizard's child pages are found as well.
+  HWND control(const std::wstring& id_text) {
+    if (!::IsWindow(window_)) throw command_failed(L"no current window");
+    const DWORD id = number(id_text);
+    if (id == 0) return window_;
+    HWND found = nullptr;
+    // Only a shown control counts when several share the id (the pages reuse ids).
+    for (HWND child : child_windows(window_)) {
+      if (::GetDlgCtrlID(child) == static_cast<int>(id) && ::IsWindowVisible(child)) {
+        found = child;
+        break;
+      }
+    }
+    if (!found) found = ::GetDlgItem(window_, static_cast<int>(id));
+    if (!found) throw command_failed(L"no control " + id_text);
+    return found;
+  }
+  void dump() {
+    if (!::IsWindow(window_)) throw command_failed(L"no current window");
+    for (HWND child : child_windows(window_)) {
+      print("control", std::to_wstring(::GetDlgCtrlID(child)) + L" " + class_name(child) +
+                           L" enabled=" + std::to_wstring(::IsWindowEnabled(child) != FALSE) +
+                           L" visible=" + std::to_wstring(::IsWindowVisible(child) != FALSE) +
+                           L" \"" + escaped(window_text(child)) + L"\"");
+    }
+  }
+
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::vector<std::wstring>> commands(1);
+  for (int i = 1; i < argc; ++i) {
+    if (std::wcscmp(argv[i], L"--") == 0)
+      commands.emplace_back();
+    else
+      commands.back().emplace_back(argv[i]);
+  }
+  robot r;
+  for (const auto& words : commands) {
+    if (words.empty()) continue;
+    try {
+      r.run(words);
+    } catch (const command_failed& failure) {
+      print("FAIL " + utf8(words[0]), failure.reason());
+      return 1;
+    } catch (const bad_command_line&) {
+      print("FAIL " + utf8(words[0]), L"cannot understand the command (see robot.cpp's header)");
+      return 2;
+    } catch (const std::exception& e) {
+      print("FAIL " + utf8(words[0]), std::wstring(L"error: ") + std::wstring(e.what(), e.what() + std::strlen(e.what())));
+      return 1;
+    }
+  }
+  return 0;
+}
