@@ -1,0 +1,117 @@
+// The install sequence of the Progress page: names the working folder, extracts the payload
+// through CExtractionCallback, then makes the product's executables read-only, creates the
+// shortcuts, updates DirectX, registers the product and writes the uninstall log. A failure of
+// the extraction or of the product path value undoes everything the run journaled.
+#include <windows.h>
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <optional>
+
+#include "app/extraction_callback.h"
+#include "app/install_app.h"
+#include "app/languages.h"
+#include "app/progress_pages.h"
+#include "engine/directx_setup.h"
+#include "engine/embedded_payload.h"
+#include "engine/payload_extractor.h"
+#include "engine/product_registration.h"
+#include "engine/shortcuts.h"
+#include "engine/temporary_folder.h"
+#include "nv/fixed_path.h"
+#include "nv/product.h"
+#include "ui/wait_cursor.h"
+
+namespace {
+
+constexpr wchar_t kLineBreak[] = L"\r\n";
+
+// "OK" or "Failed" and the end of the line.
+std::wstring outcomeLine(bool outcome) {
+  return localizedString(outcome ? 1011 : 1012) + kLineBreak;
+}
+
+// Adds the read-only attribute to an existing file; a path that cannot be read is passed over.
+void makeReadOnly(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+// "Uninstall.ulog" beside the uninstaller, formed in a 260-character buffer; empty when the
+// uninstaller's folder cannot be taken or the name does not fit.
+std::wstring uninstallLogPath(const std::wstring& uninstallerPath) {
+  if (uninstallerPath.empty() || uninstallerPath.size() >= MAX_PATH) return {};
+  wchar_t buffer[MAX_PATH] = {};
+  uninstallerPath.copy(buffer, uninstallerPath.size());
+  if (!::PathRemoveFileSpecW(buffer)) return {};
+  if (!::PathAppendW(buffer, L"Uninstall.ulog")) return {};
+  return buffer;
+}
+
+}  // namespace
+
+bool CDlgInstall::DoInstall() {
+  CInstallApp& app = installApp();
+  mainProgramPath.clear();
+  uninstallerPath.clear();
+  appendLog(L"", true);
+  ui::wait_cursor waitCursor;
+  setStatus(localizedString(1114));
+
+  std::wstring errorText;
+  if (!app.MakeTemporaryFolderName(errorText)) {
+    const std::wstring failure = formatLocalized(1121, {errorText});
+    setStatus(failure);
+    appendLog(failure + kLineBreak);
+    return false;
+  }
+  const std::wstring samplesFolder = formatLocalized(1018, {nv::product_label(true)});
+
+  // The working folder and the payload stream live until the end of this scope, on every way
+  // out; the folder takes its temporary files with it.
+  engine::CTemporaryFolder temporaryFolder(app.tempFolder);
+  startProgress();
+  engine::byte_range_stream payload(CurrentPayload());
+
+  CExtractionCallback callback(*this, app, payload);
+  const bool extracted = engine::extract_payload(
+      payload, app.installFolder, samplesFolder, app.tempFolder,
+      [&callback](const engine::notification& report) { return callback(report); });
+  if (!extracted) {
+    app.uninstallLog.Rollback();
+    return false;
+  }
+
+  makeReadOnly(mainProgramPath);
+  makeReadOnly(uninstallerPath);
+
+  engine::CreateShortcuts(app.uninstallLog, *this,
+                          {app.createMenuShortcut, app.createDesktopShortcut, app.menuFolder},
+                          mainProgramPath, uninstallerPath);
+  engine::RunDirectXStep(app.uninstallLog, *this, app.existingInstall, app.tempFolder);
+
+  setStatus(localizedString(1118));
+  appendLog(localizedString(1118));
+  const bool keyWritten = engine::WriteUninstallKey(app.uninstallLog, mainProgramPath,
+                                                    uninstallerPath,
+                                                    currentLanguage().selectedLanguage);
+  if (!WriteProductPathValue(mainProgramPath)) {
+    app.uninstallLog.Rollback();
+    appendLog(outcomeLine(false));
+    setStatus(formatLocalized(1121, {L"-1"}));
+    return false;
+  }
+  const bool registered = engine::RunProductRegistration(app.uninstallLog, mainProgramPath,
+                                                         app.previousVersion, app.installerMutex);
+  appendLog(outcomeLine(keyWritten && registered));
+
+  setStatus(localizedString(1119));
+  appendLog(localizedString(1119));
+  const std::wstring logPath = uninstallLogPath(uninstallerPath);
+  const bool logWritten =
+      !logPath.empty() && app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
+  appendLog(outcomeLine(logWritten));
+  setStatus(formatLocalized(1106, {localizedString(1006)}));
+  return true;
+}

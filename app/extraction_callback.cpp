@@ -1,0 +1,154 @@
+#include "app/extraction_callback.h"
+
+#include <shlwapi.h>
+
+#include <system_error>
+#include <utility>
+
+#include "app/install_app.h"
+#include "app/languages.h"
+#include "app/progress_pages.h"
+#include "engine/compress_error.h"
+#include "engine/embedded_payload.h"
+#include "engine/error_code_text.h"
+#include "engine/message_pump.h"
+#include "engine/payload_extractor.h"
+#include "engine/product_registration.h"
+#include "engine/temporary_folder.h"
+#include "nv/fixed_path.h"
+#include "nv/security.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+using engine::notification;
+using engine::PayloadKind;
+
+constexpr wchar_t kLineBreak[] = L"\r\n";
+
+PayloadSource& payloadSource() {
+  static PayloadSource source;
+  return source;
+}
+
+ProductPathWriter& productPathWriter() {
+  static ProductPathWriter writer = nullptr;
+  return writer;
+}
+
+// Modify access for Users on a shared file; a refusal is not an installation failure.
+void grantModifyAccess(const std::wstring& path) {
+  nv::grant_users_access(path, sharedFileAccess, 0);
+}
+
+}  // namespace
+
+std::wstring copyingFileText(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const std::wstring cut = nv::fixed_path::cut(path);
+  cut.copy(buffer, cut.size());
+  // Two quotes more than the cut path may not fit: then the path is shown without them.
+  if (cut.size() + 2 < MAX_PATH) ::PathQuoteSpacesW(buffer);
+  return formatLocalized(1115, {buffer});
+}
+
+PayloadSource SetPayloadSource(PayloadSource source) {
+  return std::exchange(payloadSource(), std::move(source));
+}
+
+std::span<const std::byte> CurrentPayload() {
+  return payloadSource() ? payloadSource()() : engine::embedded_payload();
+}
+
+ProductPathWriter SetProductPathWriter(ProductPathWriter writer) noexcept {
+  return std::exchange(productPathWriter(), writer);
+}
+
+bool WriteProductPathValue(const std::wstring& mainProgramPath) {
+  return productPathWriter() ? productPathWriter()(mainProgramPath)
+                             : engine::WriteProductPath(mainProgramPath);
+}
+
+notification::result CExtractionCallback::operator()(const notification& report) {
+  // Messages are dispatched whatever the handling did, also when the verification throws.
+  struct pump_on_exit {
+    ~pump_on_exit() { engine::PumpMessages(); }
+  } pump;
+
+  if (std::holds_alternative<engine::started>(report)) return onStarted();
+  if (const auto* begin = std::get_if<engine::file_begin>(&report)) return onFileBegin(begin->entry);
+  if (const auto* end = std::get_if<engine::file_end>(&report)) return onFileEnd(end->entry);
+  if (const auto* step = std::get_if<engine::progress>(&report)) {
+    page_.setProgress(step->processed, step->total);
+    return notification::result::proceed;
+  }
+  if (const auto* failure = std::get_if<engine::failed>(&report)) onFailed(failure->code);
+  return notification::result::proceed;
+}
+
+notification::result CExtractionCallback::onStarted() {
+  page_.setStatus(localizedString(1114));
+  page_.appendLog(localizedString(1114));
+  if (!engine::verify_payload(payload_))
+    throw std::system_error(engine::compress_errc::verification_failed);
+  payload_.clear();
+  payload_.seekg(0);
+  if (!payload_) throw std::system_error(engine::compress_errc::verification_failed);
+  page_.appendLog(localizedString(1011) + kLineBreak);
+  return notification::result::proceed;
+}
+
+notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry& entry) {
+  const std::wstring target = entry.destination.wstring();
+  switch (entry.kind) {
+    case PayloadKind::MainProgram:
+      page_.mainProgramPath = target;
+      break;
+    case PayloadKind::Uninstaller:
+      page_.uninstallerPath = target;
+      break;
+    case PayloadKind::Temporary:
+      if (engine::currentTemporaryFolder) engine::currentTemporaryFolder->AddFile(target);
+      break;
+    case PayloadKind::Sample:
+      if (app_.existingInstall == ExistingInstall::OlderVersion) return notification::result::skip;
+      break;
+    case PayloadKind::SharedData:
+      if (app_.existingInstall != ExistingInstall::None &&
+          app_.uninstallLog.WasInstalledBefore(target)) {
+        grantModifyAccess(target);
+        return notification::result::skip;
+      }
+      if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // Adopted: the file stays as it is and is recorded as installed, its source kept.
+        app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind), true);
+        app_.uninstallLog.EndOperation(true, nullptr);
+        grantModifyAccess(target);
+        return notification::result::skip;
+      }
+      break;
+    default:
+      break;
+  }
+
+  const std::wstring text = copyingFileText(target);
+  if (entry.kind != PayloadKind::Temporary)
+    app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
+                                entry.kind == PayloadKind::SharedData);
+  ::PathSetDlgItemPathW(page_.hwnd(), IDC_STATUS, text.c_str());
+  page_.appendLog(text);
+  return notification::result::proceed;
+}
+
+notification::result CExtractionCallback::onFileEnd(const engine::PayloadEntry& entry) {
+  if (entry.kind == PayloadKind::SharedData) grantModifyAccess(entry.destination.wstring());
+  if (entry.kind != PayloadKind::Temporary) app_.uninstallLog.EndOperation(true, nullptr);
+  page_.appendLog(localizedString(1011) + kLineBreak);
+  return notification::result::proceed;
+}
+
+void CExtractionCallback::onFailed(const std::error_code& code) {
+  app_.uninstallLog.EndOperation(false, nullptr);
+  page_.appendLog(localizedString(1012) + kLineBreak);
+  page_.setStatus(formatLocalized(1121, {engine::error_code_text(code)}));
+}

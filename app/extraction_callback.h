@@ -1,0 +1,58 @@
+// The install sequence's answer to the payload extractor: for each report it shows what is being
+// copied on the Progress page, decides per payload kind whether a file is written, skipped or
+// adopted, journals every file it lets through, moves the progress bar, and keeps the page
+// painting by dispatching waiting window messages after every report.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <istream>
+#include <span>
+#include <string>
+
+#include "engine/payload_notification.h"
+
+class CDlgInstall;
+class CInstallApp;
+
+// The access mask that shared files get for the local Users group: read, write and delete.
+inline constexpr DWORD sharedFileAccess = 0x13019F;
+
+class CExtractionCallback {
+ public:
+  // `payload` is the stream the extractor reads; the verifying pass rewinds it when it succeeds.
+  CExtractionCallback(CDlgInstall& page, CInstallApp& app, std::istream& payload)
+      : page_(page), app_(app), payload_(payload) {}
+
+  // Handles one report; a failed verification throws the compress error `verification_failed`,
+  // which the extractor turns into its `failed` report.
+  engine::notification::result operator()(const engine::notification& report);
+
+ private:
+  engine::notification::result onStarted();
+  engine::notification::result onFileBegin(const engine::PayloadEntry& entry);
+  engine::notification::result onFileEnd(const engine::PayloadEntry& entry);
+  void onFailed(const std::error_code& code);
+
+  CDlgInstall& page_;
+  CInstallApp& app_;
+  std::istream& payload_;
+};
+
+// "Copying File  %1..." with `path` in double quotes when it holds a blank (260-character
+// buffer, as the shell quotes it).
+std::wstring copyingFileText(const std::wstring& path);
+
+// Where DoInstall takes the archive from: the executable's embedded payload unless replaced.
+using PayloadSource = std::function<std::span<const std::byte>()>;
+// Replaces the archive source (an empty function restores the embedded one); returns the previous.
+PayloadSource SetPayloadSource(PayloadSource source);
+std::span<const std::byte> CurrentPayload();
+
+// How DoInstall records the product path value; engine::WriteProductPath unless replaced.
+using ProductPathWriter = bool (*)(const std::wstring& mainProgramPath);
+// Replaces the writer (null restores the engine's); returns the previous one.
+ProductPathWriter SetProductPathWriter(ProductPathWriter writer) noexcept;
+bool WriteProductPathValue(const std::wstring& mainProgramPath);
