@@ -1,0 +1,103 @@
+#include "app/install_startup.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <utility>
+
+#include "nv/fixed_path.h"
+#include "nv/version_info.h"
+
+using engine::ExistingInstall;
+
+InstalledVersion classifyVersion(bool hasFixedInfo, nv::ProductVersion fileVersion,
+                                 const std::wstring& versionText) {
+  InstalledVersion result;
+  if (!hasFixedInfo || fileVersion == nv::product_version) {
+    result.existingInstall = ExistingInstall::SameVersion;
+  } else if (fileVersion > nv::product_version) {
+    result.existingInstall = ExistingInstall::NewerVersion;
+    result.previousVersionText = versionText;
+  } else {
+    result.existingInstall = ExistingInstall::OlderVersion;
+    result.previousVersionText = versionText;
+    result.previousVersion = fileVersion;
+  }
+  return result;
+}
+
+InstalledVersion classifyInstalledProduct(const std::wstring& productPath) {
+  if (productPath.empty()) return {};
+  const nv::version_info info(productPath);
+  if (!info.has_fixed_info()) return classifyVersion(false, 0, {});
+  return classifyVersion(true, info.file_version(), info.version_text());
+}
+
+std::optional<DWORD> readStoredLanguage() {
+  const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                           nv::product_registry_name(nv::tessaline_7);
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (::SHGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"NvLanguage", nullptr, &value, &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  return value;
+}
+
+LanguageId chooseStartLanguage(LanguageId systemDefault, std::optional<DWORD> stored) {
+  LanguageId language = systemDefault;
+  if (stored && *stored < static_cast<DWORD>(Languages::Count) &&
+      isProductLanguage(static_cast<LanguageId>(*stored)))
+    language = static_cast<LanguageId>(*stored);
+  if (!isInstallerUiLanguage(language)) language = Languages::English;
+  return language;
+}
+
+namespace {
+
+// The special folder `csidl`, not created; empty when the system does not name it.
+std::wstring specialFolder(int csidl) {
+  wchar_t buffer[MAX_PATH + 1]{};
+  if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) return {};
+  return buffer;
+}
+
+// `base`\Nuvelle\<registry name>, or empty without a base.
+std::wstring productFolderUnder(const std::wstring& base) {
+  if (base.empty()) return {};
+  return nv::fixed_path::append(nv::fixed_path::append(base, L"Nuvelle"),
+                                nv::product_registry_name(nv::tessaline_7));
+}
+
+}  // namespace
+
+std::wstring defaultInstallFolder() {
+  std::wstring base = specialFolder(CSIDL_PROGRAM_FILES);
+  if (base.empty()) {
+    wchar_t buffer[MAX_PATH + 1]{};
+    const DWORD length = ::GetEnvironmentVariableW(L"ProgramFiles", buffer, MAX_PATH + 1);
+    if (length > 0 && length <= MAX_PATH) base = buffer;
+  }
+  return productFolderUnder(base);
+}
+
+std::wstring defaultMenuFolder() {
+  std::wstring base = specialFolder(CSIDL_COMMON_PROGRAMS);
+  if (base.empty()) base = specialFolder(CSIDL_PROGRAMS);
+  return productFolderUnder(base);
+}
+
+namespace {
+
+StartupChecks& checks() {
+  static StartupChecks current;
+  return current;
+}
+
+}  // namespace
+
+StartupChecks setStartupChecks(StartupChecks replacement) {
+  return std::exchange(checks(), std::move(replacement));
+}
+
+const StartupChecks& startupChecks() { return checks(); }

@@ -1,0 +1,64 @@
+// The decisions the installer makes at start-up, apart from the window it then shows: which
+// language it starts in, how an installed product compares with the version it brings, and the
+// default installation and menu folders. InitInstance (app/init_instance.cpp) runs them in order;
+// tests call them one by one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/languages.h"
+#include "engine/existing_install.h"
+#include "nv/product.h"
+
+// How an installed product relates to the version this installer brings.
+struct InstalledVersion {
+  engine::ExistingInstall existingInstall = engine::ExistingInstall::None;
+  std::wstring previousVersionText;  // set for an older or a newer version
+  nv::ProductVersion previousVersion = 0;  // set for an older version only
+};
+
+// The classification for a product executable whose version resource has (or lacks) a fixed
+// part with `fileVersion`, and whose display text is `versionText`.
+InstalledVersion classifyVersion(bool hasFixedInfo, nv::ProductVersion fileVersion,
+                                 const std::wstring& versionText);
+
+// The classification of the product executable at `productPath` (empty: not installed). A file
+// without a version resource counts as the same version.
+InstalledVersion classifyInstalledProduct(const std::wstring& productPath);
+
+// The "NvLanguage" value under the product's uninstall key in HKEY_LOCAL_MACHINE (4 bytes, its
+// registry type ignored); nothing when it cannot be read.
+std::optional<DWORD> readStoredLanguage();
+
+// The language to start in: `systemDefault`, replaced by `stored` when that is a product
+// language, then English when the result has no installer translation.
+LanguageId chooseStartLanguage(LanguageId systemDefault, std::optional<DWORD> stored);
+
+// Program Files\Nuvelle\<registry name>. When the system cannot name the Program Files folder,
+// the "ProgramFiles" environment value stands in; empty when neither is known.
+std::wstring defaultInstallFolder();
+
+// Common programs (else the user's programs) menu folder \Nuvelle\<registry name>; empty when
+// the system names neither folder.
+std::wstring defaultMenuFolder();
+
+// What start-up asks the system about the user and the running programs. Tests replace them
+// to take the refusal paths a test machine never takes by itself.
+struct StartupChecks {
+  std::function<bool()> isAdministrator;          // nv::is_administrator
+  std::function<std::uint32_t()> runningInstances;  // nv::running_instances
+  std::function<INT_PTR()> runWizard;               // the wizard frame, modally
+};
+
+// Replaces the checks (empty members restore the real ones); returns the previous ones.
+StartupChecks setStartupChecks(StartupChecks checks);
+// The checks as replaced (members may be empty).
+const StartupChecks& startupChecks();
+
+// Runs the installer's wizard frame modally as the application's main window; its result.
+INT_PTR runInstallWizard();

@@ -1,0 +1,388 @@
+// The wizard frame over stand-in pages built from the installer's page templates, and the
+// start-up decisions: version classification, start language and default folders.
+#include "app/install_app.h"
+#include "app/install_startup.h"
+#include "app/languages.h"
+#include "app/wizard_frame.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "nv/fatal_error.h"
+#include "nv/fixed_path.h"
+#include "nv/product_test_support.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+// --- Start-up decisions ------------------------------------------------------------------------
+
+TEST(StartupClassification, VersionsAgainstTheOneBrought) {
+  struct row {
+    nv::ProductVersion version;
+    ExistingInstall expected;
+  };
+  for (const row& r : {row{0x0007000800160001, ExistingInstall::SameVersion},
+                       row{0x0007000800160002, ExistingInstall::NewerVersion},
+                       row{0x0007000900000000, ExistingInstall::NewerVersion},
+                       row{0x0007000800150009, ExistingInstall::OlderVersion}}) {
+    const InstalledVersion v = classifyVersion(true, r.version, L"text");
+    EXPECT_EQ(v.existingInstall, r.expected) << std::hex << r.version;
+    EXPECT_EQ(v.previousVersionText, r.expected == ExistingInstall::SameVersion ? L"" : L"text");
+    EXPECT_EQ(v.previousVersion, r.expected == ExistingInstall::OlderVersion ? r.version : 0u);
+  }
+  EXPECT_EQ(classifyVersion(false, 0x0009000000000000, L"x").existingInstall,
+            ExistingInstall::SameVersion);
+}
+
+// The stand-in product executables beside this test program.
+std::wstring besideTests(const wchar_t* name) {
+  wchar_t self[MAX_PATH]{};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return nv::fixed_path::append(nv::fixed_path::remove_file_spec(self), name);
+}
+
+TEST(StartupClassification, InstalledStandInsByTheirFileVersion) {
+  EXPECT_EQ(classifyInstalledProduct(L"").existingInstall, ExistingInstall::None);
+  EXPECT_EQ(classifyInstalledProduct(besideTests(L"Tessaline.exe")).existingInstall,
+            ExistingInstall::SameVersion);
+  EXPECT_EQ(classifyInstalledProduct(besideTests(L"tessaline_unversioned.exe")).existingInstall,
+            ExistingInstall::SameVersion);
+  const InstalledVersion newer = classifyInstalledProduct(besideTests(L"tessaline_7_8_22_2.exe"));
+  EXPECT_EQ(newer.existingInstall, ExistingInstall::NewerVersion);
+  EXPECT_FALSE(newer.previousVersionText.empty());
+  EXPECT_EQ(newer.previousVersion, 0u);
+  const InstalledVersion older = classifyInstalledProduct(besideTests(L"tessaline_7_8_21_9.exe"));
+  EXPECT_EQ(older.existingInstall, ExistingInstall::OlderVersion);
+  EXPECT_EQ(older.previousVersion, 0x0007000800150009u);
+  EXPECT_FALSE(older.previousVersionText.empty());
+}
+
+TEST(StartupLanguage, StoredValueOnlyWhenAProductLanguage) {
+  EXPECT_EQ(chooseStartLanguage(Languages::French, 6), Languages::French);   // Danish: ignored
+  EXPECT_EQ(chooseStartLanguage(Languages::German, 5), Languages::English);  // Dutch: English UI
+  EXPECT_EQ(chooseStartLanguage(Languages::French, 2), Languages::German);
+  EXPECT_EQ(chooseStartLanguage(Languages::Czech, 0xFFFFFFFF), Languages::Czech);
+  EXPECT_EQ(chooseStartLanguage(Languages::Italian, std::nullopt), Languages::Italian);
+  EXPECT_EQ(chooseStartLanguage(Languages::Polish, std::nullopt), Languages::English);
+}
+
+TEST(StartupLanguage, ReadsNvLanguageFromTheUninstallKey) {
+  nv_test::scratch_machine_key machine;
+  EXPECT_FALSE(readStoredLanguage().has_value());
+  nv::reg_key key = nv_test::scratch_machine_key::create(
+      HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7");
+  const DWORD dutch = 5;
+  nv_test::set_raw_value(key.get(), L"NvLanguage", REG_BINARY, &dutch, sizeof dutch);
+  EXPECT_EQ(readStoredLanguage(), std::optional<DWORD>(5));  // the type is not looked at
+}
+
+std::wstring special(int csidl) {
+  wchar_t buffer[MAX_PATH + 1]{};
+  return ::SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE) ? buffer : L"";
+}
+
+TEST(StartupFolders, ProductFolderUnderProgramFilesAndCommonPrograms) {
+  ASSERT_FALSE(special(CSIDL_PROGRAM_FILES).empty());
+  EXPECT_EQ(defaultInstallFolder(), special(CSIDL_PROGRAM_FILES) + L"\\Nuvelle\\Tessaline 7");
+  ASSERT_FALSE(special(CSIDL_COMMON_PROGRAMS).empty());
+  EXPECT_EQ(defaultMenuFolder(), special(CSIDL_COMMON_PROGRAMS) + L"\\Nuvelle\\Tessaline 7");
+}
+
+// --- Frame -------------------------------------------------------------------------------------
+
+// A page on one of the installer's page templates that records what the frame asks of it.
+class StandInPage : public CWizardPage {
+ public:
+  using CWizardPage::CWizardPage;
+  void refreshTexts() override { ++refreshed; }
+  void fitPage(int dx, int dy) override {
+    fitDx = dx;
+    fitDy = dy;
+  }
+  bool refuseSave = false;
+  std::function<void()> onSave;
+  int loads = 0, saves = 0, refreshed = 0, fitDx = -999, fitDy = -999;
+
+ protected:
+  void DoDataExchange(ui::data_exchange& dx) override {
+    if (!dx.saving()) {
+      ++loads;
+      return;
+    }
+    ++saves;
+    if (onSave) onSave();
+    if (refuseSave) dx.fail(IDC_STATUS);
+  }
+};
+
+// The frame over six stand-in pages; `script` runs once the frame is shown and returns whether
+// the frame should be ended by the test (result 99) afterwards.
+class TestFrame : public CWizardFrame {
+ public:
+  TestFrame() {
+    for (int i = 0; i < WizardPageCount; ++i) pages[i] = &standIns[i];
+  }
+  std::function<bool(TestFrame&)> script;
+  std::function<bool()> install = [] { return true; };
+  std::vector<bool> buttonsEnabledDuringInstall;
+  StandInPage standIns[WizardPageCount] = {StandInPage(IDD_START_PAGE), StandInPage(IDD_MODE_PAGE),
+                                           StandInPage(IDD_FOLDER_PAGE), StandInPage(IDD_SHORTCUT_PAGE),
+                                           StandInPage(IDD_PROGRESS_PAGE), StandInPage(IDD_END_PAGE)};
+
+  void click(int id) { ::SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  bool enabled(int id) const { return ::IsWindowEnabled(item(id)) != FALSE; }
+  bool pageShown(int index) const {
+    return (::GetWindowLongW(standIns[index].hwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
+  }
+
+ protected:
+  BOOL OnInitDialog() override {
+    const BOOL result = CWizardFrame::OnInitDialog();
+    ::PostMessageW(hwnd(), WM_APP, 0, 0);
+    return result;
+  }
+  bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override {
+    if (message == WM_APP) {
+      if (!script || script(*this)) EndDialog(99);
+      return true;
+    }
+    return CWizardFrame::OnMessage(message, wparam, lparam, result);
+  }
+  bool runInstall() override {
+    for (int id : {IDC_BACK, IDOK, IDCANCEL}) buttonsEnabledDuringInstall.push_back(enabled(id));
+    return install();
+  }
+};
+
+class WizardFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setCurrentLanguage(Languages::English);
+    previousDisplay = nv::set_message_box_display([this](const nv::message_box_request& box) {
+      boxes.push_back(box);
+      return answer;
+    });
+  }
+  void TearDown() override { nv::set_message_box_display(std::move(previousDisplay)); }
+
+  INT_PTR run(std::function<bool(TestFrame&)> script) {
+    frame.script = std::move(script);
+    return frame.DoModal();
+  }
+
+  CInstallApp app;
+  TestFrame frame;
+  std::vector<nv::message_box_request> boxes;
+  int answer = IDNO;
+  nv::message_box_display previousDisplay;
+};
+
+RECT rectOf(HWND window) { return ui::window_ref(window).rect_in_parent(); }
+
+TEST_F(WizardFrameTest, LayoutGrowsTheFrameToTheLargestPage) {
+  ASSERT_EQ(run([](TestFrame& f) {
+    const RECT panel = rectOf(f.item(IDC_LEFT_PANEL));
+    const RECT separator = rectOf(f.item(IDC_SEPARATOR));
+    RECT client{};
+    ::GetClientRect(f.hwnd(), &client);
+    const RECT united = rectOf(f.standIns[0].hwnd());
+    // Template sizes of the pages (dialog units) and of the frame's margin right of Exit.
+    const int sizes[WizardPageCount][2] = {{251, 84}, {279, 82}, {278, 86}, {278, 105}, {219, 97}, {242, 56}};
+    int widest = 0, tallest = 0;
+    for (int i = 0; i < WizardPageCount; ++i) {
+      RECT size{0, 0, sizes[i][0], sizes[i][1]};
+      ::MapDialogRect(f.standIns[i].hwnd(), &size);
+      widest = std::max<int>(widest, size.right);
+      tallest = std::max<int>(tallest, size.bottom);
+      const RECT placed = rectOf(f.standIns[i].hwnd());
+      EXPECT_TRUE(::EqualRect(&placed, &united)) << i;
+      EXPECT_EQ(f.standIns[i].fitDx, united.right - united.left - size.right) << i;
+      EXPECT_EQ(f.standIns[i].fitDy, united.bottom - united.top - size.bottom) << i;
+    }
+    EXPECT_EQ(united.left, panel.right);
+    EXPECT_EQ(united.top, client.top);
+    EXPECT_EQ(united.right, client.right);  // the frame grew by exactly what the widest page needs
+    EXPECT_EQ(united.right - united.left, widest);
+    EXPECT_GE(united.bottom - united.top, tallest);
+    EXPECT_EQ(separator.top, united.bottom);
+    EXPECT_NEAR(separator.right, client.right, 1);  // lengthened with the frame
+    EXPECT_EQ(panel.bottom, separator.top);
+    RECT margin{0, 0, 273 - 266, 139 - 132};  // Exit's distance to the right and bottom edges
+    ::MapDialogRect(f.hwnd(), &margin);
+    const RECT exit = rectOf(f.item(IDCANCEL));
+    EXPECT_NEAR(client.right - exit.right, margin.right, 1);
+    EXPECT_NEAR(client.bottom - exit.bottom, margin.bottom, 1);
+    return true;
+  }), 99);
+}
+
+TEST_F(WizardFrameTest, QuickModeSkipsFolderAndShortcutPages) {
+  run([this](TestFrame& f) {
+    EXPECT_EQ(f.currentPage, +WizardPage::StartPage);
+    EXPECT_TRUE(f.pageShown(+WizardPage::StartPage));
+    EXPECT_FALSE(f.enabled(IDC_BACK));
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
+    EXPECT_FALSE(f.pageShown(+WizardPage::ModePage));
+    EXPECT_TRUE(f.pageShown(+WizardPage::ProgressPage));
+    f.click(IDC_BACK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
+    // Advanced mode chosen on the Mode page is read after the page saved it.
+    f.standIns[+WizardPage::ModePage].onSave = [this] { app.advancedMode = true; };
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::FolderPage);
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ShortcutPage);
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
+    f.click(IDC_BACK);
+    f.click(IDC_BACK);
+    f.click(IDC_BACK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
+    f.standIns[+WizardPage::ModePage].onSave = [this] { app.advancedMode = false; };
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
+    EXPECT_EQ(f.standIns[+WizardPage::FolderPage].loads, 1);  // shown once, in advanced mode
+    return true;
+  });
+}
+
+TEST_F(WizardFrameTest, RefusingPageKeepsTheFrameThere) {
+  run([](TestFrame& f) {
+    f.click(IDOK);
+    f.standIns[+WizardPage::ModePage].refuseSave = true;
+    const int loadsBefore = f.standIns[+WizardPage::ProgressPage].loads;
+    f.click(IDOK);
+    f.click(IDC_BACK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
+    EXPECT_TRUE(f.pageShown(+WizardPage::ModePage));
+    EXPECT_EQ(f.standIns[+WizardPage::ProgressPage].loads, loadsBefore);
+    EXPECT_EQ(f.standIns[+WizardPage::StartPage].loads, 1);
+    return true;
+  });
+}
+
+TEST_F(WizardFrameTest, ButtonsFollowTheInstallation) {
+  int attempts = 0;
+  frame.install = [&] { return ++attempts == 2; };  // fails once, then succeeds
+  run([&](TestFrame& f) {
+    EXPECT_EQ(f.item_text(IDOK), L"Next  >");
+    EXPECT_EQ(f.item_text(IDC_BACK), L"<  Back");
+    EXPECT_EQ(f.item_text(IDCANCEL), L"Cancel");
+    f.click(IDOK);
+    f.click(IDOK);
+    EXPECT_EQ(f.item_text(IDOK), L"Install");
+    f.click(IDOK);  // fails
+    EXPECT_EQ(f.buttonsEnabledDuringInstall, (std::vector<bool>{false, false, false}));
+    EXPECT_FALSE(app.installDone);
+    EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
+    EXPECT_EQ(f.item_text(IDOK), L"Install");
+    EXPECT_TRUE(f.enabled(IDC_BACK) && f.enabled(IDOK) && f.enabled(IDCANCEL));
+    f.click(IDOK);  // succeeds
+    EXPECT_TRUE(app.installDone);
+    EXPECT_EQ(f.item_text(IDOK), L"Next  >");
+    EXPECT_EQ(f.item_text(IDCANCEL), L"Exit");
+    EXPECT_FALSE(f.enabled(IDC_BACK));
+    EXPECT_TRUE(f.enabled(IDCANCEL));
+    f.click(IDOK);
+    EXPECT_EQ(f.currentPage, +WizardPage::EndPage);
+    EXPECT_FALSE(f.enabled(IDOK));
+    EXPECT_TRUE(f.enabled(IDC_BACK));
+    f.click(IDOK);  // Enter on the End page: nothing happens
+    EXPECT_EQ(f.currentPage, +WizardPage::EndPage);
+    f.click(IDC_BACK);
+    EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
+    EXPECT_EQ(attempts, 2);
+    return false;
+  });
+}
+
+TEST_F(WizardFrameTest, FinishedInstallationClosesWithoutAskingAndWithIdOk) {
+  app.installDone = true;
+  EXPECT_EQ(run([](TestFrame& f) {
+    f.click(IDCANCEL);
+    return false;
+  }), IDOK);
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WizardFrameTest, CancelAsksOnlyForAnUnfinishedInstallation) {
+  struct row {
+    ExistingInstall existing;
+    int pagesAhead;  // Next clicks before Exit
+    bool asks;
+  };
+  for (const row& r : {row{ExistingInstall::None, 0, true}, row{ExistingInstall::OlderVersion, 0, true},
+                       row{ExistingInstall::SameVersion, 0, false}, row{ExistingInstall::SameVersion, 1, true},
+                       row{ExistingInstall::NewerVersion, 0, false}}) {
+    boxes.clear();
+    app.existingInstall = r.existing;
+    answer = IDNO;
+    TestFrame f;
+    f.script = [&](TestFrame& shown) {
+      for (int i = 0; i < r.pagesAhead; ++i) shown.click(IDOK);
+      shown.click(IDCANCEL);  // answered No when asked
+      if (!r.asks) return false;
+      answer = IDYES;
+      shown.click(IDCANCEL);
+      return false;
+    };
+    EXPECT_EQ(f.DoModal(), IDCANCEL) << static_cast<int>(r.existing);
+    ASSERT_EQ(boxes.size(), r.asks ? 2u : 0u) << static_cast<int>(r.existing);
+    if (r.asks) {
+      EXPECT_EQ(boxes[0].text, localizedString(1110));
+      EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    }
+  }
+}
+
+TEST_F(WizardFrameTest, NewerVersionKeepsTheStartPage) {
+  app.existingInstall = ExistingInstall::NewerVersion;
+  run([](TestFrame& f) {
+    EXPECT_FALSE(f.enabled(IDOK));
+    f.click(IDOK);  // Enter
+    EXPECT_EQ(f.currentPage, +WizardPage::StartPage);
+    return true;
+  });
+}
+
+TEST_F(WizardFrameTest, TextsSystemMenuAndMaximizedSize) {
+  run([](TestFrame& f) {
+    HMENU menu = ::GetSystemMenu(f.hwnd(), FALSE);
+    wchar_t about[100]{};
+    ::GetMenuStringW(menu, IDM_ABOUTBOX, about, 100, MF_BYCOMMAND);
+    EXPECT_STREQ(about, L"&About 'Installer'...");
+    EXPECT_EQ(::GetMenuState(menu, SC_MAXIMIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(::GetMenuState(menu, SC_SIZE, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(ui::window_ref(f.hwnd()).text(), applicationTitle(true));
+    for (const StandInPage& page : f.standIns) EXPECT_EQ(page.refreshed, 1);
+
+    setCurrentLanguage(Languages::French);
+    f.refreshTexts();
+    ::GetMenuStringW(menu, IDM_ABOUTBOX, about, 100, MF_BYCOMMAND);
+    EXPECT_STREQ(about, L"&À propos de 'Installeur'...");
+    EXPECT_EQ(f.item_text(IDCANCEL), L"Annuler");
+    for (const StandInPage& page : f.standIns) EXPECT_EQ(page.refreshed, 2);
+    setCurrentLanguage(Languages::English);
+
+    MINMAXINFO info{};
+    ::SendMessageW(f.hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    RECT window{};
+    ::GetWindowRect(f.hwnd(), &window);
+    EXPECT_EQ(info.ptMaxSize.x, window.right - window.left);
+    EXPECT_EQ(info.ptMaxSize.y, window.bottom - window.top);
+    return true;
+  });
+}
+
+}  // namespace
