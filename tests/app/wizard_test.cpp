@@ -106,7 +106,10 @@ class StandInPage : public CWizardPage {
   void fitPage(int dx, int dy) override {
     fitDx = dx;
     fitDy = dy;
+    const HWND frame = ::GetParent(hwnd());
+    separatorWhenFitted = ui::window_ref(::GetDlgItem(frame, IDC_SEPARATOR)).rect_in_parent();
   }
+  RECT separatorWhenFitted{};
   bool refuseSave = false;
   std::function<void()> onSave;
   int loads = 0, saves = 0, refreshed = 0, fitDx = -999, fitDy = -999;
@@ -213,13 +216,28 @@ TEST_F(WizardFrameTest, LayoutGrowsTheFrameToTheLargestPage) {
     EXPECT_EQ(united.right - united.left, widest);
     EXPECT_GE(united.bottom - united.top, tallest);
     EXPECT_EQ(separator.top, united.bottom);
-    EXPECT_NEAR(separator.right, client.right, 1);  // lengthened with the frame
     EXPECT_EQ(panel.bottom, separator.top);
-    RECT margin{0, 0, 273 - 266, 139 - 132};  // Exit's distance to the right and bottom edges
-    ::MapDialogRect(f.hwnd(), &margin);
+    // The separator and Exit keep their template distances to the right and bottom edges
+    // (each template coordinate is converted on its own, as the system does).
+    auto pixelsX = [&](int units) {
+      RECT r{units, 0, 0, 0};
+      ::MapDialogRect(f.hwnd(), &r);
+      return static_cast<int>(r.left);
+    };
+    auto pixelsY = [&](int units) {
+      RECT r{0, units, 0, 0};
+      ::MapDialogRect(f.hwnd(), &r);
+      return static_cast<int>(r.top);
+    };
     const RECT exit = rectOf(f.item(IDCANCEL));
-    EXPECT_NEAR(client.right - exit.right, margin.right, 1);
-    EXPECT_NEAR(client.bottom - exit.bottom, margin.bottom, 1);
+    // The frame grew by dx; the separator, still at its template place while the pages were
+    // fitted, was lengthened by as much afterwards.
+    const int dx = client.right - pixelsX(273);
+    const RECT& before = f.standIns[0].separatorWhenFitted;
+    EXPECT_EQ(separator.right - separator.left, before.right - before.left + dx);
+    EXPECT_EQ(separator.left, before.left);
+    EXPECT_EQ(client.right - exit.right, pixelsX(273) - pixelsX(216) - pixelsX(50));
+    EXPECT_EQ(client.bottom - exit.bottom, pixelsY(139) - pixelsY(118) - pixelsY(14));
     return true;
   }), 99);
 }
@@ -250,9 +268,10 @@ TEST_F(WizardFrameTest, QuickModeSkipsFolderAndShortcutPages) {
     f.click(IDC_BACK);
     EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
     f.standIns[+WizardPage::ModePage].onSave = [this] { app.advancedMode = false; };
+    const int folderLoads = f.standIns[+WizardPage::FolderPage].loads;
     f.click(IDOK);
     EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
-    EXPECT_EQ(f.standIns[+WizardPage::FolderPage].loads, 1);  // shown once, in advanced mode
+    EXPECT_EQ(f.standIns[+WizardPage::FolderPage].loads, folderLoads);  // stepped over, not loaded
     return true;
   });
 }
@@ -262,12 +281,14 @@ TEST_F(WizardFrameTest, RefusingPageKeepsTheFrameThere) {
     f.click(IDOK);
     f.standIns[+WizardPage::ModePage].refuseSave = true;
     const int loadsBefore = f.standIns[+WizardPage::ProgressPage].loads;
+    const int startLoads = f.standIns[+WizardPage::StartPage].loads;
     f.click(IDOK);
     f.click(IDC_BACK);
     EXPECT_EQ(f.currentPage, +WizardPage::ModePage);
     EXPECT_TRUE(f.pageShown(+WizardPage::ModePage));
     EXPECT_EQ(f.standIns[+WizardPage::ProgressPage].loads, loadsBefore);
-    EXPECT_EQ(f.standIns[+WizardPage::StartPage].loads, 1);
+    EXPECT_EQ(f.standIns[+WizardPage::StartPage].loads, startLoads);
+    EXPECT_EQ(f.standIns[+WizardPage::ModePage].saves, 2);
     return true;
   });
 }
@@ -303,7 +324,7 @@ TEST_F(WizardFrameTest, ButtonsFollowTheInstallation) {
     f.click(IDC_BACK);
     EXPECT_EQ(f.currentPage, +WizardPage::ProgressPage);
     EXPECT_EQ(attempts, 2);
-    return false;
+    return true;
   });
 }
 
