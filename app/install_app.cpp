@@ -27,8 +27,6 @@ CInstallApp::~CInstallApp() {
   if (installerMutex.owned()) installerMutex.unlock();
 }
 
-BOOL CInstallApp::InitInstance() { return FALSE; }
-
 ExistingInstall CInstallApp::getExistingInstall(std::wstring* versionText) const {
   if (versionText && (existingInstall == ExistingInstall::NewerVersion ||
                       existingInstall == ExistingInstall::OlderVersion))
