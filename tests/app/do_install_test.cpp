@@ -1,0 +1,490 @@
+#include "app/extraction_callback.h"
+#include "app/install_app.h"
+#include "app/languages.h"
+#include "app/progress_pages.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/payload_notification.h"
+#include "engine/product_registration.h"
+#include "engine/win_handle.h"
+#include "nv/product_test_support.h"
+#include "payload_test_support.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+using namespace payload_test;
+using engine::PayloadKind;
+
+std::vector<std::wstring> lines(const std::wstring& text) {
+  std::vector<std::wstring> result;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    result.push_back(text.substr(start, end - start));
+  result.push_back(text.substr(start));
+  return result;
+}
+
+// The lines written since the last line of dashes (the banner of the latest run).
+std::vector<std::wstring> runLines(const std::wstring& text) {
+  const auto all = lines(text);
+  std::size_t banner = all.size();
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (!all[i].empty() && all[i].find_first_not_of(L'-') == std::wstring::npos) banner = i;
+  if (banner == all.size()) return {};
+  return {all.begin() + static_cast<std::ptrdiff_t>(banner) + 1, all.end()};
+}
+
+fs::path ownFolder() {
+  wchar_t self[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return fs::path(self).parent_path();
+}
+
+// Every file and folder below `root` with its content ("<dir>" for folders).
+std::map<std::wstring, std::string> treeOf(const fs::path& root) {
+  std::map<std::wstring, std::string> tree;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(root, ec))
+    tree[e.path().wstring()] = e.is_directory() ? "<dir>" : read_file(e.path());
+  return tree;
+}
+
+// Every key and value below `key`, as text.
+void dumpKey(HKEY key, const std::wstring& prefix, std::map<std::wstring, std::wstring>& out) {
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = 256, type = 0, size = 0;
+    BYTE data[2048];
+    size = sizeof data;
+    if (::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+      break;
+    out[prefix + L"=" + name] = std::to_wstring(type) + L":" +
+                                std::wstring(reinterpret_cast<wchar_t*>(data), size / 2);
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (::RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    out[prefix + L"\\" + name] = L"<key>";
+    HKEY sub = nullptr;
+    if (::RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      nv::reg_key owner(sub);
+      dumpKey(sub, prefix + L"\\" + name, out);
+    }
+  }
+}
+
+std::map<std::wstring, std::wstring> machineRegistry() {
+  std::map<std::wstring, std::wstring> out;
+  dumpKey(HKEY_LOCAL_MACHINE, L"", out);
+  return out;
+}
+
+// Working folders of the installer left in the system temporary folder.
+std::size_t workingFolders() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  std::size_t count = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(temp, ec))
+    count += e.path().filename().wstring().rfind(L"nuvelle_{", 0) == 0;
+  return count;
+}
+
+void WINAPI ignoreShellNotify(LONG, UINT, LPCVOID, LPCVOID) {}
+
+struct host_window {
+  HWND hwnd = ::CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400,
+                                nullptr, nullptr, nullptr, nullptr);
+  ~host_window() {
+    if (hwnd) ::DestroyWindow(hwnd);
+  }
+};
+
+class DoInstallTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+    setCurrentLanguage(Languages::English);
+  }
+
+  void SetUp() override {
+    ASSERT_NE(host.hwnd, nullptr);
+    install = scratch.path() / L"Tessaline7";
+    app.installFolder = install.wstring();
+    app.menuFolder = (scratch.path() / L"Menu" / L"Tessaline 7").wstring();
+    app.createMenuShortcut = true;
+    app.createDesktopShortcut = false;  // the desktop is not private to the test
+    ASSERT_TRUE(page.Create(host.hwnd));
+    // On a real machine the parent of the uninstall keys exists; Wine also writes its profile
+    // list below HKEY_LOCAL_MACHINE on the first known-folder lookup, which is done here once so
+    // that the registry snapshots of the failure cases see only what the installation did.
+    nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder);
+    previousNotify = engine::SetShellNotifyFunction(&ignoreShellNotify);
+    const std::wstring mutexName = L"DoInstallTestMutex" + std::to_wstring(::GetCurrentProcessId());
+    ::SetEnvironmentVariableW(L"NV_STANDIN_MUTEX", mutexName.c_str());
+    ::SetEnvironmentVariableW(L"NV_STANDIN_RECORD", (scratch.path() / L"record.txt").c_str());
+    mainProgram = read_file(ownFolder() / L"Tessaline.exe");
+    dsetup = read_file(ownFolder() / L"DSetup.dll");
+    ASSERT_FALSE(mainProgram.empty());
+    ASSERT_FALSE(dsetup.empty());
+  }
+
+  void TearDown() override {
+    SetPayloadSource({});
+    SetProductPathWriter(nullptr);
+    engine::SetShellNotifyFunction(previousNotify);
+    for (const wchar_t* name : {L"NV_STANDIN_MUTEX", L"NV_STANDIN_RECORD"})
+      ::SetEnvironmentVariableW(name, nullptr);
+    page.DestroyWindow();
+  }
+
+  // Serves `archive` as the payload of the next runs.
+  void usePayload(std::string archive) {
+    archive_ = std::move(archive);
+    SetPayloadSource([this] {
+      return std::span<const std::byte>(reinterpret_cast<const std::byte*>(archive_.data()),
+                                        archive_.size());
+    });
+  }
+
+  // The product, its uninstaller, a language library in a folder with a blank, and the DirectX
+  // setup for the working folder.
+  std::vector<test_file> productFiles() {
+    return {{L"Tessaline.exe", L"<InstallPath>", mainProgram, PayloadKind::MainProgram},
+            {L"Uninstall.exe", L"<InstallPath>", "uninstaller", PayloadKind::Uninstaller},
+            {L"lang.dll", L"<InstallPath>\\Language Files", "french", PayloadKind::LanguageLibrary},
+            {L"DSetup.dll", L"<Temporary>", dsetup, PayloadKind::Temporary}};
+  }
+
+  std::wstring status() const {
+    wchar_t text[512] = {};
+    ::GetDlgItemTextW(page.hwnd(), IDC_STATUS, text, 512);
+    return text;
+  }
+  int barPosition() const { return static_cast<int>(page.progressBar.send(PBM_GETPOS)); }
+  std::vector<std::wstring> log() const { return runLines(page.logEdit.text()); }
+
+  // Runs a failing installation and checks that files and registry are as before.
+  void expectFailureUndone(const std::wstring& codeText) {
+    const auto tree = treeOf(scratch.path());
+    const auto registry = machineRegistry();
+    const std::size_t folders = workingFolders();
+    EXPECT_FALSE(page.DoInstall());
+    EXPECT_EQ(status(), L"Installation failed (Error Code " + codeText + L").");
+    EXPECT_EQ(treeOf(scratch.path()), tree);
+    EXPECT_EQ(machineRegistry(), registry);
+    EXPECT_EQ(workingFolders(), folders);
+    EXPECT_TRUE(app.uninstallLog.records.empty());
+  }
+
+  std::wstring copying(const fs::path& path, bool quoted = false) const {
+    return quoted ? L"Copying File  \"" + path.wstring() + L"\"..." : L"Copying File  " + path.wstring() + L"...";
+  }
+
+  nv_test::scratch_machine_key machine;
+  scratch_folder scratch;
+  fs::path install;
+  CInstallApp app;
+  host_window host;
+  CDlgInstall page;
+  std::string mainProgram, dsetup, archive_;
+  engine::ShellNotifyFunction previousNotify = nullptr;
+};
+
+bool dispatchedDuringRun = false;
+CDlgInstall* running = nullptr;
+
+LRESULT CALLBACK recordPostedMessage(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+  if (message == WM_APP + 7)
+    dispatchedDuringRun = running->logEdit.text().find(L"Preparing Installation...") != std::wstring::npos;
+  return ::DefSubclassProc(hwnd, message, w, l);
+}
+
+TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
+  usePayload(bzip2(plain_archive(productFiles())));
+  // A message posted before the run is dispatched while it runs, once the log has started.
+  dispatchedDuringRun = false;
+  running = &page;
+  ASSERT_TRUE(::SetWindowSubclass(host.hwnd, &recordPostedMessage, 1, 0));
+  ::PostMessageW(host.hwnd, WM_APP + 7, 0, 0);
+
+  ASSERT_TRUE(page.DoInstall());
+  EXPECT_TRUE(dispatchedDuringRun);
+
+  const fs::path temp = app.tempFolder;
+  const std::vector<std::wstring> expected{
+      L"Preparing Installation...OK",
+      copying(install / L"Tessaline.exe") + L"OK",
+      copying(install / L"Uninstall.exe") + L"OK",
+      copying(install / L"Language Files" / L"lang.dll", true) + L"OK",
+      copying(temp / L"DSetup.dll") + L"OK",
+      L"Shortcuts Creation...OK",
+      localizedString(1131) + L"OK",
+      L"Registry Data Writing...OK",
+      L"Installation Data Writing...OK",
+      L""};
+  EXPECT_EQ(log(), expected);
+  EXPECT_EQ(status(), L"Click on 'Next' to continue.");
+  EXPECT_EQ(barPosition(), 100);
+  EXPECT_EQ(page.mainProgramPath, (install / L"Tessaline.exe").wstring());
+  EXPECT_EQ(page.uninstallerPath, (install / L"Uninstall.exe").wstring());
+
+  EXPECT_NE(::GetFileAttributesW(page.mainProgramPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_NE(::GetFileAttributesW(page.uninstallerPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(read_file(install / L"Language Files" / L"lang.dll"), "french");
+  EXPECT_TRUE(fs::exists(install / L"Uninstall.ulog"));
+  EXPECT_FALSE(fs::exists(temp)) << "the working folder goes with the run";
+  EXPECT_TRUE(fs::exists(scratch.path() / L"record.txt")) << "the product's registration run";
+
+  wchar_t value[MAX_PATH] = {};
+  DWORD size = sizeof value;
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle", L"Tessaline 7 Path",
+                           RRF_RT_REG_SZ, nullptr, value, &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, page.mainProgramPath);
+  size = sizeof value;
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE,
+                           L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7",
+                           L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, page.uninstallerPath);
+
+  // Files in the working folder are not journaled; every other file is, before the later steps.
+  std::vector<std::wstring> files;
+  for (const auto& r : app.uninstallLog.records)
+    if (r.kind == engine::RecordKind::InstalledFile) files.push_back(r.path);
+  EXPECT_EQ(files, (std::vector<std::wstring>{page.mainProgramPath, page.uninstallerPath,
+                                               (install / L"Language Files" / L"lang.dll").wstring()}));
+  ::RemoveWindowSubclass(host.hwnd, &recordPostedMessage, 1);
+}
+
+TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentSharedData) {
+  app.existingInstall = ExistingInstall::OlderVersion;
+  app.previousVersion = 0x0007000800100000;
+  const fs::path shared = install / L"Shared";
+  fs::create_directories(shared);
+  write_file(shared / L"present.dat", "user's own");
+  // The previous installation recorded gone.dat; it was deleted since.
+  app.uninstallLog.previousRecords.push_back(
+      {engine::RecordKind::InstalledFile, (shared / L"gone.dat").wstring(), L"", true, 3});
+
+  auto files = productFiles();
+  files.insert(files.begin() + 2,
+               {{L"sample.tsl", L"<SamplePath>", "sample", PayloadKind::Sample},
+                {L"present.dat", L"<InstallPath>\\Shared", "new", PayloadKind::SharedData},
+                {L"gone.dat", L"<InstallPath>\\Shared", "again", PayloadKind::SharedData},
+                {L"fresh.dat", L"<InstallPath>\\Shared", "fresh", PayloadKind::SharedData}});
+  usePayload(bzip2(plain_archive(files)));
+  wchar_t desktop[MAX_PATH] = {};
+  ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
+  const fs::path samplesFolder = fs::path(desktop) / L"Tessaline Examples";
+  ASSERT_FALSE(fs::exists(samplesFolder));
+
+  ASSERT_TRUE(page.DoInstall());
+  const auto lines = log();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[1], copying(install / L"Tessaline.exe") + L"OK");
+  EXPECT_EQ(lines[2], copying(install / L"Uninstall.exe") + L"OK");
+  EXPECT_EQ(lines[3], copying(shared / L"fresh.dat") + L"OK") << "nothing logged for the skipped";
+  EXPECT_EQ(barPosition(), 100) << "the skipped entries still count";
+
+  EXPECT_EQ(read_file(shared / L"present.dat"), "user's own");
+  EXPECT_FALSE(fs::exists(shared / L"gone.dat"));
+  EXPECT_EQ(read_file(shared / L"fresh.dat"), "fresh");
+
+  // The previous log's survivor stands first in the merged journal; this run adds no other.
+  std::map<std::wstring, std::vector<const engine::JournalRecord*>> journaled;
+  for (const auto& r : app.uninstallLog.records)
+    if (r.kind == engine::RecordKind::InstalledFile)
+      journaled[fs::path(r.path).filename()].push_back(&r);
+  EXPECT_EQ(journaled.count(L"sample.tsl"), 0u);
+  EXPECT_EQ(journaled[L"gone.dat"].size(), 1u);
+  ASSERT_EQ(journaled[L"present.dat"].size(), 1u) << "adopted";
+  EXPECT_TRUE(journaled[L"present.dat"][0]->done);
+  EXPECT_EQ(journaled[L"present.dat"][0]->payloadKind, 3);
+  EXPECT_EQ(journaled[L"fresh.dat"].size(), 1u);
+  EXPECT_FALSE(fs::exists(samplesFolder)) << "no sample folder on the public desktop";
+}
+
+TEST_F(DoInstallTest, ProgressShowsAHundredOnlyWhenEverythingIsDone) {
+  std::istringstream none;
+  CExtractionCallback callback(page, app, none);
+  callback(engine::progress{999'999, 1'000'000});
+  EXPECT_EQ(barPosition(), 99);
+  callback(engine::progress{1'000'000, 1'000'000});
+  EXPECT_EQ(barPosition(), 100);
+  callback(engine::progress{1, 200});
+  EXPECT_EQ(barPosition(), 1);
+}
+
+TEST_F(DoInstallTest, CopyingTextQuotesOnlyPathsWithBlanks) {
+  EXPECT_EQ(copyingFileText(L"C:\\Apps\\T7\\a.dll"), L"Copying File  C:\\Apps\\T7\\a.dll...");
+  EXPECT_EQ(copyingFileText(L"C:\\Program Files\\a.dll"), L"Copying File  \"C:\\Program Files\\a.dll\"...");
+}
+
+TEST_F(DoInstallTest, CorruptArchiveFailsWithCodeFourBeforeAnythingIsCreated) {
+  std::string archive = bzip2(plain_archive(productFiles()));
+  for (std::size_t i = archive.size() / 2; i < archive.size() / 2 + 64; ++i) archive[i] ^= 0x5A;
+  usePayload(archive);
+  expectFailureUndone(L"4");
+  EXPECT_EQ(log(), (std::vector<std::wstring>{L"Preparing Installation...Failed", L""}));
+  EXPECT_FALSE(fs::exists(install));
+}
+
+TEST_F(DoInstallTest, CrcMismatchOnALaterEntryRollsBackEarlierFilesAndFolders) {
+  fs::create_directories(install);
+  write_file(install / L"Tessaline.exe", "previous product");  // replaced, then restored
+  auto files = productFiles();
+  auto entries = entries_of(files);
+  entries[2].crc ^= 1;
+  usePayload(bzip2(plain_archive(entries, files)));
+  expectFailureUndone(L"3");
+  const auto lines = log();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3], copying(install / L"Language Files" / L"lang.dll", true) + L"Failed");
+  EXPECT_EQ(read_file(install / L"Tessaline.exe"), "previous product");
+}
+
+// Holds the last file from another process between its writing and its proof (the bar reaching
+// 100), and lets go when the failure is shown, before the rollback deletes the file.
+struct file_holder {
+  static inline file_holder* active = nullptr;
+  fs::path target;
+  std::wstring eventName = L"do_install_hold_" + std::to_wstring(::GetCurrentProcessId());
+  engine::win_handle ready{::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str())};
+  engine::win_handle process;
+  bool held = false;
+
+  void hold() {
+    const fs::path helper = ownFolder() / L"payload_hold_file.exe";
+    std::wstring command = L"\"" + helper.wstring() + L"\" \"" + target.wstring() + L"\" " + eventName;
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &si, &pi))
+      return;
+    engine::win_handle thread(pi.hThread);
+    process.reset(pi.hProcess);
+    held = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
+  }
+  void release() {
+    if (!process) return;
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 5000);
+    process.reset();
+  }
+  ~file_holder() { release(); }
+
+  static LRESULT CALLBACK barProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+    if (message == PBM_SETPOS && w == 100 && !active->process) active->hold();
+    return ::DefSubclassProc(hwnd, message, w, l);
+  }
+  static LRESULT CALLBACK statusProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+    if (message == WM_SETTEXT && std::wstring(reinterpret_cast<const wchar_t*>(l)).find(L"failed") != std::wstring::npos)
+      active->release();
+    return ::DefSubclassProc(hwnd, message, w, l);
+  }
+};
+
+TEST_F(DoInstallTest, FileHeldByAnotherProcessFailsWithSharingViolationAndRollsBack) {
+  auto files = productFiles();
+  files.pop_back();  // the held file must be the last one
+  usePayload(bzip2(plain_archive(files)));
+  file_holder holder;
+  holder.target = install / L"Language Files" / L"lang.dll";
+  file_holder::active = &holder;
+  ::SetWindowSubclass(page.progressBar.hwnd(), &file_holder::barProc, 2, 0);
+  ::SetWindowSubclass(::GetDlgItem(page.hwnd(), IDC_STATUS), &file_holder::statusProc, 3, 0);
+  expectFailureUndone(L"1:00000020");
+  EXPECT_TRUE(holder.held) << "the helper did not take hold of the file";
+  EXPECT_EQ(log().at(3), copying(holder.target, true) + L"Failed");
+  file_holder::active = nullptr;
+}
+
+TEST_F(DoInstallTest, DiskFullFailsWithCode112AndRollsBack) {
+  // A small drive is a tmpfs mapped to a drive letter by someone with the right to mount it.
+  wchar_t drive[MAX_PATH] = {};
+  if (!::GetEnvironmentVariableW(L"NV_SMALL_DRIVE_FOLDER", drive, MAX_PATH))
+    GTEST_SKIP() << "no small drive: NV_SMALL_DRIVE_FOLDER names no folder on a small tmpfs drive";
+  install = fs::path(drive) / L"Tessaline7";
+  app.installFolder = install.wstring();
+  auto files = productFiles();
+  files.insert(files.begin() + 2, {L"big.bin", L"<InstallPath>", std::string(64 << 20, 'x'),
+                                   PayloadKind::LanguageLibrary});
+  usePayload(bzip2(plain_archive(files)));
+  const auto before = treeOf(drive);
+  expectFailureUndone(L"1:00000070");
+  EXPECT_EQ(treeOf(drive), before);
+}
+
+bool refuseProductPath(const std::wstring&) { return false; }
+
+TEST_F(DoInstallTest, ProductPathValueThatCannotBeWrittenUndoesEverything) {
+  // Wine does not enforce access rights on registry keys, so the value's writer is replaced.
+  SetProductPathWriter(&refuseProductPath);
+  usePayload(bzip2(plain_archive(productFiles())));
+  expectFailureUndone(L"-1");
+  const auto lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...Failed");
+  EXPECT_EQ(lines[lines.size() - 3], localizedString(1131) + L"OK");
+}
+
+TEST_F(DoInstallTest, WorkingFolderThatCannotBeNamedLeavesOnlyTheFailureLine) {
+  wchar_t tmp[32768] = {}, temp[32768] = {};
+  const bool hadTmp = ::GetEnvironmentVariableW(L"TMP", tmp, 32768) != 0;
+  const bool hadTemp = ::GetEnvironmentVariableW(L"TEMP", temp, 32768) != 0;
+  const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x');
+  ::SetEnvironmentVariableW(L"TMP", tooLong.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", tooLong.c_str());
+  usePayload(bzip2(plain_archive(productFiles())));
+  const bool done = page.DoInstall();
+  ::SetEnvironmentVariableW(L"TMP", hadTmp ? tmp : nullptr);
+  ::SetEnvironmentVariableW(L"TEMP", hadTemp ? temp : nullptr);
+
+  EXPECT_FALSE(done);
+  const auto lines = log();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind(L"Installation failed (Error Code ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(L"(GetTempPath)"), std::wstring::npos) << lines[0];
+  EXPECT_EQ(status(), lines[0]);
+  EXPECT_FALSE(fs::exists(install));
+}
+
+TEST_F(DoInstallTest, UninstallLogThatCannotBeWrittenStillCompletes) {
+  fs::create_directories(install / L"Uninstall.ulog");  // a folder where the log should go
+  usePayload(bzip2(plain_archive(productFiles())));
+  EXPECT_TRUE(page.DoInstall());
+  const auto lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"Installation Data Writing...Failed");
+  EXPECT_EQ(status(), L"Click on 'Next' to continue.");
+}
+
+TEST_F(DoInstallTest, SecondRunAfterAFailureStartsAFreshBannerAndPaths) {
+  std::string corrupt = bzip2(plain_archive(productFiles()));
+  corrupt.resize(corrupt.size() / 2);
+  usePayload(corrupt);
+  EXPECT_FALSE(page.DoInstall());
+  const std::wstring firstFolder = app.tempFolder;
+  usePayload(bzip2(plain_archive(productFiles())));
+  EXPECT_TRUE(page.DoInstall());
+  EXPECT_NE(app.tempFolder, firstFolder) << "every run names a new working folder";
+  EXPECT_EQ(log().front(), L"Preparing Installation...OK");
+}
+
+}  // namespace
