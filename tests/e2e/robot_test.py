@@ -54,6 +54,12 @@ try:
     ok, _, out = robot(["window", title, 1000], ["select", 120, 7])
     check("a combo index beyond the list fails", not ok and "no item 7" in out, out)
 
+    ok, _, out = robot(["window", title, 1000], ["expect-style", 140, 0x80, 1],
+                       ["expect-style", 140, 0x800, 0])
+    check("edit style: auto-scroll set, read-only clear", ok, out)
+    ok, _, out = robot(["window", title, 1000], ["expect-style", 140, 0x800, 1])
+    check("a missing style bit fails", not ok and "FAIL expect-style" in out, out)
+
     ok, values, out = robot(["window", title, 1000], ["set-text", 140, "C:\\Apps\\T\u00e9st"],
                             ["text", 140])
     check("edit text set and read back", ok and ("text", "C:\\Apps\\T\u00e9st") in values, out)
@@ -88,6 +94,9 @@ try:
 
     ok, _, out = robot(["window", title, 1000], ["click", 2], ["wait-gone", 5000])
     check("Close ends the fixture", ok and winenv.wait_exit(fixture, 10) == 2, out)
+    fixture = prefix.start([fixture_exe])
+    ok, _, out = robot(["window", title, 20000], ["close"], ["wait-gone", 5000])
+    check("close ends the fixture through WM_CLOSE", ok and winenv.wait_exit(fixture, 10) == 2, out)
 
     # Shortcuts are read back for real in the installer scenarios; here only the refusal.
     ok, values, out = robot(["link-target", "C:\\no such.lnk"])

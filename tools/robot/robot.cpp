@@ -21,6 +21,9 @@
 //   wait-enabled <id> 0|1 [ms]   wait until IsWindowEnabled matches
 //   expect-visible <id> 0|1      fail unless IsWindowVisible matches
 //   expect-check <id> 0|1        fail unless BM_GETCHECK matches
+//   expect-style <id> <mask> 0|1 fail unless the window style has all bits of the mask (1) or
+//                                none of them (0)
+//   close                        post WM_CLOSE to the current window
 //   select <id> <index>          select a combo box item and notify its parent (CBN_SELCHANGE,
 //                                posted, since the parent may open a modal box)
 //   selection <id>               print the selected combo box index
@@ -336,6 +339,15 @@ class robot {
       const LRESULT state = ::SendMessageW(control(arg(1)), BM_GETCHECK, 0, 0);
       if (static_cast<DWORD>(state) != number(arg(2)))
         throw command_failed(L"check state of " + arg(1) + L" is " + std::to_wstring(state));
+    } else if (verb == L"expect-style") {
+      const DWORD style = static_cast<DWORD>(::GetWindowLongW(control(arg(1)), GWL_STYLE));
+      const DWORD mask = number(arg(2));
+      const bool wanted = number(arg(3)) != 0;
+      if (wanted ? (style & mask) != mask : (style & mask) != 0)
+        throw command_failed(L"style of control " + arg(1) + L" is " + std::to_wstring(style));
+    } else if (verb == L"close") {
+      if (!::IsWindow(window_) || !::PostMessageW(window_, WM_CLOSE, 0, 0))
+        throw command_failed(L"no current window to close");
     } else if (verb == L"select") {
       HWND combo = control(arg(1));
       const DWORD index = number(arg(2));

@@ -1,0 +1,820 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of the shipped installer under Wine, driven by robot.exe.
+
+Every scenario runs in a fresh copy of a template prefix; the scenarios that need an earlier
+installation start from a copy of the prefix that the fresh quick installation left behind.
+After each scenario the machine is checked: installed files and their CRC-32 against the demo
+payload, read-only executables, the uninstall log's bytes, the uninstall key's twelve values, the
+product path value, the shortcuts read back, the working folder and backups gone.
+Screenshots (PNG when ImageMagick is there) of the pages and message boxes go to SCREENSHOTS.
+
+Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
+         [scenario ...]
+Exit code 77 (reported by CTest as skipped) when the installer has not been built."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winenv  # noqa: E402
+
+installer, robot_exe, bin_dir, payload_dir, strings_rc, work, screenshots = sys.argv[1:8]
+only = set(sys.argv[8:])
+if not os.path.exists(installer):
+    print(f"SKIP: {installer} has not been built yet; the scenarios need it")
+    sys.exit(77)
+
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessaline 7"
+PRODUCT_KEY = r"HKLM\Software\Nuvelle"
+TITLE = "Tessaline 7.08v"
+LABEL = "Tessaline 7.08v"
+FRENCH = {"LC_ALL": "fr_FR.UTF-8"}
+# Start-page list positions (the 17 product languages in list order).
+LIST = {"French": 0, "English": 1, "German": 2, "Dutch": 6, "Polish": 7}
+IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
+NEXT, BACK, EXIT = 1, 3, 2
+STATUS, INFO, LANGS, QUICK, ADVANCED = 1003, 1016, 1023, 1018, 1019
+FOLDER_EDIT, BROWSE, FOLDER_PROMPT, MENU_EDIT, DESKTOP, MENU = 1007, 1006, 1009, 1007, 1010, 1011
+LOG, PROGRESS = 1015, 1014
+ES_READONLY = 0x800
+
+
+# ---- localized strings, read from the installer's own string tables ----
+def read_strings(path):
+    tables, offset = {}, None
+    for line in open(path, encoding="utf-8"):
+        m = re.match(r"// (\w+).*: LanguageId (\d+), LANGID \d+, ids base \+ (\d+)", line)
+        if m:
+            offset = int(m.group(3))
+            table = tables.setdefault(m.group(1), {})
+            continue
+        m = re.match(r'\s+(\d+)\s+"(.*)"\s*$', line)
+        if m and offset is not None:
+            text = m.group(2).replace('""', '"').replace("\\r", "\r").replace("\\n", "\n")
+            table[int(m.group(1)) - offset] = text
+    return tables
+
+
+STRINGS = read_strings(strings_rc)
+
+
+def s(lang, base, *inserts):
+    text = STRINGS[lang][base]
+    if text == "#":
+        text = STRINGS["English"][base]
+    for i, insert in enumerate(inserts, 1):
+        text = text.replace(f"%{i}", insert)
+    return text
+
+
+def title_of(lang):
+    return s(lang, 1000) + " \u2013 " + LABEL
+
+
+# ---- the demo payload ----
+def read_payload():
+    entries = []
+    for line in open(os.path.join(payload_dir, "payload.manifest"), encoding="utf-8"):
+        line = line.rstrip("\r\n")
+        if not line or line.startswith("#"):
+            continue
+        kind, dest, source = line.split("\t")
+        data = open(os.path.join(payload_dir, source), "rb").read()
+        entries.append({"kind": kind, "dest": dest, "name": os.path.basename(source),
+                        "crc": zlib.crc32(data), "size": len(data)})
+    return entries
+
+
+PAYLOAD = read_payload()
+KIND_CODE = {"LanguageLibrary": 0, "MainProgram": 1, "Uninstaller": 2, "SharedData": 3,
+             "Sample": 4}
+
+failures = []
+current = []  # the scenario being run, for the report when it stops early
+
+
+class ScenarioFailed(Exception):
+    pass
+
+
+class Scenario:
+    def __init__(self, name, template):
+        self.name = name
+        self.folder = os.path.join(work, name)
+        self.prefix = winenv.Prefix(template, self.folder)
+        self.robot = winenv.Robot(self.prefix, robot_exe)
+        self.errors = []
+        self.record = os.path.join(self.prefix.path, "drive_c", "standin_record.txt")
+        self.installer = installer
+        current.append(self)
+
+    def check(self, what, condition, detail=""):
+        if not condition:
+            self.errors.append(f"{what}: {detail}")
+            print(f"  FAIL {self.name}: {what}: {detail}")
+        return condition
+
+    def must(self, what, result):
+        ok, values, out = result
+        if not ok:
+            self.errors.append(f"{what}: {out.strip()}")
+            raise ScenarioFailed(f"{what}: {out.strip()}")
+        return values
+
+    def start(self, extra_env=None, exe=None):
+        env = {"NV_STANDIN_RECORD": self.prefix.windows(self.record)}
+        env.update(extra_env or {})
+        return self.prefix.start([exe or self.installer], env,
+                                 log=os.path.join(self.folder, "installer.log"))
+
+    def wizard(self, *commands, title=TITLE, timeout=30000):
+        return self.robot(["window", title, timeout], *commands)
+
+    def shot(self, picture, box=None):
+        """Screenshot of the wizard (or of the message box with `box` text) as `picture`."""
+        os.makedirs(screenshots, exist_ok=True)
+        bmp = os.path.join(screenshots, picture + ".bmp")
+        select = ["box", box, 10000] if box is not None else ["window", TITLE, 10000]
+        ok, _, out = self.robot(select, ["screenshot", self.prefix.windows(bmp)])
+        if self.check(f"screenshot {picture}", ok, out):
+            winenv.to_png(bmp, os.path.join(screenshots, picture + ".png"))
+
+    def finish(self, process, timeout=30):
+        code = winenv.wait_exit(process, timeout)
+        self.check("the installer ended", code is not None, "still running")
+        return code
+
+    def close(self):
+        self.prefix.close(keep=bool(self.errors))
+
+
+def texts(values):
+    return [v for k, v in values if k == "text"]
+
+
+# ---- machine checks ----
+def win_join(*parts):
+    return "\\".join(p.rstrip("\\") for p in parts)
+
+
+def read_log(sc, install_folder):
+    path = sc.prefix.unix(win_join(install_folder, "Uninstall.ulog"))
+    if not sc.check("Uninstall.ulog exists", os.path.exists(path), path):
+        return None, None
+    data = open(path, "rb").read()
+    sc.check("log starts with the byte-order mark", data[:2] == b"\xff\xfe", data[:4])
+    text = data[2:].decode("utf-16-le")
+    sc.check("every log line ends with CR LF", text.endswith("\r\n") and
+             "\n" not in text.replace("\r\n", ""), "")
+    sc.check("the log is read-only", not os.stat(path).st_mode & 0o222, oct(os.stat(path).st_mode))
+    return text.split("\r\n")[:-1], path
+
+
+def check_log_header(sc, lines, install_folder, menu_folder, update_from=None):
+    label = "Install " + LABEL + (f" -- Update ({update_from})" if update_from else "")
+    expected = ["// Uninstall Log File v1",
+                "// ############ WARNING: Do not delete or modify this file. ############",
+                "// " + label, "// Install Path : " + install_folder,
+                "// Shortcut Path : " + menu_folder, "// " + "-" * (16 + len(menu_folder))]
+    sc.check("log header lines", lines[:6] == expected, f"{lines[:6]!r} != {expected!r}")
+
+
+def log_records(sc, lines):
+    records = []
+    for i, line in enumerate(lines[6:]):
+        m = re.fullmatch(r"(\d{4,}):([0-9a-f]{4,}):([01]) -- (.*)", line)
+        if not sc.check("log entry line form", m is not None, line):
+            continue
+        sc.check("log entry numbering", int(m.group(1)) == i, line)
+        records.append((int(m.group(2), 16), m.group(3) == "1", m.group(4)))
+    return records
+
+
+def check_files(sc, records, install_folder, skip_kinds=()):
+    """Every payload file (but Temporary) is recorded once, exists and has its CRC-32."""
+    for entry in PAYLOAD:
+        if entry["kind"] == "Temporary":
+            continue
+        code = 0x100 + KIND_CODE[entry["kind"]]
+        hits = [r for r in records if r[0] == code and r[2].lower().endswith("\\" + entry["name"].lower())]
+        if entry["kind"] in skip_kinds:
+            continue
+        if not sc.check(f"log records {entry['name']} once", len(hits) == 1, hits):
+            continue
+        path = hits[0][2]
+        if entry["dest"].startswith("<InstallPath>"):
+            sc.check(f"{entry['name']} lies in the installation folder",
+                     path.lower().startswith(install_folder.lower() + "\\"), path)
+        unix = sc.prefix.unix(path)
+        if sc.check(f"{entry['name']} installed", os.path.exists(unix), path):
+            data = open(unix, "rb").read()
+            sc.check(f"{entry['name']} CRC-32", zlib.crc32(data) == entry["crc"], path)
+    main = win_join(install_folder, "Tessaline.exe")
+    uninstaller = win_join(install_folder, "Uninstall.exe")
+    for exe in (main, uninstaller):
+        unix = sc.prefix.unix(exe)
+        sc.check(f"{exe} read-only", os.path.exists(unix) and not os.stat(unix).st_mode & 0o222,
+                 "writable or missing")
+    return main, uninstaller
+
+
+def check_registry(sc, install_folder, language):
+    main = win_join(install_folder, "Tessaline.exe")
+    values = {name: sc.prefix.reg_query(UNINSTALL_KEY, name) for name in (
+        "DisplayName", "UninstallString", "DisplayIcon", "DisplayVersion", "Publisher",
+        "URLInfoAbout", "HelpLink", "URLUpdateInfo", "HelpTelephone", "NoModify", "NoRepair",
+        "NvLanguage")}
+    expected = {"DisplayName": ("REG_SZ", LABEL),
+                "UninstallString": ("REG_SZ", win_join(install_folder, "Uninstall.exe")),
+                "DisplayIcon": ("REG_SZ", main + ",0"),
+                "DisplayVersion": ("REG_SZ", "7.8.22.1"), "Publisher": ("REG_SZ", "Nuvelle"),
+                "NoModify": ("REG_DWORD", "0x1"), "NoRepair": ("REG_DWORD", "0x1"),
+                "NvLanguage": ("REG_DWORD", hex(language))}
+    for name, want in expected.items():
+        sc.check(f"uninstall key value {name}", values[name] == want, f"{values[name]} != {want}")
+    web = values["URLInfoAbout"]
+    sc.check("web address values", web and web[0] == "REG_SZ" and web[1] and
+             values["HelpLink"] == web and values["URLUpdateInfo"] == web, values)
+    sc.check("support telephone", values["HelpTelephone"] and values["HelpTelephone"][1], values)
+    path = sc.prefix.reg_query(PRODUCT_KEY, "Tessaline 7 Path")
+    sc.check("product path value", path == ("REG_SZ", main), path)
+
+
+def check_registration_run(sc, install_folder, update=None):
+    record = open(sc.record, encoding="utf-8").read() if os.path.exists(sc.record) else ""
+    main = win_join(install_folder, "Tessaline.exe")
+    quoted = f'"{main}"' if " " in main else main
+    command = f"{quoted} /Register /Background" + (f" /update={update}" if update else "")
+    sc.check("the product's registration run", f"command line: {command}\r\n" in record, record)
+    sc.check("registration run in the installation folder",
+             f"current folder: {install_folder}\r\n" in record, record)
+    sc.check("the installer let go of its mutex for the run", "installer mutex: free" in record,
+             record)
+
+
+def temp_folders(sc):
+    user = os.path.join(sc.prefix.path, "drive_c", "users", sc.prefix.user)
+    return [p for p in (os.path.join(user, "Temp"), os.path.join(user, "AppData", "Local", "Temp"))
+            if os.path.isdir(p)]
+
+
+def check_temp_clean(sc):
+    for folder in temp_folders(sc):
+        left = [n for n in os.listdir(folder) if n.lower().startswith(("nuvelle_", "nv"))]
+        sc.check("no working folder or backup left in the temporary folder", not left, left)
+
+
+def check_link(sc, link, target):
+    ok, values, out = sc.robot(["link-target", link])
+    got = dict(values)
+    if sc.check(f"shortcut {link} readable", ok, out):
+        sc.check(f"shortcut {link} target", got.get("link-target", "").lower() == target.lower(),
+                 got)
+        sc.check(f"shortcut {link} working folder",
+                 got.get("link-folder", "").lower() == target.rsplit("\\", 1)[0].lower(), got)
+
+
+def nothing_installed(sc, install_folder):
+    sc.check("installation folder absent", not os.path.exists(sc.prefix.unix(install_folder)),
+             install_folder)
+    sc.check("no uninstall key", sc.prefix.reg_query(UNINSTALL_KEY, "DisplayName") is None, "")
+    sc.check("no product path value",
+             sc.prefix.reg_query(PRODUCT_KEY, "Tessaline 7 Path") is None, "")
+    for entry in PAYLOAD:
+        if entry["kind"] in ("SharedData", "Sample"):
+            found = [os.path.join(d, n) for d, _, names in
+                     os.walk(os.path.join(sc.prefix.path, "drive_c")) for n in names
+                     if n == entry["name"]]
+            sc.check(f"{entry['name']} not on disk", not found, found)
+    check_temp_clean(sc)
+
+
+def default_folders(sc):
+    program_files = "C:\\Program Files"
+    menu_root = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"
+    return win_join(program_files, "Nuvelle", "Tessaline 7"), win_join(menu_root, "Nuvelle",
+                                                                      "Tessaline 7")
+
+
+def run_install(sc, lang="English", shots=None):
+    """On the Progress page: Install, wait for the end, return the log box text."""
+    if shots:
+        sc.shot(shots + "_progress")
+    sc.must("Install pressed", sc.wizard(["expect-text", NEXT, s(lang, 1007)],
+                                         ["post-click", NEXT]))
+    values = sc.must("installation ran", sc.wizard(["wait-enabled", EXIT, 1, 180000],
+                                                   ["text", STATUS], ["text", LOG]))
+    return texts(values)
+
+
+# ---- scenarios ----
+def quick_install(sc, lang="English", env=None, shots=None, language_id=1):
+    """Fresh quick installation with the defaults; leaves the installer closed."""
+    process = sc.start(env)
+    install_folder, menu_folder = default_folders(sc)
+    sc.must("Start page", sc.wizard(
+        ["expect-text", 0, title_of(lang)],
+        ["expect-text", INFO, s(lang, 1100, LABEL)],
+        ["expect-text", STATUS, s(lang, 1106, s(lang, 1006))],
+        ["expect-enabled", BACK, 0], ["expect-enabled", NEXT, 1],
+        ["expect-text", EXIT, s(lang, 1002)]))
+    values = sc.must("language list", sc.wizard(["selection", LANGS]))
+    sc.check("the current language is selected", ("selection", str(LIST[lang])) in values, values)
+    if shots:
+        sc.shot(shots + "_start")
+    sc.must("Mode page", sc.wizard(["click", NEXT], ["expect-check", QUICK, 1],
+                                   ["expect-check", ADVANCED, 0], ["expect-enabled", BACK, 1],
+                                   ["expect-text", QUICK, s(lang, 1016)]))
+    if shots:
+        sc.shot(shots + "_mode")
+    values = sc.must("quick mode goes to the Progress page", sc.wizard(
+        ["click", NEXT], ["expect-visible", LOG, 1], ["expect-visible", PROGRESS, 0],
+        ["text", LOG]))
+    summary = texts(values)[0]
+    for line in (s(lang, 1100, LABEL), s(lang, 1122),
+                 s(lang, 1123, f'"{install_folder}"'), s(lang, 1124, f'"{menu_folder}"'),
+                 s(lang, 1125)):
+        sc.check("summary line", line in summary, f"{line!r} not in {summary!r}")
+    status, log = run_install(sc, lang, shots)
+    sc.check("final status", status == s(lang, 1106, s(lang, 1006)), status)
+    for caption in (s(lang, 1114) + s(lang, 1011), s(lang, 1117) + s(lang, 1011),
+                    s(lang, 1118) + s(lang, 1011), s(lang, 1119) + s(lang, 1011)):
+        sc.check("progress log step", caption in log, f"{caption!r} not in log")
+    sc.must("after the installation", sc.wizard(
+        ["expect-text", EXIT, s(lang, 1004)], ["expect-enabled", BACK, 0],
+        ["expect-enabled", NEXT, 1], ["expect-visible", PROGRESS, 1]))
+    if shots:
+        sc.shot(shots + "_progress_done")
+    sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)],
+                                  ["expect-enabled", NEXT, 0], ["expect-enabled", BACK, 1]))
+    if shots:
+        sc.shot(shots + "_end")
+    sc.must("Exit closes without a question", sc.wizard(["post-click", EXIT], ["no-box", 1500],
+                                                        ["wait-gone", 10000]))
+    sc.finish(process)
+    return install_folder, menu_folder, log
+
+
+def check_fresh_machine(sc, install_folder, menu_folder, language=1, menu=True, desktop=True):
+    lines, _ = read_log(sc, install_folder)
+    if lines is None:
+        return
+    check_log_header(sc, lines, install_folder, menu_folder)
+    records = log_records(sc, lines)
+    main, uninstaller = check_files(sc, records, install_folder)
+    check_registry(sc, install_folder, language)
+    check_registration_run(sc, install_folder)
+    check_temp_clean(sc)
+    kinds = [r[0] for r in records]
+    sc.check("uninstall key and registration recorded as done",
+             (0x5FF, True) in [(r[0], r[1]) for r in records] and
+             (0x6FF, True) in [(r[0], r[1]) for r in records], records)
+    links = {r[0]: r[2] for r in records if r[0] in (0x2FF, 0x3FF, 0x4FF)}
+    if menu:
+        sc.check("menu shortcut recorded",
+                 links.get(0x2FF, "").lower() == win_join(menu_folder, LABEL + ".lnk").lower(), links)
+        sc.check("uninstall shortcut recorded", links.get(0x3FF, "").lower() ==
+                 win_join(menu_folder, "Uninstall Tessaline.lnk").lower(), links)
+        check_link(sc, win_join(menu_folder, LABEL + ".lnk"), main)
+        check_link(sc, win_join(menu_folder, "Uninstall Tessaline.lnk"), uninstaller)
+    else:
+        sc.check("no menu shortcuts", 0x2FF not in kinds and 0x3FF not in kinds, records)
+        sc.check("no menu folder created", not os.path.exists(sc.prefix.unix(menu_folder)),
+                 menu_folder)
+    if desktop:
+        link = links.get(0x4FF, "")
+        sc.check("desktop shortcut recorded", link.lower().endswith("\\desktop\\" + LABEL.lower() + ".lnk"),
+                 links)
+        if link:
+            check_link(sc, link, main)
+    else:
+        sc.check("no desktop shortcut", 0x4FF not in kinds, records)
+
+
+def scenario_quick():
+    sc = Scenario("quick", TEMPLATE)
+    try:
+        install_folder, menu_folder, _ = quick_install(sc, shots="en")
+        check_fresh_machine(sc, install_folder, menu_folder)
+    finally:
+        if not sc.errors:
+            # The state of this machine is the earlier installation of later scenarios.
+            winenv._quiet(["wineserver", "-k"], sc.prefix.env)
+            winenv._quiet(["wineserver", "-w"], sc.prefix.env)
+            shutil.rmtree(INSTALLED, ignore_errors=True)
+            subprocess.run(["cp", "-a", sc.prefix.path, INSTALLED], check=True)
+        sc.close()
+    return sc
+
+
+def scenario_advanced_french():
+    """French advanced installation: another folder, another menu folder, only the desktop."""
+    sc = Scenario("advanced_french", TEMPLATE)
+    lang = "French"
+    folder = "C:\\Apps\\Tessaline7"
+    menu_text = "Nuvelle Essai\\Menu"
+    try:
+        process = sc.start(FRENCH)
+        sc.must("French Start page", sc.wizard(["expect-text", 0, title_of(lang)],
+                                               ["expect-text", INFO, s(lang, 1100, LABEL)]))
+        sc.shot("fr_start")
+        sc.must("Mode page", sc.wizard(["click", NEXT], ["click", ADVANCED]))
+        sc.shot("fr_mode")
+        sc.must("Folder page", sc.wizard(
+            ["click", NEXT], ["expect-enabled", BROWSE, 1], ["expect-enabled", FOLDER_PROMPT, 1],
+            ["expect-style", FOLDER_EDIT, ES_READONLY, 0],
+            ["expect-text", FOLDER_PROMPT, s(lang, 1111, "Tessaline")],
+            ["expect-text", FOLDER_EDIT, "Nuvelle\\Tessaline 7"],
+            ["set-text", FOLDER_EDIT, folder]))
+        sc.shot("fr_folder")
+        values = sc.must("Shortcut page", sc.wizard(
+            ["click", NEXT], ["expect-check", MENU, 1], ["expect-check", DESKTOP, 1],
+            ["text", MENU_EDIT], ["set-text", MENU_EDIT, menu_text], ["click", MENU],
+            ["expect-enabled", MENU_EDIT, 0], ["expect-enabled", BROWSE, 0]))
+        sc.check("menu folder shown relative to the Start menu",
+                 texts(values)[0].endswith("Nuvelle\\Tessaline 7"), values)
+        sc.shot("fr_shortcut")
+        # Back and Next again: the page saved and reloads its values.
+        sc.must("Back keeps the choices", sc.wizard(
+            ["click", BACK], ["expect-text", FOLDER_EDIT, folder], ["click", NEXT],
+            ["expect-check", MENU, 0], ["expect-text", MENU_EDIT, menu_text]))
+        values = sc.must("Progress page", sc.wizard(["click", NEXT], ["text", LOG]))
+        summary = texts(values)[0]
+        sc.check("summary without quotes and without the menu line",
+                 s(lang, 1123, folder) in summary and s(lang, 1125) in summary and
+                 s(lang, 1124, "\x00").split("\x00")[0] not in summary, summary)
+        status, _ = run_install(sc, lang, "fr")
+        sc.check("final status", status == s(lang, 1106, s(lang, 1006)), status)
+        sc.shot("fr_progress_done")
+        sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)]))
+        sc.shot("fr_end")
+        sc.must("Exit", sc.wizard(["post-click", EXIT], ["no-box", 1000], ["wait-gone", 10000]))
+        sc.finish(process)
+        menu_folder = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\" + menu_text
+        check_fresh_machine(sc, folder, menu_folder, language=0, menu=False, desktop=True)
+        sc.check("default folder unused", not os.path.exists(
+            sc.prefix.unix(default_folders(sc)[0])), "")
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_reinstall():
+    sc = Scenario("reinstall", INSTALLED)
+    install_folder, menu_folder = default_folders(sc)
+    try:
+        process = sc.start()
+        sc.must("Start page of a reinstallation", sc.wizard(
+            ["expect-text", INFO, s("English", 1102, LABEL) + "\r\n" + s("English", 1104)],
+            ["expect-text", STATUS, s("English", 1105, "Next", "Cancel")]))
+        sc.shot("en_start_reinstall")
+        sc.must("Exit on the Start page does not ask", sc.wizard(
+            ["post-click", EXIT], ["no-box", 1500], ["wait-gone", 10000]))
+        sc.finish(process)
+        process = sc.start()
+        sc.must("advanced reinstallation", sc.wizard(
+            ["click", NEXT], ["click", ADVANCED], ["click", NEXT],
+            ["expect-text", FOLDER_EDIT, install_folder], ["expect-enabled", BROWSE, 0],
+            ["expect-enabled", FOLDER_PROMPT, 0], ["expect-style", FOLDER_EDIT, ES_READONLY, 1]))
+        sc.shot("en_folder_locked")
+        sc.must("Shortcut page", sc.wizard(["click", NEXT], ["expect-check", MENU, 1]))
+        sc.shot("en_shortcut")
+        # Exit on a later page asks; No stays.
+        sc.must("Exit on a later page asks", sc.wizard(["post-click", EXIT]))
+        sc.must("No stays", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDNO],
+                                     ["wait-gone", 5000]))
+        sc.must("Progress page", sc.wizard(["click", NEXT]))
+        status, log = run_install(sc)
+        sc.check("final status", status == s("English", 1106, "Next"), status)
+        sc.must("Exit", sc.wizard(["post-click", EXIT], ["no-box", 1000], ["wait-gone", 10000]))
+        sc.finish(process)
+        lines, _ = read_log(sc, install_folder)
+        if lines:
+            check_log_header(sc, lines, install_folder, menu_folder, update_from=LABEL)
+            records = log_records(sc, lines)
+            check_files(sc, records, install_folder)
+            for kind in (0x2FF, 0x3FF, 0x4FF, 0x5FF, 0x6FF):
+                sc.check(f"one record of kind {kind:04x} after the merge",
+                         [r[0] for r in records].count(kind) == 1, records)
+            paths = [r[2].lower() for r in records if r[0] >> 8 in (0, 1)]
+            sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
+        check_registry(sc, install_folder, 1)
+        check_temp_clean(sc)
+    finally:
+        sc.close()
+    return sc
+
+
+def replace_product(sc, install_folder, standin):
+    main = sc.prefix.unix(win_join(install_folder, "Tessaline.exe"))
+    os.chmod(main, 0o755)
+    shutil.copyfile(os.path.join(bin_dir, standin), main)
+
+
+def scenario_update():
+    sc = Scenario("update", INSTALLED)
+    install_folder, menu_folder = default_folders(sc)
+    try:
+        replace_product(sc, install_folder, "tessaline_7_8_21_9.exe")
+        # The samples of the earlier installation are removed: an update must not bring them back.
+        samples = [e["name"] for e in PAYLOAD if e["kind"] == "Sample"]
+        removed = []
+        for d, _, names in os.walk(os.path.join(sc.prefix.path, "drive_c")):
+            for n in names:
+                if n in samples:
+                    os.remove(os.path.join(d, n))
+                    removed.append(n)
+        sc.check("samples of the first installation found", sorted(removed) == sorted(samples),
+                 removed)
+        if os.path.exists(sc.record):
+            os.remove(sc.record)
+        process = sc.start()
+        values = sc.must("Start page of an update", sc.wizard(["text", INFO], ["text", STATUS]))
+        info, status = texts(values)
+        sc.check("update information", info.startswith("Update from '7.8") and
+                 info.endswith(f"' to '{LABEL}'."), info)
+        sc.check("update status", status == s("English", 1106, "Next"), status)
+        sc.shot("en_start_update")
+        sc.must("quick update", sc.wizard(["click", NEXT], ["click", NEXT]))
+        status, log = run_install(sc)
+        sc.must("Exit", sc.wizard(["post-click", EXIT], ["no-box", 1000], ["wait-gone", 10000]))
+        sc.finish(process)
+        for name in samples:
+            sc.check(f"sample {name} not copied", name not in log, "in the progress log")
+        left = [n for d, _, names in os.walk(os.path.join(sc.prefix.path, "drive_c"))
+                for n in names if n in samples]
+        sc.check("samples skipped", not left, left)
+        check_registration_run(sc, install_folder, update="0007000800150009")
+        lines, _ = read_log(sc, install_folder)
+        if lines:
+            check_log_header(sc, lines, install_folder, menu_folder, update_from=LABEL)
+            records = log_records(sc, lines)
+            check_files(sc, records, install_folder, skip_kinds=("Sample",))
+            sample_records = [r for r in records if r[0] == 0x104]
+            sc.check("the earlier sample records survive the merge",
+                     len(sample_records) == len(samples), records)
+        main = sc.prefix.unix(win_join(install_folder, "Tessaline.exe"))
+        sc.check("the product is the new version again",
+                 open(main, "rb").read() == open(os.path.join(bin_dir, "Tessaline.exe"), "rb").read(),
+                 "")
+        check_registry(sc, install_folder, 1)
+        check_temp_clean(sc)
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_newer():
+    sc = Scenario("newer", INSTALLED)
+    install_folder, _ = default_folders(sc)
+    try:
+        replace_product(sc, install_folder, "tessaline_7_8_22_2.exe")
+        process = sc.start()
+        values = sc.must("Start page of a newer installation", sc.wizard(
+            ["expect-enabled", NEXT, 0], ["text", INFO],
+            ["expect-text", STATUS, s("English", 1107, "Cancel")]))
+        info = texts(values)[0]
+        sc.check("newer information", info.startswith(s("English", 1100, LABEL) + "\r\n") and
+                 s("English", 1103, "").split("(")[0] in info, info)
+        sc.shot("en_start_newer")
+        sc.must("Exit without a question", sc.wizard(["post-click", EXIT], ["no-box", 1500],
+                                                     ["wait-gone", 10000]))
+        sc.finish(process)
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_second_installer():
+    sc = Scenario("second_installer", TEMPLATE)
+    try:
+        first = sc.start()
+        sc.must("first installer", sc.wizard())
+        second = sc.start()
+        values = sc.must("error 170 box", sc.robot(["box", "", 20000]))
+        sc.shot("en_box_busy", box="")
+        sc.must("OK", sc.robot(["box", "", 1000], ["post-click", IDOK], ["wait-gone", 5000]))
+        sc.check("the second installer ends", winenv.wait_exit(second, 20) is not None, "")
+        sc.check("the box shows a system text", values and values[0][1].strip(), values)
+        sc.must("the first goes on", sc.wizard(["expect-enabled", NEXT, 1], ["click", NEXT],
+                                               ["expect-check", QUICK, 1]))
+        sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
+        sc.must("Yes ends", sc.robot(["box", s("English", 1110)[:20], 10000],
+                                     ["post-click", IDYES]))
+        sc.finish(first)
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_product_running(lang="French", env=FRENCH):
+    sc = Scenario("product_running", TEMPLATE)
+    try:
+        product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                                  {"NV_STANDIN_LIFETIME_MS": "120000"})
+        sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+        process = sc.start(env)
+        message = s(lang, 1127, "Tessaline")
+        sc.must("close-the-product box", sc.robot(["box", message, 20000]))
+        sc.shot("fr_box_close_product", box=message)
+        sc.must("Retry while it runs asks again", sc.robot(
+            ["box", message, 1000], ["post-click", IDRETRY], ["wait-gone", 5000],
+            ["box", message, 10000]))
+        sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                                   ["wait-gone", 5000]))
+        sc.check("the product ended", winenv.wait_exit(product, 20) is not None, "")
+        sc.must("Retry continues", sc.robot(["box", message, 1000], ["post-click", IDRETRY]))
+        sc.must("the wizard starts", sc.wizard(["expect-text", 0, title_of(lang)]))
+        sc.must("Cancel on the Mode page asks", sc.wizard(["click", NEXT], ["post-click", EXIT]))
+        sc.must("1110 in French", sc.robot(["box", s(lang, 1110)[:20], 10000]))
+        sc.shot("fr_box_exit", box=s(lang, 1110)[:20])
+        sc.must("No stays", sc.robot(["box", s(lang, 1110)[:20], 1000], ["post-click", IDNO],
+                                     ["wait-gone", 5000]))
+        sc.must("still on the Mode page", sc.wizard(["expect-visible", QUICK, 1]))
+        sc.must("Yes ends", sc.wizard(["post-click", EXIT]))
+        sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+        nothing_installed(sc, default_folders(sc)[0])
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_cancel():
+    """Cancel on a middle page (English): No stays, Yes ends without installing anything."""
+    sc = Scenario("cancel", TEMPLATE)
+    try:
+        process = sc.start()
+        sc.must("to the Folder page", sc.wizard(["click", NEXT], ["click", ADVANCED],
+                                                ["click", NEXT], ["expect-visible", FOLDER_EDIT, 1],
+                                                ["post-click", EXIT]))
+        text = s("English", 1110)
+        values = sc.must("1110 box", sc.robot(["box", text[:20], 10000]))
+        sc.check("1110 text", values[0][1] == text, values)
+        sc.shot("en_box_exit", box=text[:20])
+        sc.must("No stays", sc.robot(["box", text[:20], 1000], ["post-click", IDNO],
+                                     ["wait-gone", 5000]))
+        sc.must("still on the Folder page", sc.wizard(["expect-visible", FOLDER_EDIT, 1],
+                                                      ["post-click", EXIT]))
+        sc.must("Yes ends", sc.robot(["box", text[:20], 10000], ["post-click", IDYES]))
+        sc.must("the wizard closes", sc.wizard(["wait-gone", 10000], timeout=1000))
+        sc.finish(process)
+        nothing_installed(sc, default_folders(sc)[0])
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_languages():
+    """Polish: message 1129 in English, Polish stays selected and is recorded; German after
+    Polish switches every text without a message."""
+    sc = Scenario("languages", TEMPLATE)
+    try:
+        process = sc.start()
+        message = s("English", 1129, "Tessaline")
+        sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
+        values = sc.must("1129 box", sc.robot(["box", message[:30], 10000]))
+        sc.check("1129 text in English", values[0][1] == message, values)
+        sc.shot("en_box_language", box=message[:30])
+        values = sc.must("after OK", sc.robot(
+            ["box", message[:30], 1000], ["post-click", IDOK], ["wait-gone", 5000],
+            ["window", TITLE, 5000], ["selection", LANGS], ["expect-text", 0, title_of("English")],
+            ["expect-text", INFO, s("English", 1100, LABEL)]))
+        sc.check("Polish stays selected", ("selection", str(LIST["Polish"])) in values, values)
+        sc.must("choose German", sc.wizard(["select", LANGS, LIST["German"]], ["no-box", 1500],
+                                           ["wait-text", 0, title_of("German"), 5000],
+                                           ["expect-text", INFO, s("German", 1100, LABEL)],
+                                           ["expect-text", STATUS, s("German", 1106, s("German", 1006))],
+                                           ["expect-text", NEXT, s("German", 1006)],
+                                           ["expect-text", EXIT, s("German", 1002)]))
+        sc.must("German Mode page", sc.wizard(["click", NEXT],
+                                              ["expect-text", QUICK, s("German", 1016)],
+                                              ["click", BACK]))
+        sc.shot("de_start")
+        sc.must("Polish again", sc.wizard(["select", LANGS, LIST["Polish"]]))
+        sc.must("1129 again", sc.robot(["box", message[:30], 10000], ["post-click", IDOK],
+                                       ["wait-gone", 5000]))
+        sc.must("quick", sc.wizard(["expect-text", 0, title_of("English")], ["click", NEXT],
+                                   ["click", NEXT]))
+        run_install(sc)
+        sc.must("Exit", sc.wizard(["post-click", EXIT], ["wait-gone", 10000]))
+        sc.finish(process)
+        value = sc.prefix.reg_query(UNINSTALL_KEY, "NvLanguage")
+        sc.check("NvLanguage records Polish", value == ("REG_DWORD", "0xf"), value)
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_stored_dutch():
+    sc = Scenario("stored_dutch", TEMPLATE)
+    try:
+        sc.check("NvLanguage 5 stored", sc.prefix.reg_add(UNINSTALL_KEY, "NvLanguage",
+                                                          "REG_DWORD", 5) == 0, "")
+        process = sc.start(FRENCH)
+        values = sc.must("starts in English", sc.wizard(
+            ["expect-text", 0, title_of("English")], ["selection", LANGS],
+            ["expect-text", INFO, s("English", 1100, LABEL)]))
+        sc.check("English selected", ("selection", str(LIST["English"])) in values, values)
+        sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
+        sc.must("Yes", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+    finally:
+        sc.close()
+    return sc
+
+
+def scenario_failed():
+    """A copy of the installer whose payload is corrupt: the installation fails, stays on the
+    Progress page with Install enabled, and leaves nothing on disk."""
+    sc = Scenario("failed", TEMPLATE)
+    try:
+        drive_c = os.path.join(sc.prefix.path, "drive_c")
+        shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
+        data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
+        for i in range(len(data) // 2, len(data) // 2 + 64):
+            data[i] ^= 0x5A
+        with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
+            f.write(data)
+        sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
+                                              "C:\\broken_payload.bin"]))
+        process = sc.start(exe="C:\\broken_installer.exe")
+        sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT]))
+        status, log = run_install(sc)
+        sc.check("failure status", status == s("English", 1121, "4"), status)
+        sc.check("failure in the log", s("English", 1114) + s("English", 1012) in log, log)
+        sc.must("stays on the Progress page", sc.wizard(
+            ["expect-text", NEXT, s("English", 1007)], ["expect-enabled", NEXT, 1],
+            ["expect-enabled", BACK, 1], ["expect-text", EXIT, s("English", 1002)],
+            ["expect-visible", PROGRESS, 1]))
+        sc.shot("en_progress_failed")
+        nothing_installed(sc, default_folders(sc)[0])
+        sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
+        sc.must("Yes", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+    finally:
+        sc.close()
+    return sc
+
+
+SCENARIOS = [
+    ("quick", scenario_quick),
+    ("advanced_french", scenario_advanced_french),
+    ("reinstall", scenario_reinstall),
+    ("update", scenario_update),
+    ("newer", scenario_newer),
+    ("second_installer", scenario_second_installer),
+    ("product_running", scenario_product_running),
+    ("languages", scenario_languages),
+    ("stored_dutch", scenario_stored_dutch),
+    ("cancel", scenario_cancel),
+    ("failed", scenario_failed),
+]
+NOT_RUN = {
+    "not_administrator": "Wine reports every user as an administrator and the shipped installer "
+                         "has no switch to pretend otherwise; nv::is_administrator has no seam "
+                         "that a separate process could reach",
+}
+
+# One template per build folder, shared with the robot tests.
+TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(work)), "template")
+INSTALLED = os.path.join(work, "installed")
+winenv.ensure_template(TEMPLATE)
+shutil.rmtree(INSTALLED, ignore_errors=True)
+os.makedirs(screenshots, exist_ok=True)
+started = time.time()
+for name, scenario in SCENARIOS:
+    if only and name not in only:
+        continue
+    if name in ("reinstall", "update", "newer") and not os.path.isdir(INSTALLED):
+        print(f"scenario {name}: NOT RUN (needs the state of a successful quick installation)")
+        failures.append(f"{name}: not run, the quick installation failed")
+        continue
+    t0 = time.time()
+    print(f"scenario {name} ...", flush=True)
+    current.clear()
+    try:
+        scenario()
+    except ScenarioFailed as e:
+        print(f"  stopped: {e}")
+    except Exception as e:  # a broken scenario must not hide the others
+        print(f"  error: {e!r}")
+        failures.append(f"{name}: {e!r}")
+    sc = current[0] if current else None
+    if sc and sc.errors:
+        failures.extend(f"{name}: {e}" for e in sc.errors)
+        print("\n".join(sc.robot.transcript[-12:]))
+    passed = sc is not None and not sc.errors and not any(f.startswith(name + ":") for f in failures)
+    print(f"scenario {name}: {'passed' if passed else 'FAILED'} ({time.time() - t0:.1f} s)",
+          flush=True)
+for name, reason in NOT_RUN.items():
+    print(f"scenario {name}: SKIPPED ({reason})")
+print(f"total {time.time() - started:.1f} s")
+if failures:
+    print("\n".join(failures))
+    sys.exit(1)
+print("all scenarios passed")
