@@ -96,7 +96,7 @@ bool CDlgInstall::DoInstall() {
   const bool keyWritten = engine::WriteUninstallKey(app.uninstallLog, mainProgramPath,
                                                     uninstallerPath,
                                                     currentLanguage().selectedLanguage);
-  if (!WriteProductPathValue(mainProgramPath)) {
+  if (!engine::WriteProductPath(mainProgramPath)) {
     app.uninstallLog.Rollback();
     appendLog(outcomeLine(false));
     setStatus(formatLocalized(1121, {L"-1"}));

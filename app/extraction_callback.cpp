@@ -13,7 +13,6 @@
 #include "engine/error_code_text.h"
 #include "engine/message_pump.h"
 #include "engine/payload_extractor.h"
-#include "engine/product_registration.h"
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
 #include "nv/security.h"
@@ -29,11 +28,6 @@ constexpr wchar_t kLineBreak[] = L"\r\n";
 PayloadSource& payloadSource() {
   static PayloadSource source;
   return source;
-}
-
-ProductPathWriter& productPathWriter() {
-  static ProductPathWriter writer = nullptr;
-  return writer;
 }
 
 // Modify access for Users on a shared file; a refusal is not an installation failure.
@@ -58,15 +52,6 @@ PayloadSource SetPayloadSource(PayloadSource source) {
 
 std::span<const std::byte> CurrentPayload() {
   return payloadSource() ? payloadSource()() : engine::embedded_payload();
-}
-
-ProductPathWriter SetProductPathWriter(ProductPathWriter writer) noexcept {
-  return std::exchange(productPathWriter(), writer);
-}
-
-bool WriteProductPathValue(const std::wstring& mainProgramPath) {
-  return productPathWriter() ? productPathWriter()(mainProgramPath)
-                             : engine::WriteProductPath(mainProgramPath);
 }
 
 notification::result CExtractionCallback::operator()(const notification& report) {

@@ -50,9 +50,3 @@ using PayloadSource = std::function<std::span<const std::byte>()>;
 // Replaces the archive source (an empty function restores the embedded one); returns the previous.
 PayloadSource SetPayloadSource(PayloadSource source);
 std::span<const std::byte> CurrentPayload();
-
-// How DoInstall records the product path value; engine::WriteProductPath unless replaced.
-using ProductPathWriter = bool (*)(const std::wstring& mainProgramPath);
-// Replaces the writer (null restores the engine's); returns the previous one.
-ProductPathWriter SetProductPathWriter(ProductPathWriter writer) noexcept;
-bool WriteProductPathValue(const std::wstring& mainProgramPath);

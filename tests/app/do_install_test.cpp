@@ -5,9 +5,11 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -147,7 +149,6 @@ class DoInstallTest : public ::testing::Test {
 
   void TearDown() override {
     SetPayloadSource({});
-    SetProductPathWriter(nullptr);
     engine::SetShellNotifyFunction(previousNotify);
     for (const wchar_t* name : {L"NV_STANDIN_MUTEX", L"NV_STANDIN_RECORD"})
       ::SetEnvironmentVariableW(name, nullptr);
@@ -432,17 +433,29 @@ TEST_F(DoInstallTest, DiskFullFailsWithCode112AndRollsBack) {
   EXPECT_EQ(treeOf(drive), before);
 }
 
-bool refuseProductPath(const std::wstring&) { return false; }
+struct local_free {
+  void operator()(void* p) const { ::LocalFree(p); }
+};
 
-TEST_F(DoInstallTest, ProductPathValueThatCannotBeWrittenUndoesEverything) {
-  // Wine does not enforce access rights on registry keys, so the value's writer is replaced.
-  SetProductPathWriter(&refuseProductPath);
+TEST_F(DoInstallTest, MakerKeyDenyingNewValuesUndoesEverything) {
+  // Everyone is refused setting values and creating subkeys under the maker's key.
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(D;;0x6;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &raw, nullptr));
+  std::unique_ptr<void, local_free> descriptor(raw);
+  const nv::reg_key maker = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::makerKey);
+  ASSERT_EQ(::RegSetKeySecurity(maker.get(), DACL_SECURITY_INFORMATION, raw), ERROR_SUCCESS);
+  HKEY probe = nullptr;
+  const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, engine::makerKey, 0, KEY_SET_VALUE, &probe);
+  nv::reg_key probeOwner(opened == ERROR_SUCCESS ? probe : nullptr);
+  ASSERT_NE(opened, ERROR_SUCCESS) << "the key still lets values be set";
+
   usePayload(bzip2(plain_archive(productFiles())));
   expectFailureUndone(L"-1");
   const auto lines = log();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...Failed");
+  ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[lines.size() - 3], localizedString(1131) + L"OK");
+  EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...Failed");
 }
 
 TEST_F(DoInstallTest, WorkingFolderThatCannotBeNamedLeavesOnlyTheFailureLine) {
