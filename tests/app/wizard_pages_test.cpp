@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <map>
@@ -97,6 +98,71 @@ void expectFit(CWizardPage& page, const std::map<int, change>& expected) {
     EXPECT_EQ(now.bottom - now.top, was.bottom - was.top + c.grow_y * dy);
   }
 }
+
+// The folder browser, driven from a thread timer inside its modal loop: reads the proposal from
+// its edit box, then presses OK or Cancel.
+struct BrowserRobot {
+  std::wstring seenText;
+  bool pressOk = true;
+  bool found = false;
+  int ticks = 0;
+};
+BrowserRobot robot;
+
+BOOL CALLBACK findBrowser(HWND window, LPARAM data) {
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (::IsWindowVisible(window) && ::lstrcmpW(name, L"#32770") == 0) {
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK findEdit(HWND window, LPARAM data) {
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (::lstrcmpiW(name, L"Edit") == 0) {
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CALLBACK robotTick(HWND, UINT, UINT_PTR, DWORD) {
+  ++robot.ticks;
+  HWND browser = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), &findBrowser, reinterpret_cast<LPARAM>(&browser));
+  if (!browser || robot.found) {
+    if (robot.ticks > 100 && browser) ::PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  HWND edit = nullptr;
+  ::EnumChildWindows(browser, &findEdit, reinterpret_cast<LPARAM>(&edit));
+  wchar_t text[MAX_PATH] = {};
+  if (edit) ::GetWindowTextW(edit, text, MAX_PATH);
+  if (!text[0] && robot.ticks < 50) return;  // not filled yet
+  robot.found = true;
+  robot.seenText = text;
+  ::PostMessageW(browser, WM_COMMAND, robot.pressOk ? IDOK : IDCANCEL, 0);
+}
+
+constexpr const char* kWineBrowserOk =
+    "Wine's folder browser answers OK with its tree's selection, not with the proposed folder "
+    "in its edit box (no BFFM_VALIDATEFAILEDW), and does not select the start folder below the "
+    "Programs menu";
+
+// Clicks Browse on `page` with the robot pressing OK or Cancel in the browser.
+void clickBrowse(CWizardPage& page, bool pressOk) {
+  robot = BrowserRobot{};
+  robot.pressOk = pressOk;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &robotTick);
+  ::SendMessageW(page.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(page.item(IDC_BROWSE)));
+  ::KillTimer(nullptr, timer);
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) { return ::lstrcmpiW(a.c_str(), b.c_str()) == 0; }
 
 class WizardPagesTest : public ::testing::Test {
  protected:
@@ -370,6 +436,27 @@ TEST_F(WizardPagesTest, FolderTextIsSavedUpTo260CharactersAndRefusedBeyond) {
                    {IDC_STATUS, {0, 1, 1, 0}}});
 }
 
+TEST_F(WizardPagesTest, FolderBrowseSavesThePageFirstAndTakesThePickedFolderWithTheSubFolder) {
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+  CDlgPath page;
+  ASSERT_TRUE(page.Create(host.hwnd));
+
+  // Cancel: the typed text was saved before the browser opened, and nothing else changes.
+  page.set_item_text(IDC_FOLDER_EDIT, windows);
+  clickBrowse(page, false);
+  ASSERT_TRUE(robot.found);
+  EXPECT_TRUE(samePath(app.installFolder, windows)) << app.installFolder;
+
+  const std::wstring expected = std::wstring(windows) + L"\\Tessaline 7";
+  clickBrowse(page, true);
+  ASSERT_TRUE(robot.found);
+  EXPECT_TRUE(samePath(robot.seenText, expected)) << robot.seenText;
+  if (nv_testing::running_under_wine()) GTEST_SKIP() << kWineBrowserOk;
+  EXPECT_TRUE(samePath(app.installFolder, expected)) << app.installFolder;
+  EXPECT_EQ(page.item_text(IDC_FOLDER_EDIT), app.installFolder) << "the page is reloaded";
+}
+
 // ---- Shortcut page ----------------------------------------------------------------------------
 
 TEST_F(WizardPagesTest, MenuFolderIsShownRelativeToTheStartMenuAndSavedBackUnchanged) {
@@ -396,6 +483,28 @@ TEST_F(WizardPagesTest, MenuFolderIsShownRelativeToTheStartMenuAndSavedBackUncha
     ASSERT_TRUE(page.UpdateData(true));
     EXPECT_EQ(app.menuFolder, c.menuFolder);
   }
+}
+
+TEST_F(WizardPagesTest, MenuBrowseTakesThePickedFolderAndShowsItRelativeToTheStartMenu) {
+  wchar_t programs[MAX_PATH] = {};
+  ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, TRUE));
+  app.menuFolder = programs;
+  CDlgShortcut page;
+  ASSERT_TRUE(page.Create(host.hwnd));
+
+  clickBrowse(page, false);
+  ASSERT_TRUE(robot.found);
+  EXPECT_EQ(app.menuFolder, programs) << "a cancelled browse changes nothing";
+
+  const std::wstring expected = std::wstring(programs) + L"\\Tessaline 7";
+  clickBrowse(page, true);
+  ASSERT_TRUE(robot.found);
+  if (nv_testing::running_under_wine()) GTEST_SKIP() << kWineBrowserOk;
+  EXPECT_TRUE(samePath(app.menuFolder, expected)) << app.menuFolder;
+  const std::wstring shown = page.item_text(IDC_MENU_FOLDER_EDIT);
+  EXPECT_TRUE(samePath(page.startMenuRoot + L"\\" + shown, expected)) << shown;
+  EXPECT_NE(shown.find(L"Tessaline 7"), std::wstring::npos) << shown;
+  EXPECT_NE(shown.front(), L'.') << shown;
 }
 
 TEST_F(WizardPagesTest, MenuCheckBoxEnablesTheFolderAndBothBoxesReachTheSettings) {
