@@ -110,7 +110,8 @@ bool CDlgInstall::DoInstall() {
   appendLog(localizedString(1119));
   const std::wstring logPath = uninstallLogPath(uninstallerPath);
   const bool logWritten =
-      !logPath.empty() && app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
+      !logPath.empty() &&
+      app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
   appendLog(outcomeLine(logWritten));
   setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;

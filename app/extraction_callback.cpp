@@ -61,7 +61,8 @@ notification::result CExtractionCallback::operator()(const notification& report)
   } pump;
 
   if (std::holds_alternative<engine::started>(report)) return onStarted();
-  if (const auto* begin = std::get_if<engine::file_begin>(&report)) return onFileBegin(begin->entry);
+  if (const auto* begin = std::get_if<engine::file_begin>(&report))
+    return onFileBegin(begin->entry);
   if (const auto* end = std::get_if<engine::file_end>(&report)) return onFileEnd(end->entry);
   if (const auto* step = std::get_if<engine::progress>(&report)) {
     page_.setProgress(step->processed, step->total);
