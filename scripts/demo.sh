@@ -6,7 +6,8 @@
 # saved into build/screenshots/ as it goes, then the wizard is closed. Without robot.exe only the
 # first page is captured (xwd) and the installer is closed again.
 #
-# NV_DEMO_BUILD names another build folder (default: build); the Wine prefix is the folder's own.
+# NV_DEMO_BUILD names another build folder (default: build). The demo installs for real, so it
+# has a Wine prefix of its own (<build>/demo-wineprefix), apart from the one the tests use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${NV_DEMO_BUILD:-build}
@@ -20,7 +21,7 @@ else
   cmake --build "$build"
 fi
 
-export NV_WINEPREFIX=$PWD/$build/wineprefix
+export NV_WINEPREFIX=$PWD/$build/demo-wineprefix
 installer=$build/bin/InstallTessaline7.08v.exe
 title="Tessaline 7.08v"
 
