@@ -1,4 +1,5 @@
 #include "app/install_app.h"
+#include "app/install_dlg.h"
 #include "app/languages.h"
 #include "app/mode_page.h"
 #include "app/path_page.h"
@@ -284,6 +285,33 @@ TEST_F(WizardPagesTest, PolishIsRecordedButTheInstallerStaysEnglishThenGermanSwi
   EXPECT_NE(page.item_text(IDC_STATUS), L"Click on 'Next' to continue.") << "German text";
   EXPECT_EQ(page.item_text(IDC_LANGUAGE_PROMPT), localizedString(1014));
   EXPECT_EQ(app.name(), applicationTitle(true));
+}
+
+// Inside the installer's frame a language choice reaches every page and the frame's buttons.
+TEST_F(WizardPagesTest, LanguageChoiceInTheWizardRefreshesTheFrameAndEveryPage) {
+  CInstallDlg frame;
+  ASSERT_TRUE(frame.Create(host.hwnd));
+  EXPECT_EQ(frame.item_text(IDOK), L"Next  >");
+  recorded_boxes boxes;
+
+  pickLanguage(frame.startPage, indexOf(Languages::German));
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ(frame.item_text(IDOK), localizedString(1006) + L"  >");
+  EXPECT_NE(frame.item_text(IDOK), L"Next  >");
+  EXPECT_EQ(frame.modePage.item_text(IDC_QUICK_INSTALL), localizedString(1016));
+  EXPECT_EQ(frame.folderPage.item_text(IDC_BROWSE), localizedString(1008));
+  EXPECT_EQ(frame.shortcutPage.item_text(IDC_DESKTOP_SHORTCUT), localizedString(1113));
+  EXPECT_NE(frame.shortcutPage.item_text(IDC_DESKTOP_SHORTCUT), L"Create a Shortcut on the Desktop.");
+  EXPECT_EQ(app.name(), applicationTitle(true));
+
+  pickLanguage(frame.startPage, indexOf(Languages::Dutch));
+  EXPECT_EQ(boxes.boxes.size(), 1u) << "Dutch: the installer tells it stays in English";
+  EXPECT_EQ(frame.item_text(IDOK), L"Next  >");
+  EXPECT_EQ(frame.modePage.item_text(IDC_QUICK_INSTALL), L"Quick Installation (Recommended)");
+  EXPECT_EQ(currentLanguage().selectedLanguage, Languages::Dutch);
+
+  frame.DestroyWindow();
+  app.set_main_window(nullptr);
 }
 
 TEST_F(WizardPagesTest, NoSelectionChangesNothing) {
