@@ -2,6 +2,7 @@
 # product stand-ins in build/bin, start language, default folders).
 nv_add_test(app_wizard_tests
             SOURCES wizard_test.cpp ${NV_STRINGS_RC} ${NV_DIALOGS_RC} ${NV_IMAGES_RC}
+                    ${NV_VERSION_RC}
             LIBRARIES app GUI)
 if(TARGET app_wizard_tests)
   add_dependencies(app_wizard_tests Tessaline tessaline_7_8_21_9 tessaline_7_8_22_2

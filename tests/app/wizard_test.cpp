@@ -18,6 +18,8 @@
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/product_test_support.h"
+#include "nv/version_info.h"
+#include "ui/message_filter.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -134,6 +136,7 @@ class TestFrame : public CWizardFrame {
     for (int i = 0; i < WizardPageCount; ++i) pages[i] = &standIns[i];
   }
   std::function<bool(TestFrame&)> script;
+  std::function<void()> onLater;  // runs on WM_APP + 1, also inside a nested modal loop
   std::function<bool()> install = [] { return true; };
   std::vector<bool> buttonsEnabledDuringInstall;
   StandInPage standIns[WizardPageCount] = {StandInPage(IDD_START_PAGE), StandInPage(IDD_MODE_PAGE),
@@ -155,6 +158,11 @@ class TestFrame : public CWizardFrame {
   bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override {
     if (message == WM_APP) {
       if (!script || script(*this)) EndDialog(99);
+      return true;
+    }
+    if (message == WM_APP + 1) {
+      if (onLater) onLater();
+      EndDialog(99);
       return true;
     }
     return CWizardFrame::OnMessage(message, wparam, lparam, result);
@@ -394,6 +402,8 @@ TEST_F(WizardFrameTest, TextsSystemMenuAndMaximizedSize) {
     EXPECT_STREQ(about, L"&À propos de 'Installeur'...");
     EXPECT_EQ(f.item_text(IDCANCEL), L"Annuler");
     for (const StandInPage& page : f.standIns) EXPECT_EQ(page.refreshed, 2);
+    setCurrentLanguage(Languages::Hebrew);  // right to left: no accelerator, dots in front
+    EXPECT_EQ(CWizardFrame::aboutMenuText(), L"...About 'Installer'");
     setCurrentLanguage(Languages::English);
 
     MINMAXINFO info{};
@@ -404,6 +414,27 @@ TEST_F(WizardFrameTest, TextsSystemMenuAndMaximizedSize) {
     EXPECT_EQ(info.ptMaxSize.y, window.bottom - window.top);
     return true;
   });
+}
+
+TEST_F(WizardFrameTest, SystemMenuCommandOpensTheAboutBox) {
+  std::wstring title, version, ok;
+  frame.onLater = [&] {
+    const HWND about = ui::active_modal_dialog();
+    ASSERT_NE(about, frame.hwnd());
+    title = ui::window_ref(about).text();
+    version = ui::window_ref(::GetDlgItem(about, IDC_ABOUT_VERSION)).text();
+    ok = ui::window_ref(::GetDlgItem(about, IDOK)).text();
+    ::SendMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  };
+  run([](TestFrame& f) {
+    ::PostMessageW(f.hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    ::PostMessageW(f.hwnd(), WM_APP + 1, 0, 0);  // handled while the About box is up
+    return false;
+  });
+  EXPECT_EQ(title, L"About 'Installer'");
+  EXPECT_EQ(version, nv::version_info().version_text());
+  EXPECT_FALSE(version.empty());
+  EXPECT_EQ(ok, L"OK");
 }
 
 }  // namespace
