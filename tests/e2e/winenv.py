@@ -113,10 +113,11 @@ class Prefix:
         code, out = self.run(["reg", "query", key, "/v", value])
         if code != 0:
             return None
+        # Lines of a value: "    <name>    <type>    <data>" (names may hold blanks).
         for line in out.splitlines():
-            parts = line.strip().split(None, 2)
+            parts = line.strip().split("    ")
             if len(parts) >= 2 and parts[0] == value and parts[1].startswith("REG_"):
-                return parts[1], parts[2] if len(parts) > 2 else ""
+                return parts[1], "    ".join(parts[2:])
         return None
 
     def reg_add(self, key, value, kind, data):

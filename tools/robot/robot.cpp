@@ -14,7 +14,7 @@
 // Controls of the current window (id 0 = the window itself):
 //   click <id>                   BM_CLICK, waits until the click has been handled
 //   post-click <id>              BM_CLICK posted (for buttons that open modal boxes or run long)
-//   text <id>                    print the text (WM_GETTEXT), escaped: \\ \r \n \t
+//   text <id>                    print the text (WM_GETTEXT)
 //   expect-text <id> <part>      fail unless the text contains the part
 //   wait-text <id> <part> [ms]   wait until the text contains the part
 //   expect-enabled <id> 0|1      fail unless IsWindowEnabled matches
@@ -35,7 +35,8 @@
 //   link-target <file.lnk>       print a shortcut's target, arguments and working folder
 //   set-resource <exe> <type> <name> <file>
 //                                replace (or add) a resource of the executable by the file's bytes
-// Printed lines are "<verb>: <value>". Exit code 0 when every command passed, 1 when one failed
+// Printed lines are "<verb>: <value>", the value with \\, \r, \n and \t escaped. Exit code 0
+// when every command passed, 1 when one failed
 // (its reason printed as "FAIL ..."), 2 for a command line that cannot be understood.
 #include <windows.h>
 #include <objbase.h>
@@ -110,8 +111,9 @@ std::wstring escaped(const std::wstring& text) {
   return result;
 }
 
+// Prints "<verb>: <value>" with the value escaped.
 void print(const std::string& verb, const std::wstring& value) {
-  const std::string line = verb + ": " + utf8(value) + "\n";
+  const std::string line = verb + ": " + utf8(escaped(value)) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
@@ -304,11 +306,11 @@ class robot {
       const auto found = poll(timeout(2), [&] { return find_box(arg(1)); });
       if (!found) throw command_failed(L"no message box with \"" + arg(1) + L"\"");
       window_ = *found;
-      print("box", escaped(window_text(::GetDlgItem(window_, kMessageBoxTextId))));
+      print("box", window_text(::GetDlgItem(window_, kMessageBoxTextId)));
     } else if (verb == L"no-box") {
       if (const auto found = poll(timeout(1), [&] { return find_box(L""); }))
         throw command_failed(L"unexpected message box: " +
-                             escaped(window_text(::GetDlgItem(*found, kMessageBoxTextId))));
+                             window_text(::GetDlgItem(*found, kMessageBoxTextId)));
     } else if (verb == L"wait-gone") {
       const bool gone = poll(timeout(1), [&] { return !::IsWindow(window_) || !::IsWindowVisible(window_); });
       if (!gone) throw command_failed(L"the window is still shown");
@@ -319,12 +321,12 @@ class robot {
     } else if (verb == L"post-click") {
       if (!::PostMessageW(control(arg(1)), BM_CLICK, 0, 0)) throw command_failed(L"PostMessage failed");
     } else if (verb == L"text") {
-      print("text", escaped(window_text(control(arg(1)))));
+      print("text", window_text(control(arg(1))));
     } else if (verb == L"expect-text" || verb == L"wait-text") {
       HWND target = control(arg(1));
       const DWORD wait = verb == L"wait-text" ? timeout(3) : 0;
       if (!poll(wait, [&] { return window_text(target).find(arg(2)) != std::wstring::npos; }))
-        throw command_failed(L"text of " + arg(1) + L" is \"" + escaped(window_text(target)) +
+        throw command_failed(L"text of " + arg(1) + L" is \"" + window_text(target) +
                              L"\", not containing \"" + arg(2) + L"\"");
     } else if (verb == L"expect-enabled" || verb == L"wait-enabled") {
       HWND target = control(arg(1));
@@ -388,15 +390,16 @@ class robot {
     if (!::IsWindow(window_)) throw command_failed(L"no current window");
     const DWORD id = number(id_text);
     if (id == 0) return window_;
-    HWND found = nullptr;
-    // Only a shown control counts when several share the id (the pages reuse ids).
+    // Several controls may share the id (the pages reuse ids): a shown control first, then a
+    // hidden one on a shown page, then any.
+    HWND shown = nullptr, on_shown_page = nullptr, any = nullptr;
     for (HWND child : child_windows(window_)) {
-      if (::GetDlgCtrlID(child) == static_cast<int>(id) && ::IsWindowVisible(child)) {
-        found = child;
-        break;
-      }
+      if (::GetDlgCtrlID(child) != static_cast<int>(id)) continue;
+      if (!shown && ::IsWindowVisible(child)) shown = child;
+      if (!on_shown_page && ::IsWindowVisible(::GetParent(child))) on_shown_page = child;
+      if (!any) any = child;
     }
-    if (!found) found = ::GetDlgItem(window_, static_cast<int>(id));
+    HWND found = shown ? shown : on_shown_page ? on_shown_page : any;
     if (!found) throw command_failed(L"no control " + id_text);
     return found;
   }
@@ -406,7 +409,7 @@ class robot {
       print("control", std::to_wstring(::GetDlgCtrlID(child)) + L" " + class_name(child) +
                            L" enabled=" + std::to_wstring(::IsWindowEnabled(child) != FALSE) +
                            L" visible=" + std::to_wstring(::IsWindowVisible(child) != FALSE) +
-                           L" \"" + escaped(window_text(child)) + L"\"");
+                           L" \"" + window_text(child) + L"\"");
     }
   }
 
