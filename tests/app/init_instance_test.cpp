@@ -176,16 +176,6 @@ TEST_F(InitInstanceTest, FreshMachineStartsWithDefaults) {
   EXPECT_EQ(app.name(), applicationTitle(true));
 }
 
-TEST_F(InitInstanceTest, StoredDutchRunsInEnglish) {
-  nv::reg_key key = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, kUninstallKey);
-  const DWORD dutch = 5;
-  nv_test::set_raw_value(key.get(), L"NvLanguage", REG_DWORD, &dutch, sizeof dutch);
-  app.InitInstance();
-  ASSERT_EQ(wizardRuns.size(), 1u);
-  EXPECT_EQ(wizardRuns[0].language, Languages::English);
-  EXPECT_EQ(wizardRuns[0].selected, Languages::English);
-}
-
 TEST_F(InitInstanceTest, OlderProductLendsItsLogFoldersNewerDoesNot) {
   nv_test::temp_folder folder;
   const auto product = folder.path() / L"Tessaline.exe";
