@@ -432,6 +432,18 @@ def scenario_advanced_french():
         sc.must("French Start page", sc.wizard(["expect-text", 0, title_of(lang)],
                                                ["expect-text", INFO, s(lang, 1100, LABEL)]))
         sc.shot("fr_start")
+        # Polish from a French start: the message comes in English; French chosen again
+        # switches back without a message.
+        message = s("English", 1129, "Tessaline")
+        sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
+        values = sc.must("1129 box", sc.robot(["box", message[:30], 10000]))
+        sc.check("1129 text in English", values[0][1] == message, values)
+        sc.shot("fr_box_language", box=message[:30])
+        sc.must("French again", sc.robot(
+            ["box", message[:30], 1000], ["post-click", IDOK], ["wait-gone", 5000],
+            ["window", TITLE, 5000], ["expect-text", 0, title_of("English")],
+            ["select", LANGS, LIST["French"]], ["no-box", 1000],
+            ["wait-text", 0, title_of(lang), 5000], ["expect-text", INFO, s(lang, 1100, LABEL)]))
         sc.must("Mode page", sc.wizard(["click", NEXT], ["click", ADVANCED]))
         sc.shot("fr_mode")
         sc.must("Folder page", sc.wizard(
@@ -615,6 +627,11 @@ def scenario_second_installer():
         sc.must("OK", sc.robot(["box", "", 1000], ["post-click", IDOK], ["wait-gone", 5000]))
         sc.check("the second installer ends", winenv.wait_exit(second, 20) is not None, "")
         sc.check("the box shows a system text", values and values[0][1].strip(), values)
+        third = sc.start(FRENCH)
+        sc.must("error 170 box in a French start", sc.robot(["box", "", 20000]))
+        sc.shot("fr_box_busy", box="")
+        sc.must("OK", sc.robot(["box", "", 1000], ["post-click", IDOK], ["wait-gone", 5000]))
+        sc.check("the third installer ends", winenv.wait_exit(third, 20) is not None, "")
         sc.must("the first goes on", sc.wizard(["expect-enabled", NEXT, 1], ["click", NEXT],
                                                ["expect-check", QUICK, 1]))
         sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
@@ -663,7 +680,19 @@ def scenario_cancel():
     """Cancel on a middle page (English): No stays, Yes ends without installing anything."""
     sc = Scenario("cancel", TEMPLATE)
     try:
+        # First the product runs (English 1127 box); closed, Retry goes on.
+        product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                                  {"NV_STANDIN_LIFETIME_MS": "120000"})
+        sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
         process = sc.start()
+        message = s("English", 1127, "Tessaline")
+        values = sc.must("close-the-product box", sc.robot(["box", message, 20000]))
+        sc.check("1127 text", values[0][1] == message, values)
+        sc.shot("en_box_close_product", box=message)
+        sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                                   ["wait-gone", 5000]))
+        sc.check("the product ended", winenv.wait_exit(product, 20) is not None, "")
+        sc.must("Retry continues", sc.robot(["box", message, 1000], ["post-click", IDRETRY]))
         sc.must("to the Folder page", sc.wizard(["click", NEXT], ["click", ADVANCED],
                                                 ["click", NEXT], ["expect-visible", FOLDER_EDIT, 1],
                                                 ["post-click", EXIT]))
