@@ -1,17 +1,16 @@
 // The installer's start-up: the checks that may refuse to run, the language, the existing
 // installation and the default folders, then the wizard.
+#include <system_error>
+
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "app/languages.h"
-
 #include "nv/fatal_error.h"
 #include "nv/instance_tracking.h"
 #include "nv/privileges.h"
 #include "nv/processor_check.h"
 #include "nv/product.h"
 #include "uninstall_log/find_log.h"
-
-#include <system_error>
 
 namespace {
 
@@ -42,7 +41,8 @@ BOOL CInstallApp::InitInstance() {
     return FALSE;
   }
 
-  setCurrentLanguage(chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
+  setCurrentLanguage(
+      chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
   currentLanguage().selectedLanguage = currentLanguage().language;
   set_name(applicationTitle(true));
 

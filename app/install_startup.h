@@ -18,7 +18,7 @@
 // How an installed product relates to the version this installer brings.
 struct InstalledVersion {
   engine::ExistingInstall existingInstall = engine::ExistingInstall::None;
-  std::wstring previousVersionText;  // set for an older or a newer version
+  std::wstring previousVersionText;        // set for an older or a newer version
   nv::ProductVersion previousVersion = 0;  // set for an older version only
 };
 
@@ -50,7 +50,7 @@ std::wstring defaultMenuFolder();
 // What start-up asks the system about the user and the running programs. Tests replace them
 // to take the refusal paths a test machine never takes by itself.
 struct StartupChecks {
-  std::function<bool()> isAdministrator;          // nv::is_administrator
+  std::function<bool()> isAdministrator;            // nv::is_administrator
   std::function<std::uint32_t()> runningInstances;  // nv::running_instances
   std::function<INT_PTR()> runWizard;               // the wizard frame, modally
 };

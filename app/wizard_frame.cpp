@@ -148,8 +148,9 @@ void CWizardFrame::refreshTexts() {
 
 void CWizardFrame::updateButtons() {
   const bool done = installApp().installDone;
-  set_item_text(IDOK, currentPage == +WizardPage::ProgressPage && !done ? localizedString(1007)
-                                                           : localizedString(1006) + L"  >");
+  set_item_text(IDOK, currentPage == +WizardPage::ProgressPage && !done
+                          ? localizedString(1007)
+                          : localizedString(1006) + L"  >");
   set_item_text(IDC_BACK, L"<  " + localizedString(1005));
   set_item_text(IDCANCEL, localizedString(done ? 1004 : 1002));
 }

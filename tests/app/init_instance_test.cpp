@@ -2,18 +2,16 @@
 // installer, no administrator rights, the product still running), the language choice and the
 // settings the wizard starts with. The wizard itself is replaced by a recorder; HKEY_LOCAL_MACHINE
 // is a scratch key.
-#include "app/install_app.h"
-#include "app/install_startup.h"
-#include "app/languages.h"
-
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "app/install_app.h"
+#include "app/install_startup.h"
+#include "app/languages.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
@@ -24,7 +22,8 @@
 
 namespace {
 
-const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
+const wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
 
 std::filesystem::path besideTests(const wchar_t* name) {
   wchar_t self[MAX_PATH]{};
@@ -47,7 +46,8 @@ class InitInstanceTest : public ::testing::Test {
     });
     previousChecks = setStartupChecks({[this] { return administrator; },
                                        [this] {
-                                         const std::uint32_t n = counts.empty() ? 1 : counts.front();
+                                         const std::uint32_t n =
+                                             counts.empty() ? 1 : counts.front();
                                          if (!counts.empty()) counts.erase(counts.begin());
                                          return n;
                                        },
@@ -72,14 +72,15 @@ class InitInstanceTest : public ::testing::Test {
   // The settings of the application object that runs the wizard (the latest constructed).
   static settings snapshot() {
     const CInstallApp& a = installApp();
-    return {a.existingInstall, a.previousVersion,  a.installFolder,
-            a.menuFolder,      a.createMenuShortcut, a.createDesktopShortcut,
+    return {a.existingInstall, a.previousVersion,          a.installFolder,
+            a.menuFolder,      a.createMenuShortcut,       a.createDesktopShortcut,
             a.advancedMode,    currentLanguage().language, currentLanguage().selectedLanguage};
   }
 
   // Records `product` as the installed product's executable.
   void installProduct(const std::filesystem::path& product) {
-    nv::reg_key key = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle");
+    nv::reg_key key =
+        nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle");
     nv_test::set_string_value(key.get(), L"Tessaline 7 Path", product.native());
   }
 

@@ -1,26 +1,24 @@
 // The wizard frame over stand-in pages built from the installer's page templates, and the
 // start-up decisions: version classification, start language and default folders.
-#include "app/install_app.h"
-#include "app/install_startup.h"
-#include "app/languages.h"
-#include "app/wizard_frame.h"
-
-#include <windows.h>
+#include <gtest/gtest.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "app/install_app.h"
+#include "app/install_startup.h"
+#include "app/languages.h"
+#include "app/wizard_frame.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/product_test_support.h"
 #include "nv/version_info.h"
-#include "ui/message_filter.h"
 #include "resources/resource_ids.h"
+#include "ui/message_filter.h"
 
 namespace {
 
@@ -139,9 +137,9 @@ class TestFrame : public CWizardFrame {
   std::function<void()> onLater;  // runs on WM_APP + 1, also inside a nested modal loop
   std::function<bool()> install = [] { return true; };
   std::vector<bool> buttonsEnabledDuringInstall;
-  StandInPage standIns[WizardPageCount] = {StandInPage(IDD_START_PAGE), StandInPage(IDD_MODE_PAGE),
-                                           StandInPage(IDD_FOLDER_PAGE), StandInPage(IDD_SHORTCUT_PAGE),
-                                           StandInPage(IDD_PROGRESS_PAGE), StandInPage(IDD_END_PAGE)};
+  StandInPage standIns[WizardPageCount] = {
+      StandInPage(IDD_START_PAGE),    StandInPage(IDD_MODE_PAGE),     StandInPage(IDD_FOLDER_PAGE),
+      StandInPage(IDD_SHORTCUT_PAGE), StandInPage(IDD_PROGRESS_PAGE), StandInPage(IDD_END_PAGE)};
 
   void click(int id) { ::SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   bool enabled(int id) const { return ::IsWindowEnabled(item(id)) != FALSE; }
@@ -200,53 +198,56 @@ RECT rectOf(HWND window) { return ui::window_ref(window).rect_in_parent(); }
 
 TEST_F(WizardFrameTest, LayoutGrowsTheFrameToTheLargestPage) {
   ASSERT_EQ(run([](TestFrame& f) {
-    const RECT panel = rectOf(f.item(IDC_LEFT_PANEL));
-    const RECT separator = rectOf(f.item(IDC_SEPARATOR));
-    RECT client{};
-    ::GetClientRect(f.hwnd(), &client);
-    const RECT united = rectOf(f.standIns[0].hwnd());
-    // Template sizes of the pages (dialog units) and of the frame's margin right of Exit.
-    const int sizes[WizardPageCount][2] = {{251, 84}, {279, 82}, {278, 86}, {278, 105}, {219, 97}, {242, 56}};
-    int widest = 0, tallest = 0;
-    for (int i = 0; i < WizardPageCount; ++i) {
-      RECT size{0, 0, sizes[i][0], sizes[i][1]};
-      ::MapDialogRect(f.standIns[i].hwnd(), &size);
-      widest = std::max<int>(widest, size.right);
-      tallest = std::max<int>(tallest, size.bottom);
-      const RECT placed = rectOf(f.standIns[i].hwnd());
-      EXPECT_TRUE(::EqualRect(&placed, &united)) << i;
-      EXPECT_EQ(f.standIns[i].fitDx, united.right - united.left - size.right) << i;
-      EXPECT_EQ(f.standIns[i].fitDy, united.bottom - united.top - size.bottom) << i;
-    }
-    EXPECT_EQ(united.left, panel.right);
-    EXPECT_EQ(united.right, client.right);  // the frame grew by exactly what the widest page needs
-    EXPECT_EQ(united.right - united.left, widest);
-    EXPECT_GE(united.bottom - united.top, tallest);
-    EXPECT_EQ(separator.top, united.bottom);
-    EXPECT_EQ(panel.bottom, separator.top);
-    // The separator and Exit keep their template distances to the right and bottom edges
-    // (each template coordinate is converted on its own, as the system does).
-    auto pixelsX = [&](int units) {
-      RECT r{units, 0, 0, 0};
-      ::MapDialogRect(f.hwnd(), &r);
-      return static_cast<int>(r.left);
-    };
-    auto pixelsY = [&](int units) {
-      RECT r{0, units, 0, 0};
-      ::MapDialogRect(f.hwnd(), &r);
-      return static_cast<int>(r.top);
-    };
-    const RECT exit = rectOf(f.item(IDCANCEL));
-    // The frame grew by dx; the separator, still at its template place while the pages were
-    // fitted, was lengthened by as much afterwards.
-    const int dx = client.right - pixelsX(273);
-    const RECT& before = f.standIns[0].separatorWhenFitted;
-    EXPECT_EQ(separator.right - separator.left, before.right - before.left + dx);
-    EXPECT_EQ(separator.left, before.left);
-    EXPECT_EQ(client.right - exit.right, pixelsX(273) - pixelsX(216) - pixelsX(50));
-    EXPECT_EQ(client.bottom - exit.bottom, pixelsY(139) - pixelsY(118) - pixelsY(14));
-    return true;
-  }), 99);
+              const RECT panel = rectOf(f.item(IDC_LEFT_PANEL));
+              const RECT separator = rectOf(f.item(IDC_SEPARATOR));
+              RECT client{};
+              ::GetClientRect(f.hwnd(), &client);
+              const RECT united = rectOf(f.standIns[0].hwnd());
+              // Template sizes of the pages (dialog units) and of the frame's margin right of Exit.
+              const int sizes[WizardPageCount][2] = {{251, 84},  {279, 82}, {278, 86},
+                                                     {278, 105}, {219, 97}, {242, 56}};
+              int widest = 0, tallest = 0;
+              for (int i = 0; i < WizardPageCount; ++i) {
+                RECT size{0, 0, sizes[i][0], sizes[i][1]};
+                ::MapDialogRect(f.standIns[i].hwnd(), &size);
+                widest = std::max<int>(widest, size.right);
+                tallest = std::max<int>(tallest, size.bottom);
+                const RECT placed = rectOf(f.standIns[i].hwnd());
+                EXPECT_TRUE(::EqualRect(&placed, &united)) << i;
+                EXPECT_EQ(f.standIns[i].fitDx, united.right - united.left - size.right) << i;
+                EXPECT_EQ(f.standIns[i].fitDy, united.bottom - united.top - size.bottom) << i;
+              }
+              EXPECT_EQ(united.left, panel.right);
+              EXPECT_EQ(united.right,
+                        client.right);  // the frame grew by exactly what the widest page needs
+              EXPECT_EQ(united.right - united.left, widest);
+              EXPECT_GE(united.bottom - united.top, tallest);
+              EXPECT_EQ(separator.top, united.bottom);
+              EXPECT_EQ(panel.bottom, separator.top);
+              // The separator and Exit keep their template distances to the right and bottom edges
+              // (each template coordinate is converted on its own, as the system does).
+              auto pixelsX = [&](int units) {
+                RECT r{units, 0, 0, 0};
+                ::MapDialogRect(f.hwnd(), &r);
+                return static_cast<int>(r.left);
+              };
+              auto pixelsY = [&](int units) {
+                RECT r{0, units, 0, 0};
+                ::MapDialogRect(f.hwnd(), &r);
+                return static_cast<int>(r.top);
+              };
+              const RECT exit = rectOf(f.item(IDCANCEL));
+              // The frame grew by dx; the separator, still at its template place while the pages
+              // were fitted, was lengthened by as much afterwards.
+              const int dx = client.right - pixelsX(273);
+              const RECT& before = f.standIns[0].separatorWhenFitted;
+              EXPECT_EQ(separator.right - separator.left, before.right - before.left + dx);
+              EXPECT_EQ(separator.left, before.left);
+              EXPECT_EQ(client.right - exit.right, pixelsX(273) - pixelsX(216) - pixelsX(50));
+              EXPECT_EQ(client.bottom - exit.bottom, pixelsY(139) - pixelsY(118) - pixelsY(14));
+              return true;
+            }),
+            99);
 }
 
 TEST_F(WizardFrameTest, QuickModeSkipsFolderAndShortcutPages) {
