@@ -24,7 +24,8 @@ std::wstring specialFolder(int csidl) {
 
 CDlgShortcut::CDlgShortcut(HINSTANCE module) : CWizardPage(IDD_SHORTCUT_PAGE, module) {}
 
-std::wstring CDlgShortcut::relativeMenuText(const std::wstring& root, const std::wstring& menuFolder) {
+std::wstring CDlgShortcut::relativeMenuText(const std::wstring& root,
+                                            const std::wstring& menuFolder) {
   // A folder that cannot be reached from the Start menu (another volume) is shown in full;
   // combining it with the root when saving gives it back unchanged.
   return folder_picker_rules::relativeTo(root, menuFolder).value_or(menuFolder);
@@ -84,8 +85,8 @@ void CDlgShortcut::onBrowse() {
   CInstallApp& app = installApp();
   std::wstring start = app.menuFolder;
   std::wstring relative;
-  const std::wstring chosen = browseForMenuFolder(
-      start, nv::product_registry_name(nv::tessaline_7), localizedString(1112), &relative);
+  const std::wstring chosen = browseForMenuFolder(start, nv::product_registry_name(nv::tessaline_7),
+                                                  localizedString(1112), &relative);
   if (chosen.empty()) return;
   menuFolderText = relative;
   app.menuFolder = chosen;

@@ -47,7 +47,9 @@ BOOL CDlgStart::OnInitDialog() {
   return TRUE;
 }
 
-void CDlgStart::DoDataExchange(ui::data_exchange& dx) { dx.control(IDC_LANGUAGE_LIST, languageCombo); }
+void CDlgStart::DoDataExchange(ui::data_exchange& dx) {
+  dx.control(IDC_LANGUAGE_LIST, languageCombo);
+}
 
 void CDlgStart::fillLanguageList() {
   flagImages.reset(::ImageList_Create(18, 12, ILC_COLOR24, 8, 1));
@@ -106,7 +108,8 @@ void CDlgStart::sizeDropDown() {
 }
 
 bool CDlgStart::OnCommand(int id, int code, HWND control) {
-  if (id != IDC_LANGUAGE_LIST || code != CBN_SELCHANGE) return CWizardPage::OnCommand(id, code, control);
+  if (id != IDC_LANGUAGE_LIST || code != CBN_SELCHANGE)
+    return CWizardPage::OnCommand(id, code, control);
   const auto index = static_cast<int>(languageCombo.send(CB_GETCURSEL));
   if (index < 0) return true;
   COMBOBOXEXITEMW item{};
@@ -149,7 +152,8 @@ void CDlgStart::refreshTexts() {
       status = formatLocalized(1106, {localizedString(1006)});
       break;
     case ExistingInstall::NewerVersion:
-      information = formatLocalized(1100, {product}) + kLineBreak + formatLocalized(1103, {previous});
+      information =
+          formatLocalized(1100, {product}) + kLineBreak + formatLocalized(1103, {previous});
       status = formatLocalized(1107, {localizedString(1002)});
       break;
     case ExistingInstall::None:
