@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::size_t kMenuTextLimit = MAX_PATH;
 
-// The special folder `csidl`, not created; empty when the system has none.
-std::wstring specialFolder(int csidl) {
+// The shell folder `csidl`, not created; empty when the system has none.
+std::wstring shellFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE)) return {};
   return path;
@@ -36,8 +36,8 @@ std::wstring CDlgShortcut::combineMenuFolder(const std::wstring& root, const std
 }
 
 BOOL CDlgShortcut::OnInitDialog() {
-  startMenuRoot = specialFolder(CSIDL_COMMON_STARTMENU);
-  if (startMenuRoot.empty()) startMenuRoot = specialFolder(CSIDL_STARTMENU);
+  startMenuRoot = shellFolder(CSIDL_COMMON_STARTMENU);
+  if (startMenuRoot.empty()) startMenuRoot = shellFolder(CSIDL_STARTMENU);
   CWizardPage::OnInitDialog();
   applyMenuCheck();
   return TRUE;

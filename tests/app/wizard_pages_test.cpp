@@ -357,6 +357,10 @@ TEST_F(WizardPagesTest, MenuFolderIsShownRelativeToTheStartMenuAndSavedBackUncha
     ASSERT_TRUE(page.UpdateData(true));
     EXPECT_EQ(app.menuFolder, menuFolder);
   }
+  // A text that makes the combined path too long keeps the folder rather than emptying it.
+  page.set_item_text(IDC_MENU_FOLDER_EDIT, std::wstring(255, L'm'));
+  ASSERT_TRUE(page.UpdateData(true));
+  EXPECT_EQ(app.menuFolder, L"Q:\\Menus\\Tessaline 7");
 }
 
 TEST_F(WizardPagesTest, MenuCheckBoxEnablesTheFolderAndBothBoxesReachTheSettings) {
