@@ -10,6 +10,8 @@
 #include "nv/privileges.h"
 #include "nv/processor_check.h"
 #include "nv/product.h"
+#include "nv/ui_hooks.h"
+#include "nv/version_info.h"
 #include "uninstall_log/find_log.h"
 
 namespace {
@@ -32,6 +34,11 @@ INT_PTR runWizard() {
 }  // namespace
 
 BOOL CInstallApp::InitInstance() {
+  // The support library learns the current language from here on: version texts follow it, and
+  // boxes without an owner read right to left when the default language does.
+  nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
+  nv::ui_providers().default_language_rtl = [] { return isRightToLeftLanguage(defaultLanguage()); };
+
   if (!nv::processor_supported) {
     nv::show_error_message(static_cast<DWORD>(E_UNEXPECTED));
     return FALSE;

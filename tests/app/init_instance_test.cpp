@@ -175,6 +175,8 @@ TEST_F(InitInstanceTest, FreshMachineStartsWithDefaults) {
   EXPECT_EQ(s.language, chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt));
   EXPECT_EQ(s.selected, s.language);
   EXPECT_EQ(app.name(), applicationTitle(true));
+  EXPECT_EQ(nv::current_lcid(), currentLanguage().lcid)
+      << "the support library follows the language";
 }
 
 TEST_F(InitInstanceTest, OlderProductLendsItsLogFoldersNewerDoesNot) {
