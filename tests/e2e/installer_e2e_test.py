@@ -10,7 +10,8 @@ Screenshots (PNG when ImageMagick is there) of the pages and message boxes go to
 
 Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
          [scenario ...]
-Exit code 77 (reported by CTest as skipped) when the installer has not been built."""
+Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
+no X display."""
 import os
 import re
 import shutil
@@ -25,6 +26,9 @@ import winenv  # noqa: E402
 installer, robot_exe, bin_dir, payload_dir, strings_rc, work, screenshots = map(
     os.path.abspath, sys.argv[1:8])
 only = set(sys.argv[8:])
+if not os.environ.get("DISPLAY"):
+    print("SKIP: no X display; run the tests under xvfb-run")
+    sys.exit(77)
 if not os.path.exists(installer):
     print(f"SKIP: {installer} has not been built yet; the scenarios need it")
     sys.exit(77)
