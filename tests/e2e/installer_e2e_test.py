@@ -854,6 +854,9 @@ if not os.path.exists(NOT_ADMIN_INSTALLER):
 # One template per build folder, shared with the robot tests.
 TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(work)), "template")
 INSTALLED = os.path.join(work, "installed")
+NEEDS_INSTALLATION = ("reinstall", "update", "newer")
+if only & set(NEEDS_INSTALLATION):
+    only.add("quick")
 winenv.ensure_template(TEMPLATE)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
@@ -861,7 +864,7 @@ started = time.time()
 for name, scenario in SCENARIOS:
     if (only and name not in only) or name in NOT_RUN:
         continue
-    if name in ("reinstall", "update", "newer") and not os.path.isdir(INSTALLED):
+    if name in NEEDS_INSTALLATION and not os.path.isdir(INSTALLED):
         print(f"scenario {name}: NOT RUN (needs the state of a successful quick installation)")
         failures.append(f"{name}: not run, the quick installation failed")
         continue
@@ -882,6 +885,7 @@ for name, scenario in SCENARIOS:
     passed = sc is not None and not sc.errors and not any(f.startswith(name + ":") for f in failures)
     print(f"scenario {name}: {'passed' if passed else 'FAILED'} ({time.time() - t0:.1f} s)",
           flush=True)
+shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
     print(f"scenario {name}: SKIPPED ({reason})")
 print(f"total {time.time() - started:.1f} s")
