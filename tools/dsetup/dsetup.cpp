@@ -14,6 +14,8 @@
 //        callbacks=<reason>:<returned>,..." (one line)
 #include <windows.h>
 
+#include "nv/unique_handle.h"
+
 #include <cwchar>
 #include <string>
 
@@ -45,12 +47,11 @@ void record(const std::wstring& line) {
                                          nullptr);
   bytes.resize(static_cast<size_t>(size));
   bytes += '\n';
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const nv::unique_handle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace
