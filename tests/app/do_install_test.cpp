@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/page_host.h"
+
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
 #include "engine/win_handle.h"
@@ -106,14 +108,6 @@ std::size_t workingFolders() {
 }
 
 void WINAPI ignoreShellNotify(LONG, UINT, LPCVOID, LPCVOID) {}
-
-struct host_window {
-  HWND hwnd = ::CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400,
-                                nullptr, nullptr, nullptr, nullptr);
-  ~host_window() {
-    if (hwnd) ::DestroyWindow(hwnd);
-  }
-};
 
 class DoInstallTest : public ::testing::Test {
  protected:

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/page_host.h"
+
 #include "nv/instance_tracking.h"
 #include "nv/product.h"
 #include "nv/version_info.h"
@@ -33,15 +35,6 @@ std::vector<std::wstring> lines(const std::wstring& text) {
 bool shown(const ui::window_ref& control) {
   return (::GetWindowLongW(control.hwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
 }
-
-// A top-level window the pages live in, destroyed with the fixture.
-struct host_window {
-  HWND hwnd = ::CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400,
-                                nullptr, nullptr, nullptr, nullptr);
-  ~host_window() {
-    if (hwnd) ::DestroyWindow(hwnd);
-  }
-};
 
 class PagesTest : public ::testing::Test {
  protected:
