@@ -11,6 +11,7 @@
 
 #include "app/languages.h"
 #include "nv/unique_handle.h"
+#include "nv/utf8.h"
 #include "ui/message_filter.h"
 
 namespace {
@@ -106,9 +107,7 @@ class DirectXTest : public ::testing::Test {
       if (file) ::ReadFile(file.get(), bytes.data(), 16384, &read, nullptr);
     }
     ::DeleteFileW(record_.c_str());
-    std::wstring text(read, L'\0');
-    text.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(read),
-                                                          text.data(), int(read))));
+    const std::wstring text = nv::from_utf8(std::string_view(bytes.data(), read));
     Lines lines;
     for (size_t start = 0, end; (end = text.find(L'\n', start)) != text.npos; start = end + 1)
       lines.push_back(text.substr(start, end - start));

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "nv/product_test_support.h"
+#include "nv/utf8.h"
 #include "ui/wait_cursor.h"
 
 namespace {
@@ -231,10 +232,7 @@ std::vector<std::map<std::string, std::wstring>> ReadRecords(const fs::path& fil
     const std::string key = line.substr(0, colon), value = line.substr(colon + 2);
     if (key == "command line") records.emplace_back();
     if (records.empty()) continue;
-    std::wstring wide(value.size(), L'\0');
-    wide.resize(::MultiByteToWideChar(CP_UTF8, 0, value.data(), static_cast<int>(value.size()),
-                                      wide.data(), static_cast<int>(wide.size())));
-    records.back()[key] = wide;
+    records.back()[key] = nv::from_utf8(value);
   }
   return records;
 }

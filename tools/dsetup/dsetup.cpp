@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "nv/unique_handle.h"
+#include "nv/utf8.h"
 
 #include <cwchar>
 #include <string>
@@ -41,12 +42,7 @@ DWORD environmentNumber(const wchar_t* name, DWORD fallback) {
 void record(const std::wstring& line) {
   const std::wstring path = environment(L"NV_DSETUP_RECORD");
   if (path.empty()) return;
-  std::string bytes(line.size() * 3 + 1, '\0');
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                         bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                         nullptr);
-  bytes.resize(static_cast<size_t>(size));
-  bytes += '\n';
+  const std::string bytes = nv::to_utf8(line) + '\n';
   const nv::unique_handle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
                                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;

@@ -17,6 +17,7 @@
 #include "engine/error_code_text.h"
 #include "engine/payload_extractor.h"
 #include "engine/payload_format.h"
+#include "nv/utf8.h"
 #include "tools/payload/payload_pack.h"
 
 namespace {
@@ -25,18 +26,9 @@ const wchar_t usage[] =
     L"usage: payload pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
     L"extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]";
 
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string utf8(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
-
 // One line of UTF-8 text on `stream`.
 void print(std::FILE* stream, const std::wstring& line) {
-  const auto utf8 = narrow(line) + "\n";
+  const auto utf8 = nv::to_utf8(line) + "\n";
   std::fwrite(utf8.data(), 1, utf8.size(), stream);
 }
 
@@ -48,7 +40,7 @@ int fail(const std::wstring& message) {
 
 std::ifstream open_archive(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + narrow(path));
+  if (!in) throw std::runtime_error("cannot read " + nv::to_utf8(path));
   return in;
 }
 

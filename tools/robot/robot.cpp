@@ -57,6 +57,7 @@
 
 #include "engine/com_ptr.h"
 #include "nv/unique_handle.h"
+#include "nv/utf8.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -86,16 +87,6 @@ struct resource_update_traits {
 };
 using unique_resource_update = nv::unique_resource<resource_update_traits>;
 
-std::string utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                        size, nullptr, nullptr);
-  return result;
-}
-
 // The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
 std::wstring escaped(const std::wstring& text) {
   std::wstring result;
@@ -113,7 +104,7 @@ std::wstring escaped(const std::wstring& text) {
 
 // Prints "<verb>: <value>" with the value escaped.
 void print(const std::string& verb, const std::wstring& value) {
-  const std::string line = verb + ": " + utf8(escaped(value)) + "\n";
+  const std::string line = verb + ": " + nv::to_utf8(escaped(value)) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
@@ -432,13 +423,13 @@ int wmain(int argc, wchar_t** argv) {
     try {
       r.run(words);
     } catch (const command_failed& failure) {
-      print("FAIL " + utf8(words[0]), failure.reason());
+      print("FAIL " + nv::to_utf8(words[0]), failure.reason());
       return 1;
     } catch (const bad_command_line&) {
-      print("FAIL " + utf8(words[0]), L"cannot understand the command (see robot.cpp's header)");
+      print("FAIL " + nv::to_utf8(words[0]), L"cannot understand the command (see robot.cpp's header)");
       return 2;
     } catch (const std::exception& e) {
-      print("FAIL " + utf8(words[0]), std::wstring(L"error: ") + std::wstring(e.what(), e.what() + std::strlen(e.what())));
+      print("FAIL " + nv::to_utf8(words[0]), std::wstring(L"error: ") + std::wstring(e.what(), e.what() + std::strlen(e.what())));
       return 1;
     }
   }

@@ -24,6 +24,7 @@
 
 #include "nv/instance_tracking.h"
 #include "nv/unique_handle.h"
+#include "nv/utf8.h"
 
 namespace {
 
@@ -63,16 +64,6 @@ bool has_option(const wchar_t* option) {
   return false;
 }
 
-std::string utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                        size, nullptr, nullptr);
-  return result;
-}
-
 // Whether the installer's mutex could be taken right now; it is given back at once.
 bool installer_mutex_free() {
   const std::wstring name =
@@ -92,8 +83,8 @@ void append_record() {
     length = ::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
   }
   folder.resize(length);
-  const std::string record = "command line: " + utf8(::GetCommandLineW()) +
-                             "\r\ncurrent folder: " + utf8(folder) + "\r\ninstaller mutex: " +
+  const std::string record = "command line: " + nv::to_utf8(::GetCommandLineW()) +
+                             "\r\ncurrent folder: " + nv::to_utf8(folder) + "\r\ninstaller mutex: " +
                              (installer_mutex_free() ? "free" : "held") + "\r\n";
   nv::unique_handle file(::CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
