@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/image_owners.h"
 #include "nv/unique_handle.h"
 #include "resources/resource_ids.h"
 
@@ -21,18 +22,13 @@ struct window_traits {
   static HWND normalize(HWND h) noexcept { return h; }
   static void close(HWND h) noexcept { ::DestroyWindow(h); }
 };
-struct icon_traits {
-  using type = HICON;
-  static HICON normalize(HICON h) noexcept { return h; }
-  static void close(HICON h) noexcept { ::DestroyIcon(h); }
-};
 struct gdi_traits {
   using type = HGDIOBJ;
   static HGDIOBJ normalize(HGDIOBJ h) noexcept { return h; }
   static void close(HGDIOBJ h) noexcept { ::DeleteObject(h); }
 };
 using unique_window = nv::unique_resource<window_traits>;
-using unique_icon = nv::unique_resource<icon_traits>;
+using app_images::unique_icon;
 using unique_gdi = nv::unique_resource<gdi_traits>;
 
 HINSTANCE module() { return ::GetModuleHandleW(nullptr); }
