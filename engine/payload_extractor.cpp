@@ -1,5 +1,6 @@
 #include "engine/payload_extractor.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <exception>
@@ -7,11 +8,14 @@
 #include <ios>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 
 #include "engine/compress_error.h"
+#include "engine/decompression_pipe.h"
+#include "engine/parallel_verify.h"
 #include "engine/payload_sink.h"
 
 namespace engine {
@@ -34,6 +38,23 @@ struct sink_device {
     std::size_t done = 0;
     const auto count = static_cast<std::size_t>(n);
     while (done < count) done += sink->write(bytes + done, count - done);
+    return n;
+  }
+};
+
+// Device that hands each decompressed block on through a decompression_pipe.
+struct pipe_device {
+  using char_type = char;
+  using category = io::sink_tag;
+
+  decompression_pipe* pipe;
+
+  std::streamsize write(const char* s, std::streamsize n) {
+    for (std::streamsize done = 0; done < n;) {
+      const auto piece = std::min<std::streamsize>(n - done, decompression_pipe::piece_size);
+      pipe->put(s + done, static_cast<std::size_t>(piece));
+      done += piece;
+    }
     return n;
   }
 };
@@ -79,6 +100,59 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
   return copied;
 }
 
+// Pieces held between the decompressing and the writing thread (1 MiB): enough to keep the
+// decompressor busy while a finished file is read back for its CRC.
+constexpr std::size_t pipe_pieces = 256;
+
+unsigned processors() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count == 0 ? 1 : count;
+}
+
+// Ends the decompressing thread when the writing side leaves, normally or by a failure.
+class helper_thread {
+ public:
+  helper_thread(decompression_pipe& pipe, std::thread thread) : pipe_(pipe), thread_(std::move(thread)) {}
+  ~helper_thread() {
+    pipe_.stop();
+    thread_.join();
+  }
+  helper_thread(const helper_thread&) = delete;
+  helper_thread& operator=(const helper_thread&) = delete;
+
+ private:
+  decompression_pipe& pipe_;
+  std::thread thread_;
+};
+
+// Decompresses into the sink. With more than one processor the decompressor runs on a helper
+// thread while this thread writes, proves and reports; the sink receives the same pieces in the
+// same order either way, and every callback runs on this thread.
+std::uint64_t decompress_into(std::istream& payload, PayloadSink& sink) {
+  sink_device device{&sink};
+  if (processors() < 2) return decompress(payload, device);
+  decompression_pipe pipe(pipe_pieces);
+  std::thread thread;
+  try {
+    thread = std::thread([&payload, &pipe] {
+      try {
+        pipe_device out{&pipe};
+        pipe.finish(decompress(payload, out));
+      } catch (...) {
+        pipe.fail(std::current_exception(), errno);
+      }
+    });
+  } catch (const std::system_error&) {
+    return decompress(payload, device);  // no thread to be had: decompress here
+  }
+  helper_thread helper(pipe, std::move(thread));
+  while (auto piece = pipe.next()) {
+    device.write(reinterpret_cast<const char*>(piece->bytes), static_cast<std::streamsize>(piece->count));
+    pipe.release();
+  }
+  return pipe.result();
+}
+
 // The error code of the failure in flight (called inside a catch handler).
 std::error_code current_error_code(std::filesystem::path& fs_path) {
   try {
@@ -113,8 +187,7 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
     callback(started{});
     PayloadSink sink(installFolder, samplesFolder, temporaryFolder, callback);
     try {
-      sink_device device{&sink};
-      const std::uint64_t copied = decompress(payload, device);
+      const std::uint64_t copied = decompress_into(payload, sink);
       if (sink.total() == 0 || sink.processed() != sink.total())
         throw std::system_error(compress_errc::unexpected, "payload ends short of its table");
       try {
@@ -146,6 +219,20 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 }
 
 bool verify_payload(std::istream& payload) {
+  // The blocks are proven on every processor at once; what that cannot prove is decided by the
+  // plain decompression from the same starting point.
+  if (processors() >= 2) {
+    const auto start = payload.tellg();
+    if (start != std::istream::pos_type(-1)) {
+      try {
+        if (verify_blocks_in_parallel(payload, processors())) return true;
+      } catch (...) {
+      }
+      payload.clear();
+      payload.seekg(start);
+      if (!payload) return false;
+    }
+  }
   try {
     discard_device device;
     decompress(payload, device);
