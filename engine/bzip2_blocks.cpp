@@ -1,6 +1,7 @@
 #include "engine/bzip2_blocks.h"
 
 #include <array>
+#include <cstdlib>
 
 #include <bzlib.h>
 
@@ -53,7 +54,12 @@ class bit_writer {
 // Owns a libbz2 decompression state.
 class decompress_state {
  public:
-  decompress_state() { ok_ = BZ2_bzDecompressInit(&stream_, 0, 0) == BZ_OK; }
+  explicit decompress_state(decoder_memory& memory) {
+    stream_.bzalloc = &decoder_memory::allocate;
+    stream_.bzfree = &decoder_memory::release;
+    stream_.opaque = &memory;
+    ok_ = BZ2_bzDecompressInit(&stream_, 0, 0) == BZ_OK;
+  }
   ~decompress_state() {
     if (ok_) BZ2_bzDecompressEnd(&stream_);
   }
@@ -98,10 +104,10 @@ void marker_scanner::scan(const std::uint8_t* bytes, std::size_t count, std::vec
   scanned_ += count;
 }
 
-std::vector<std::uint8_t> single_block_stream(const std::uint8_t* bytes, std::uint64_t first,
-                                              std::uint64_t last, char level) {
+void single_block_stream(const std::uint8_t* bytes, std::uint64_t first, std::uint64_t last,
+                         char level, std::vector<std::uint8_t>& out) {
   const std::uint64_t length = last - first;
-  std::vector<std::uint8_t> out;
+  out.clear();
   out.reserve(static_cast<std::size_t>(length / 8 + 16));
   for (const char c : {'B', 'Z', 'h', level}) out.push_back(static_cast<std::uint8_t>(c));
   // Whole bytes of the block, shifted to the byte boundary after the header.
@@ -122,26 +128,75 @@ std::vector<std::uint8_t> single_block_stream(const std::uint8_t* bytes, std::ui
   tail.put(end_magic, magic_bits);
   tail.put(crc, crc_bits);
   tail.flush();
-  return out;
 }
 
-bool decompresses_cleanly(const std::vector<std::uint8_t>& stream) {
-  decompress_state state;
-  if (!state.ok()) return false;
+decoder_memory::~decoder_memory() {
+  for (const block& b : blocks_) std::free(b.address);
+}
+
+void* decoder_memory::allocate(void* opaque, int items, int size) {
+  auto& self = *static_cast<decoder_memory*>(opaque);
+  const auto bytes = static_cast<std::size_t>(items) * static_cast<std::size_t>(size);
+  for (block& b : self.blocks_) {
+    if (!b.used && b.size == bytes) {
+      b.used = true;
+      return b.address;
+    }
+  }
+  void* address = std::malloc(bytes);
+  if (address == nullptr) return nullptr;
+  try {
+    self.blocks_.push_back({bytes, address, true});
+  } catch (...) {
+    std::free(address);
+    return nullptr;
+  }
+  return address;
+}
+
+void decoder_memory::release(void* opaque, void* address) {
+  for (block& b : static_cast<decoder_memory*>(opaque)->blocks_)
+    if (b.address == address) b.used = false;
+}
+
+block_result decompress_block(const std::vector<std::uint8_t>& stream, decoder_memory& memory,
+                              std::uint8_t* output, std::size_t room, std::size_t& produced) {
+  produced = 0;
+  decompress_state state(memory);
+  if (!state.ok()) return block_result::broken;
   bz_stream* s = state.get();
   // libbz2 takes non-const input but never writes to it.
   s->next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(stream.data()));
   s->avail_in = static_cast<unsigned>(stream.size());
   std::array<char, 65536> discard;
   for (;;) {
-    s->next_out = discard.data();
-    s->avail_out = static_cast<unsigned>(discard.size());
+    char* const out = output ? reinterpret_cast<char*>(output) + produced : discard.data();
+    const std::size_t space = output ? room - produced : discard.size();
+    if (space == 0) {
+      // Full: the block is intact only if nothing more comes out.
+      char probe;
+      s->next_out = &probe;
+      s->avail_out = 1;
+      const int result = BZ2_bzDecompress(s);
+      if (s->avail_out == 0) return block_result::too_large;
+      if (result == BZ_STREAM_END) return s->avail_in == 0 ? block_result::intact : block_result::broken;
+      return block_result::broken;
+    }
+    s->next_out = out;
+    s->avail_out = static_cast<unsigned>(space);
     const int result = BZ2_bzDecompress(s);
-    if (result == BZ_STREAM_END) return s->avail_in == 0;
-    if (result != BZ_OK) return false;
+    const std::size_t made = space - s->avail_out;
+    if (output) produced += made;
+    if (result == BZ_STREAM_END) return s->avail_in == 0 ? block_result::intact : block_result::broken;
+    if (result != BZ_OK) return block_result::broken;
     // All input taken and no room used: the stream ends short.
-    if (s->avail_in == 0 && s->avail_out == discard.size()) return false;
+    if (s->avail_in == 0 && made == 0) return block_result::broken;
   }
+}
+
+bool decompresses_cleanly(const std::vector<std::uint8_t>& stream, decoder_memory& memory) {
+  std::size_t produced = 0;
+  return decompress_block(stream, memory, nullptr, 0, produced) == block_result::intact;
 }
 
 }  // namespace engine::bzip2

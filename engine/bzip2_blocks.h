@@ -47,13 +47,43 @@ class marker_scanner {
   std::uint64_t scanned_ = 0;  // bytes scanned so far
 };
 
-// A single-block stream holding the block that occupies bits [first, last) of `bytes`: the
-// header with `level`, the block's bits, the end marker and, as the stream CRC, the block's CRC.
-std::vector<std::uint8_t> single_block_stream(const std::uint8_t* bytes, std::uint64_t first,
-                                              std::uint64_t last, char level);
+// Fills `out` (reusing its memory) with a single-block stream holding the block that occupies
+// bits [first, last) of `bytes`: the header with `level`, the block's bits, the end marker and,
+// as the stream CRC, the block's CRC.
+void single_block_stream(const std::uint8_t* bytes, std::uint64_t first, std::uint64_t last,
+                         char level, std::vector<std::uint8_t>& out);
 
-// Decompresses one complete bzip2 stream held in memory, discarding the output; true when it
-// ends exactly at its last byte with every CRC right.
-bool decompresses_cleanly(const std::vector<std::uint8_t>& stream);
+// Keeps the decompressor's large buffers between streams, so that one thread decompressing block
+// after block does not map and fault in fresh memory for each.
+class decoder_memory {
+ public:
+  decoder_memory() = default;
+  ~decoder_memory();
+  decoder_memory(const decoder_memory&) = delete;
+  decoder_memory& operator=(const decoder_memory&) = delete;
+
+  // The decompressor's allocation callbacks; `opaque` is the decoder_memory.
+  static void* allocate(void* opaque, int items, int size);
+  static void release(void* opaque, void* address);
+
+ private:
+  struct block {
+    std::size_t size;
+    void* address;
+    bool used;
+  };
+  std::vector<block> blocks_;
+};
+
+enum class block_result { intact, broken, too_large };
+
+// Decompresses one complete bzip2 stream held in memory into `output` (room for `room` bytes;
+// null discards the output), setting `produced`. `intact` when it ends exactly at its last byte
+// with every CRC right; `too_large` when the output does not fit.
+block_result decompress_block(const std::vector<std::uint8_t>& stream, decoder_memory& memory,
+                              std::uint8_t* output, std::size_t room, std::size_t& produced);
+
+// The same, discarding the output: true when the stream is intact.
+bool decompresses_cleanly(const std::vector<std::uint8_t>& stream, decoder_memory& memory);
 
 }  // namespace engine::bzip2

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <ios>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -14,8 +15,7 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 
 #include "engine/compress_error.h"
-#include "engine/decompression_pipe.h"
-#include "engine/parallel_verify.h"
+#include "engine/parallel_blocks.h"
 #include "engine/payload_sink.h"
 
 namespace engine {
@@ -42,19 +42,19 @@ struct sink_device {
   }
 };
 
-// Device that hands each decompressed block on through a decompression_pipe.
-struct pipe_device {
+// Device that passes over the first `skip` bytes and offers the rest to `next`: the plain
+// decompression taking over from the parallel one after the bytes the sink already has.
+struct skipping_device {
   using char_type = char;
   using category = io::sink_tag;
 
-  decompression_pipe* pipe;
+  sink_device* next;
+  std::uint64_t skip;
 
   std::streamsize write(const char* s, std::streamsize n) {
-    for (std::streamsize done = 0; done < n;) {
-      const auto piece = std::min<std::streamsize>(n - done, decompression_pipe::piece_size);
-      pipe->put(s + done, static_cast<std::size_t>(piece));
-      done += piece;
-    }
+    const auto passed = static_cast<std::streamsize>(std::min<std::uint64_t>(skip, static_cast<std::uint64_t>(n)));
+    skip -= static_cast<std::uint64_t>(passed);
+    if (passed < n) next->write(s + passed, n - passed);
     return n;
   }
 };
@@ -100,57 +100,129 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
   return copied;
 }
 
-// Pieces held between the decompressing and the writing thread (1 MiB): enough to keep the
-// decompressor busy while a finished file is read back for its CRC.
-constexpr std::size_t pipe_pieces = 256;
-
-unsigned processors() {
+// Threads that decompress blocks side by side: one per processor, at most four, which bounds
+// the memory held for blocks in work (about 2 MiB each, plus a decompressor's 3.6 MiB).
+unsigned decompression_threads() {
   const unsigned count = std::thread::hardware_concurrency();
-  return count == 0 ? 1 : count;
+  return std::clamp(count, 1u, 4u);
 }
 
-// Ends the decompressing thread when the writing side leaves, normally or by a failure.
-class helper_thread {
+// Cuts decompressed bytes into the pieces the plain decompressor's 4096-byte output buffer makes
+// (every piece but the last full, at the same offsets), so that the sink sees the same writes
+// and the same progress whichever way the bytes were decompressed.
+class piece_feeder {
  public:
-  helper_thread(decompression_pipe& pipe, std::thread thread) : pipe_(pipe), thread_(std::move(thread)) {}
-  ~helper_thread() {
-    pipe_.stop();
-    thread_.join();
+  explicit piece_feeder(sink_device& device) : device_(device) {}
+  void feed(const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+      if (held_ == 0 && count >= block_size) {
+        deliver(bytes, block_size);
+        bytes += block_size;
+        count -= block_size;
+        continue;
+      }
+      const std::size_t take = std::min(count, block_size - held_);
+      std::copy(bytes, bytes + take, piece_.begin() + static_cast<std::ptrdiff_t>(held_));
+      held_ += take;
+      bytes += take;
+      count -= take;
+      if (held_ == block_size) {
+        held_ = 0;
+        deliver(piece_.data(), block_size);
+      }
+    }
   }
-  helper_thread(const helper_thread&) = delete;
-  helper_thread& operator=(const helper_thread&) = delete;
+  // The last, partial piece: only once the whole stream is proven.
+  void finish() {
+    if (held_ > 0) deliver(piece_.data(), held_);
+    held_ = 0;
+  }
+  // Bytes the sink has received.
+  std::uint64_t delivered() const noexcept { return delivered_; }
 
  private:
-  decompression_pipe& pipe_;
-  std::thread thread_;
+  void deliver(const std::uint8_t* bytes, std::size_t count) {
+    delivered_ += count;
+    device_.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+  }
+  sink_device& device_;
+  std::array<std::uint8_t, block_size> piece_;
+  std::size_t held_ = 0;
+  std::uint64_t delivered_ = 0;
 };
 
-// Decompresses into the sink. With more than one processor the decompressor runs on a helper
-// thread while this thread writes, proves and reports; the sink receives the same pieces in the
-// same order either way, and every callback runs on this thread.
+// Device that hands decompressed bytes to a piece_feeder.
+struct feeding_device {
+  using char_type = char;
+  using category = io::sink_tag;
+  piece_feeder* feeder;
+  std::streamsize write(const char* s, std::streamsize n) {
+    feeder->feed(reinterpret_cast<const std::uint8_t*>(s), static_cast<std::size_t>(n));
+    return n;
+  }
+};
+
+// Decompresses a block too large to hold, as a stream of its own, straight into `feeder`; false
+// when it turns out broken.
+bool feed_streaming(const std::vector<std::uint8_t>& stream, piece_feeder& feeder) {
+  io::bzip2_decompressor decompressor(false, static_cast<std::streamsize>(block_size));
+  feeding_device device{&feeder};
+  try {
+    const char* next = reinterpret_cast<const char*>(stream.data());
+    std::streamsize left = static_cast<std::streamsize>(stream.size());
+    while (left > 0) {
+      const std::streamsize used = decompressor.write(device, next, left);
+      if (used <= 0) return false;
+      next += used;
+      left -= used;
+    }
+    decompressor.close(device, std::ios_base::out);
+    return true;
+  } catch (const io::bzip2_error&) {
+    return false;
+  }
+}
+
+// Decompresses into the sink. With more than one processor the blocks are decompressed side by
+// side while this thread writes, proves and reports; whatever that cannot prove is decompressed
+// plainly from the start, passing over what the sink already has. The sink receives the same
+// pieces in the same order either way, and every callback runs on this thread.
 std::uint64_t decompress_into(std::istream& payload, PayloadSink& sink) {
   sink_device device{&sink};
-  if (processors() < 2) return decompress(payload, device);
-  decompression_pipe pipe(pipe_pieces);
-  std::thread thread;
+  const auto start = payload.tellg();
+  if (decompression_threads() < 2 || start == std::istream::pos_type(-1))
+    return decompress(payload, device);
+  piece_feeder feeder(device);
+  std::optional<parallel_blocks> blocks;
   try {
-    thread = std::thread([&payload, &pipe] {
-      try {
-        pipe_device out{&pipe};
-        pipe.finish(decompress(payload, out));
-      } catch (...) {
-        pipe.fail(std::current_exception(), errno);
-      }
-    });
+    blocks.emplace(payload, decompression_threads(), true);
   } catch (const std::system_error&) {
-    return decompress(payload, device);  // no thread to be had: decompress here
+    // No threads to be had: everything goes the plain way.
   }
-  helper_thread helper(pipe, std::move(thread));
-  while (auto piece = pipe.next()) {
-    device.write(reinterpret_cast<const char*>(piece->bytes), static_cast<std::streamsize>(piece->count));
-    pipe.release();
+  for (bool more = blocks.has_value(); more;) {
+    const auto item = blocks->next();
+    switch (item.kind) {
+      case parallel_blocks::item::block:
+        feeder.feed(item.bytes, item.size);
+        break;
+      case parallel_blocks::item::oversized:
+        more = feed_streaming(*item.stream, feeder);
+        break;
+      case parallel_blocks::item::end:
+        feeder.finish();
+        return blocks->bytes_read();
+      case parallel_blocks::item::unproven:
+        more = false;
+        break;
+    }
+    if (more) blocks->release();
   }
-  return pipe.result();
+  blocks.reset();
+  payload.clear();
+  payload.seekg(start);
+  if (!payload) throw std::ios_base::failure("payload rewind");
+  skipping_device rest{&device, feeder.delivered()};
+  return decompress(payload, rest);
 }
 
 // The error code of the failure in flight (called inside a catch handler).
@@ -221,11 +293,11 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 bool verify_payload(std::istream& payload) {
   // The blocks are proven on every processor at once; what that cannot prove is decided by the
   // plain decompression from the same starting point.
-  if (processors() >= 2) {
+  if (decompression_threads() >= 2) {
     const auto start = payload.tellg();
     if (start != std::istream::pos_type(-1)) {
       try {
-        if (verify_blocks_in_parallel(payload, processors())) return true;
+        if (verify_blocks_in_parallel(payload, decompression_threads())) return true;
       } catch (...) {
       }
       payload.clear();

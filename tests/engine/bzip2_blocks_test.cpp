@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/bzip2_blocks.h"
-#include "engine/parallel_verify.h"
+#include "engine/parallel_blocks.h"
 #include "engine/payload_extractor.h"
 
 namespace {
@@ -130,14 +130,16 @@ TEST_F(MultiBlockStream, EachBlockRebuiltAloneDecompressesToItsOwnSliceAndTheCrc
   ASSERT_EQ(markers.size(), blocks + 1);
   std::uint32_t combined = 0;
   std::string joined;
+  bz::decoder_memory memory;  // reused from block to block
   for (std::size_t i = 0; i < blocks; ++i) {
     SCOPED_TRACE(i);
-    const bytes alone = bz::single_block_stream(stream.data(), markers[i].bit, markers[i + 1].bit,
-                                                static_cast<char>(stream[3]));
+    bytes alone;
+    bz::single_block_stream(stream.data(), markers[i].bit, markers[i + 1].bit,
+                            static_cast<char>(stream[3]), alone);
     std::string out;
     ASSERT_TRUE(plain_decompress(alone, level1_block + 100, out));
     EXPECT_EQ(out, data.substr(i * level1_block, level1_block));
-    EXPECT_TRUE(bz::decompresses_cleanly(alone));
+    EXPECT_TRUE(bz::decompresses_cleanly(alone, memory));
     joined += out;
     combined = bz::combine_crc(
         combined, static_cast<std::uint32_t>(bz::read_bits(stream.data(), markers[i].bit + 48, 32)));
@@ -148,16 +150,17 @@ TEST_F(MultiBlockStream, EachBlockRebuiltAloneDecompressesToItsOwnSliceAndTheCrc
 
 TEST(Bzip2Blocks, CleanDecompressionRejectsShortLongAndDamagedStreams) {
   const bytes good = compress(random_data(30000, 3), 9);
-  EXPECT_TRUE(bz::decompresses_cleanly(good));
+  bz::decoder_memory memory;
+  EXPECT_TRUE(bz::decompresses_cleanly(good, memory));
   bytes shorter(good.begin(), good.end() - 1);
-  EXPECT_FALSE(bz::decompresses_cleanly(shorter));
+  EXPECT_FALSE(bz::decompresses_cleanly(shorter, memory));
   bytes longer = good;
   longer.push_back(0);
-  EXPECT_FALSE(bz::decompresses_cleanly(longer));
+  EXPECT_FALSE(bz::decompresses_cleanly(longer, memory));
   bytes flipped = good;
   flipped[good.size() / 2] ^= 0x10;
-  EXPECT_FALSE(bz::decompresses_cleanly(flipped));
-  EXPECT_FALSE(bz::decompresses_cleanly({}));
+  EXPECT_FALSE(bz::decompresses_cleanly(flipped, memory));
+  EXPECT_FALSE(bz::decompresses_cleanly({}, memory));
   EXPECT_TRUE(bz::is_stream_header(good.data(), good.size()));
   EXPECT_FALSE(bz::is_stream_header(reinterpret_cast<const std::uint8_t*>("BZh0"), 4));
 }

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <streambuf>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -96,11 +98,12 @@ struct append_device {
   }
 };
 
-inline std::string bzip2(const std::string& plain) {
+// `level` is the block size in 100,000 bytes (1-9).
+inline std::string bzip2(const std::string& plain, int level = 9) {
   std::vector<char> packed;
   {
     boost::iostreams::filtering_ostream out;
-    out.push(boost::iostreams::bzip2_compressor());
+    out.push(boost::iostreams::bzip2_compressor(boost::iostreams::bzip2_params(level)));
     out.push(append_device{&packed});
     out.write(plain.data(), static_cast<std::streamsize>(plain.size()));
   }
@@ -163,6 +166,28 @@ struct recorder {
       if (e.kind == ev_failed) return &e;
     return nullptr;
   }
+};
+
+// A stream that cannot tell or change its position, as a pipe: the extractor and the verifier
+// can only decompress it plainly, on the caller's thread.
+class forward_only_buffer : public std::streambuf {
+ public:
+  explicit forward_only_buffer(std::string data) : data_(std::move(data)) {}
+
+ protected:
+  int_type underflow() override {
+    if (at_ >= data_.size()) return traits_type::eof();
+    const std::size_t n = std::min<std::size_t>(1000, data_.size() - at_);
+    piece_.assign(data_, at_, n);
+    at_ += n;
+    setg(piece_.data(), piece_.data(), piece_.data() + n);
+    return traits_type::to_int_type(piece_[0]);
+  }
+
+ private:
+  std::string data_;
+  std::string piece_;
+  std::size_t at_ = 0;
 };
 
 // Extracts `archive` with <InstallPath> = `install`, <Temporary> = `install`\tmp.
