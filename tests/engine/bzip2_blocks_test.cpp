@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <random>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "engine/bzip2_blocks.h"
 #include "engine/parallel_blocks.h"
 #include "engine/payload_extractor.h"
+#include "payload_test_support.h"
 
 namespace {
 
@@ -60,32 +60,9 @@ std::vector<bz::marker> scan_in_pieces(const bytes& stream, std::size_t piece) {
   return found;
 }
 
-// A stream that cannot tell or change its position: verify_payload decides it by the plain,
-// one-thread decompression alone.
-class forward_only : public std::streambuf {
- public:
-  explicit forward_only(const bytes& data) : data_(data) {}
-
- protected:
-  int_type underflow() override {
-    if (at_ >= data_.size()) return traits_type::eof();
-    const std::size_t n = std::min<std::size_t>(1000, data_.size() - at_);
-    buffer_.assign(data_.begin() + static_cast<std::ptrdiff_t>(at_),
-                   data_.begin() + static_cast<std::ptrdiff_t>(at_ + n));
-    at_ += n;
-    char* p = reinterpret_cast<char*>(buffer_.data());
-    setg(p, p, p + n);
-    return traits_type::to_int_type(*p);
-  }
-
- private:
-  const bytes& data_;
-  std::size_t at_ = 0;
-  bytes buffer_;
-};
-
+// A stream that cannot tell or change its position is decided by the plain decompression alone.
 bool verify_plainly(const bytes& stream) {
-  forward_only buffer(stream);
+  payload_test::forward_only_buffer buffer(std::string(stream.begin(), stream.end()));
   std::istream in(&buffer);
   return engine::verify_payload(in);
 }

@@ -81,7 +81,7 @@ TEST_F(PayloadExtractionThreads, EveryCallbackRunsOnTheCallersThreadInFileOrder)
   EXPECT_EQ(rec.events.back().a, archive.size());
 }
 
-TEST_F(PayloadExtractionThreads, AbortMidwayEndsTheRunAndItsDecompressingThread) {
+TEST_F(PayloadExtractionThreads, AbortMidwayEndsTheRunAndItsDecompressingThreads) {
   const int before = thread_count();
   recorder rec;
   rec.answer = [](const event& e, std::size_t same) {
@@ -94,25 +94,6 @@ TEST_F(PayloadExtractionThreads, AbortMidwayEndsTheRunAndItsDecompressingThread)
   EXPECT_EQ(rec.failure()->code, engine::compress_errc::interrupted);
   EXPECT_EQ(rec.failure()->path, (install / L"f2.bin").wstring());
   EXPECT_EQ(rec.count(ev_progress), 300u);
-  EXPECT_TRUE(back_to_threads(before));
-}
-
-TEST_F(PayloadExtractionThreads, DamageInALaterBlockFailsAfterTheEarlierFilesEnded) {
-  const int before = thread_count();
-  std::string damaged = archive;
-  damaged[damaged.size() * 4 / 5] ^= 0x08;
-  recorder rec;
-  const fs::path install = scratch.path() / L"install";
-  ASSERT_FALSE(extract(damaged, install, rec));
-  ASSERT_NE(rec.failure(), nullptr);
-  // libbz2 hands out a block's bytes before it checks the block's CRC, so a damaged block may
-  // first show as a file that fails its own CRC.
-  const auto code = rec.failure()->code;
-  EXPECT_TRUE(code == engine::compress_errc::bzip2_failure || code == engine::compress_errc::invalid_checksum)
-      << code.value();
-  EXPECT_GE(rec.count(ev_end), 1u);
-  EXPECT_LT(rec.count(ev_end), files.size());
-  EXPECT_FALSE(rec.failure()->path.empty());
   EXPECT_TRUE(back_to_threads(before));
 }
 
