@@ -196,8 +196,8 @@ std::uint64_t decompress_into(std::istream& payload, PayloadSink& sink) {
   std::optional<parallel_blocks> blocks;
   try {
     blocks.emplace(payload, decompression_threads(), true);
-  } catch (const std::system_error&) {
-    // No threads to be had: everything goes the plain way.
+  } catch (const std::exception&) {
+    // No threads or no memory for them to be had: everything goes the plain way.
   }
   for (bool more = blocks.has_value(); more;) {
     const auto item = blocks->next();
