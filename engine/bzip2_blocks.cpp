@@ -194,9 +194,4 @@ block_result decompress_block(const std::vector<std::uint8_t>& stream, decoder_m
   }
 }
 
-bool decompresses_cleanly(const std::vector<std::uint8_t>& stream, decoder_memory& memory) {
-  std::size_t produced = 0;
-  return decompress_block(stream, memory, nullptr, 0, produced) == block_result::intact;
-}
-
 }  // namespace engine::bzip2

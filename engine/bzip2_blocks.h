@@ -83,7 +83,4 @@ enum class block_result { intact, broken, too_large };
 block_result decompress_block(const std::vector<std::uint8_t>& stream, decoder_memory& memory,
                               std::uint8_t* output, std::size_t room, std::size_t& produced);
 
-// The same, discarding the output: true when the stream is intact.
-bool decompresses_cleanly(const std::vector<std::uint8_t>& stream, decoder_memory& memory);
-
 }  // namespace engine::bzip2

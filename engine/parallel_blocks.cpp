@@ -117,7 +117,7 @@ parallel_blocks::item parallel_blocks::next() {
   item result{s.kind};
   if (s.kind == item::block) {
     result.bytes = s.output.get();
-    result.size = keep_ ? s.size : 0;
+    result.size = s.size;
   }
   if (s.kind == item::oversized) result.stream = &s.stream;
   return result;

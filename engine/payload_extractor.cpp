@@ -8,6 +8,7 @@
 #include <ios>
 #include <new>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 
 #include "engine/compress_error.h"
+#include "engine/embedded_payload.h"
 #include "engine/parallel_blocks.h"
 #include "engine/payload_sink.h"
 
@@ -52,7 +54,8 @@ struct skipping_device {
   std::uint64_t skip;
 
   std::streamsize write(const char* s, std::streamsize n) {
-    const auto passed = static_cast<std::streamsize>(std::min<std::uint64_t>(skip, static_cast<std::uint64_t>(n)));
+    const auto passed =
+        static_cast<std::streamsize>(std::min(skip, static_cast<std::uint64_t>(n)));
     skip -= static_cast<std::uint64_t>(passed);
     if (passed < n) next->write(s + passed, n - passed);
     return n;
@@ -165,20 +168,16 @@ struct feeding_device {
 // Decompresses a block too large to hold, as a stream of its own, straight into `feeder`; false
 // when it turns out broken.
 bool feed_streaming(const std::vector<std::uint8_t>& stream, piece_feeder& feeder) {
-  io::bzip2_decompressor decompressor(false, static_cast<std::streamsize>(block_size));
+  byte_range_stream in(std::as_bytes(std::span(stream)));
   feeding_device device{&feeder};
   try {
-    const char* next = reinterpret_cast<const char*>(stream.data());
-    std::streamsize left = static_cast<std::streamsize>(stream.size());
-    while (left > 0) {
-      const std::streamsize used = decompressor.write(device, next, left);
-      if (used <= 0) return false;
-      next += used;
-      left -= used;
-    }
-    decompressor.close(device, std::ios_base::out);
+    decompress(in, device);
     return true;
   } catch (const io::bzip2_error&) {
+    return false;
+  } catch (const std::system_error& e) {
+    // A decompressor that took nothing; what the sink raised travels on.
+    if (e.code() != compress_errc::bzip2_failure) throw;
     return false;
   }
 }
@@ -189,13 +188,13 @@ bool feed_streaming(const std::vector<std::uint8_t>& stream, piece_feeder& feede
 // pieces in the same order either way, and every callback runs on this thread.
 std::uint64_t decompress_into(std::istream& payload, PayloadSink& sink) {
   sink_device device{&sink};
+  const unsigned threads = decompression_threads();
   const auto start = payload.tellg();
-  if (decompression_threads() < 2 || start == std::istream::pos_type(-1))
-    return decompress(payload, device);
+  if (threads < 2 || start == std::istream::pos_type(-1)) return decompress(payload, device);
   piece_feeder feeder(device);
   std::optional<parallel_blocks> blocks;
   try {
-    blocks.emplace(payload, decompression_threads(), true);
+    blocks.emplace(payload, threads, true);
   } catch (const std::exception&) {
     // No threads or no memory for them to be had: everything goes the plain way.
   }
@@ -293,11 +292,11 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 bool verify_payload(std::istream& payload) {
   // The blocks are proven on every processor at once; what that cannot prove is decided by the
   // plain decompression from the same starting point.
-  if (decompression_threads() >= 2) {
+  if (const unsigned threads = decompression_threads(); threads >= 2) {
     const auto start = payload.tellg();
     if (start != std::istream::pos_type(-1)) {
       try {
-        if (verify_blocks_in_parallel(payload, decompression_threads())) return true;
+        if (verify_blocks_in_parallel(payload, threads)) return true;
       } catch (...) {
       }
       payload.clear();

@@ -104,8 +104,10 @@ struct run_record {
   std::vector<std::pair<std::wstring, std::string>> files;  // relative path, content
 };
 
-run_record run_extraction(std::istream& in, const fs::path& install) {
+run_record run_extraction(std::istream& in, const fs::path& install,
+                          const decltype(recorder::answer)& answer) {
   recorder rec;
+  rec.answer = answer;
   run_record out;
   out.ok = engine::extract_payload(in, install.wstring(), (install / L"samples").wstring(),
                                    (install / L"tmp").wstring(), rec.callback());
@@ -138,12 +140,14 @@ void expect_same_runs(const run_record& side_by_side, const run_record& plain) {
 
 // Extracts `archive` from a stream that can be rewound (decompressed side by side) and from one
 // that cannot (decompressed plainly) into two folders below `scratch`.
-void expect_same_as_plain(const std::string& archive, const fs::path& scratch, int run) {
+void expect_same_as_plain(const std::string& archive, const fs::path& scratch, int run,
+                          const decltype(recorder::answer)& answer = {}) {
   std::istringstream seekable(archive);
   forward_only_buffer buffer(archive);
   std::istream forward_only(&buffer);
   const fs::path here = scratch / std::to_wstring(run);
-  expect_same_runs(run_extraction(seekable, here / L"a"), run_extraction(forward_only, here / L"b"));
+  expect_same_runs(run_extraction(seekable, here / L"a", answer),
+                   run_extraction(forward_only, here / L"b", answer));
 }
 
 // Nine blocks of 100k: intact, and with seeded damage of every kind, the run reports the same
@@ -191,6 +195,11 @@ TEST(PayloadExtractionSideBySide, BlockTooLargeToHoldIsStreamedIntoTheFiles) {
   std::string damaged = archive;
   damaged[damaged.size() - 3] = static_cast<char>(damaged[damaged.size() - 3] ^ 0x40);
   expect_same_as_plain(damaged, scratch.path(), 1);
+  // An abort while the large block is being written ends the run as the plain one ends.
+  expect_same_as_plain(archive, scratch.path(), 2, [](const event& e, std::size_t same) {
+    return e.kind == ev_progress && same == 1000 ? engine::notification::result::abort
+                                                 : engine::notification::result::proceed;
+  });
 }
 
 }  // namespace
