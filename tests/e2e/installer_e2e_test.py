@@ -162,6 +162,13 @@ class Scenario:
     def close(self):
         self.prefix.close(keep=bool(self.errors))
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
 
 def texts(values):
     return [v for k, v in values if k == "text"]
@@ -427,11 +434,10 @@ def scenario_quick():
 
 def scenario_advanced_french():
     """French advanced installation: another folder, another menu folder, only the desktop."""
-    sc = Scenario("advanced_french", TEMPLATE)
-    lang = "French"
-    folder = "C:\\Apps\\Tessaline7"
-    menu_text = "Nuvelle Essai\\Menu"
-    try:
+    with Scenario("advanced_french", TEMPLATE) as sc:
+        lang = "French"
+        folder = "C:\\Apps\\Tessaline7"
+        menu_text = "Nuvelle Essai\\Menu"
         process = sc.start(FRENCH)
         sc.must("French Start page", sc.wizard(["expect-text", 0, title_of(lang)],
                                                ["expect-text", INFO, s(lang, 1100, LABEL)]))
@@ -484,15 +490,11 @@ def scenario_advanced_french():
         check_fresh_machine(sc, folder, menu_folder, language=0, menu=False, desktop=True)
         sc.check("default folder unused", not os.path.exists(
             sc.prefix.unix(default_folders(sc)[0])), "")
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_reinstall():
-    sc = Scenario("reinstall", INSTALLED)
-    install_folder, menu_folder = default_folders(sc)
-    try:
+    with Scenario("reinstall", INSTALLED) as sc:
+        install_folder, menu_folder = default_folders(sc)
         process = sc.start()
         sc.must("Start page of a reinstallation", sc.wizard(
             ["expect-text", INFO, s("English", 1102, LABEL) + "\r\n" + s("English", 1104)],
@@ -530,9 +532,6 @@ def scenario_reinstall():
             sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
         check_registry(sc, install_folder, 1)
         check_temp_clean(sc)
-    finally:
-        sc.close()
-    return sc
 
 
 def replace_product(sc, install_folder, standin):
@@ -542,9 +541,8 @@ def replace_product(sc, install_folder, standin):
 
 
 def scenario_update():
-    sc = Scenario("update", INSTALLED)
-    install_folder, menu_folder = default_folders(sc)
-    try:
+    with Scenario("update", INSTALLED) as sc:
+        install_folder, menu_folder = default_folders(sc)
         replace_product(sc, install_folder, "tessaline_7_8_21_9.exe")
         # The samples of the earlier installation are removed: an update must not bring them back.
         samples = [e["name"] for e in PAYLOAD if e["kind"] == "Sample"]
@@ -594,15 +592,11 @@ def scenario_update():
                  "")
         check_registry(sc, install_folder, 1)
         check_temp_clean(sc)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_newer():
-    sc = Scenario("newer", INSTALLED)
-    install_folder, _ = default_folders(sc)
-    try:
+    with Scenario("newer", INSTALLED) as sc:
+        install_folder, _ = default_folders(sc)
         replace_product(sc, install_folder, "tessaline_7_8_22_2.exe")
         process = sc.start()
         values = sc.must("Start page of a newer installation", sc.wizard(
@@ -615,14 +609,10 @@ def scenario_newer():
         sc.must("Exit without a question", sc.wizard(["post-click", EXIT], ["no-box", 1500],
                                                      ["wait-gone", 10000]))
         sc.finish(process)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_second_installer():
-    sc = Scenario("second_installer", TEMPLATE)
-    try:
+    with Scenario("second_installer", TEMPLATE) as sc:
         first = sc.start()
         sc.must("first installer", sc.wizard())
         second = sc.start()
@@ -642,14 +632,10 @@ def scenario_second_installer():
         sc.must("Yes ends", sc.robot(["box", s("English", 1110)[:20], 10000],
                                      ["post-click", IDYES]))
         sc.finish(first)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_product_running(lang="French", env=FRENCH):
-    sc = Scenario("product_running", TEMPLATE)
-    try:
+    with Scenario("product_running", TEMPLATE) as sc:
         product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
                                   {"NV_STANDIN_LIFETIME_MS": "120000"})
         sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
@@ -675,15 +661,11 @@ def scenario_product_running(lang="French", env=FRENCH):
         sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
         sc.finish(process)
         nothing_installed(sc, default_folders(sc)[0])
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_cancel():
     """Cancel on a middle page (English): No stays, Yes ends without installing anything."""
-    sc = Scenario("cancel", TEMPLATE)
-    try:
+    with Scenario("cancel", TEMPLATE) as sc:
         # First the product runs (English 1127 box); closed, Retry goes on.
         product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
                                   {"NV_STANDIN_LIFETIME_MS": "120000"})
@@ -711,16 +693,12 @@ def scenario_cancel():
         sc.must("Yes ends", sc.robot(["box", text[:20], 10000], ["post-click", IDYES]))
         sc.finish(process)
         nothing_installed(sc, default_folders(sc)[0])
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_languages():
     """Polish: message 1129 in English, Polish stays selected and is recorded; German after
     Polish switches every text without a message."""
-    sc = Scenario("languages", TEMPLATE)
-    try:
+    with Scenario("languages", TEMPLATE) as sc:
         process = sc.start()
         message = s("English", 1129, "Tessaline")
         sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
@@ -752,14 +730,10 @@ def scenario_languages():
         sc.finish(process)
         value = sc.prefix.reg_query(UNINSTALL_KEY, "NvLanguage")
         sc.check("NvLanguage records Polish", value == ("REG_DWORD", "0xf"), value)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_stored_dutch():
-    sc = Scenario("stored_dutch", TEMPLATE)
-    try:
+    with Scenario("stored_dutch", TEMPLATE) as sc:
         sc.check("NvLanguage 5 stored", sc.prefix.reg_add(UNINSTALL_KEY, "NvLanguage",
                                                           "REG_DWORD", 5) == 0, "")
         process = sc.start(FRENCH)
@@ -770,16 +744,12 @@ def scenario_stored_dutch():
         sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
         sc.must("Yes", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDYES]))
         sc.finish(process)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_failed():
     """A copy of the installer whose payload is corrupt: the installation fails, stays on the
     Progress page with Install enabled, and leaves nothing on disk."""
-    sc = Scenario("failed", TEMPLATE)
-    try:
+    with Scenario("failed", TEMPLATE) as sc:
         drive_c = os.path.join(sc.prefix.path, "drive_c")
         shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
         data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
@@ -803,15 +773,11 @@ def scenario_failed():
         sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
         sc.must("Yes", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDYES]))
         sc.finish(process)
-    finally:
-        sc.close()
-    return sc
 
 
 def scenario_not_administrator():
     """The test build that sees no administrator: message 1126, OK ends, nothing changes."""
-    sc = Scenario("not_administrator", TEMPLATE)
-    try:
+    with Scenario("not_administrator", TEMPLATE) as sc:
         for lang, env, picture in (("English", None, "en_box_not_admin"),
                                    ("French", FRENCH, "fr_box_not_admin")):
             process = sc.start(env, exe=NOT_ADMIN_INSTALLER)
@@ -825,9 +791,6 @@ def scenario_not_administrator():
         ok, _, out = sc.robot(["window", TITLE, 500])
         sc.check("no wizard was shown", not ok, out)
         nothing_installed(sc, default_folders(sc)[0])
-    finally:
-        sc.close()
-    return sc
 
 
 SCENARIOS = [
