@@ -77,35 +77,25 @@ def canvas(color):
     return [[color] * W for _ in range(H)]
 
 
-def hstripes(*colors, weights=None):
+def stripe_color(fraction, colors, weights):
+    """The color of the band that `fraction` (0..1) of the way across falls into."""
     weights = weights or [1] * len(colors)
-    total = sum(weights)
-    img = canvas(colors[0])
-    for y in range(H):
-        pos = (y + 0.5) / H * total
-        acc = 0
-        for c, w in zip(colors, weights):
-            acc += w
-            if pos < acc:
-                img[y] = [c] * W
-                break
-    return img
+    pos = fraction * sum(weights)
+    acc = 0
+    for c, w in zip(colors, weights):
+        acc += w
+        if pos < acc:
+            return c
+    return colors[-1]
+
+
+def hstripes(*colors, weights=None):
+    return [[stripe_color((y + 0.5) / H, colors, weights)] * W for y in range(H)]
 
 
 def vstripes(*colors, weights=None):
-    weights = weights or [1] * len(colors)
-    total = sum(weights)
-    img = canvas(colors[0])
-    for x in range(W):
-        pos = (x + 0.5) / W * total
-        acc = 0
-        for c, w in zip(colors, weights):
-            acc += w
-            if pos < acc:
-                for y in range(H):
-                    img[y][x] = c
-                break
-    return img
+    row = [stripe_color((x + 0.5) / W, colors, weights) for x in range(W)]
+    return [list(row) for _ in range(H)]
 
 
 def fill(img, inside, color):
