@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <exception>
 #include <optional>
 
 #include "app/extraction_callback.h"
@@ -49,6 +50,33 @@ std::wstring uninstallLogPath(const std::wstring& uninstallerPath) {
   return buffer;
 }
 
+// Ends the journal of a run that an exception leaves after the extraction: rolled back while the
+// installation can still be undone, committed once the uninstall log writer has taken the
+// records over (it merges the previous installation's records into them, which a rollback must
+// never undo).
+class JournalGuard {
+ public:
+  explicit JournalGuard(engine::CInstallJournal& journal) : journal_(journal) {}
+  ~JournalGuard() {
+    if (state_ == State::Done || std::uncaught_exceptions() <= exceptions_) return;
+    if (state_ == State::Undoable)
+      journal_.Rollback();
+    else
+      journal_.Commit();
+  }
+  JournalGuard(const JournalGuard&) = delete;
+  JournalGuard& operator=(const JournalGuard&) = delete;
+
+  void handOver() noexcept { state_ = State::HandedOver; }
+  void done() noexcept { state_ = State::Done; }
+
+ private:
+  enum class State { Undoable, HandedOver, Done };
+  engine::CInstallJournal& journal_;
+  const int exceptions_ = std::uncaught_exceptions();
+  State state_ = State::Undoable;
+};
+
 }  // namespace
 
 bool CDlgInstall::DoInstall() {
@@ -82,6 +110,7 @@ bool CDlgInstall::DoInstall() {
     app.uninstallLog.Rollback();
     return false;
   }
+  JournalGuard journalGuard(app.uninstallLog);
 
   makeReadOnly(mainProgramPath);
   makeReadOnly(uninstallerPath);
@@ -97,6 +126,7 @@ bool CDlgInstall::DoInstall() {
                                                     uninstallerPath,
                                                     currentLanguage().selectedLanguage);
   if (!engine::WriteProductPath(mainProgramPath)) {
+    journalGuard.done();
     app.uninstallLog.Rollback();
     appendLog(outcomeLine(false));
     setStatus(formatLocalized(1121, {L"-1"}));
@@ -109,9 +139,11 @@ bool CDlgInstall::DoInstall() {
   setStatus(localizedString(1119));
   appendLog(localizedString(1119));
   const std::wstring logPath = uninstallLogPath(uninstallerPath);
+  journalGuard.handOver();
   const bool logWritten =
       !logPath.empty() &&
       app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
+  journalGuard.done();
   appendLog(outcomeLine(logWritten));
   setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -14,8 +15,10 @@
 #include "engine/message_pump.h"
 #include "engine/payload_extractor.h"
 #include "engine/temporary_folder.h"
+#include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/security.h"
+#include "nv/utf8.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -68,7 +71,8 @@ notification::result CExtractionCallback::operator()(const notification& report)
     page_.setProgress(step->processed, step->total);
     return notification::result::proceed;
   }
-  if (const auto* failure = std::get_if<engine::failed>(&report)) onFailed(failure->code);
+  if (const auto* failure = std::get_if<engine::failed>(&report))
+    onFailed(failure->code, failure->path);
   return notification::result::proceed;
 }
 
@@ -107,8 +111,7 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
       }
       if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         // Adopted: the file stays as it is and is recorded as installed, its source kept.
-        app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind), true);
-        app_.uninstallLog.EndOperation(true, nullptr);
+        app_.uninstallLog.AdoptFile(target, static_cast<std::int32_t>(entry.kind));
         grantModifyAccess(target);
         return notification::result::skip;
       }
@@ -118,11 +121,15 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
   }
 
   const std::wstring text = copyingFileText(target);
+  std::error_code backupError;
   if (entry.kind != PayloadKind::Temporary)
-    app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
-                                entry.kind == PayloadKind::SharedData);
+    backupError = app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
+                                              entry.kind == PayloadKind::SharedData);
   ::PathSetDlgItemPathW(page_.hwnd(), IDC_STATUS, text.c_str());
   page_.appendLog(text);
+  // The file it would replace could not be secured: the installation fails and rolls back
+  // rather than lose that file.
+  if (backupError) throw std::filesystem::filesystem_error("back up", entry.destination, backupError);
   return notification::result::proceed;
 }
 
@@ -133,8 +140,24 @@ notification::result CExtractionCallback::onFileEnd(const engine::PayloadEntry& 
   return notification::result::proceed;
 }
 
-void CExtractionCallback::onFailed(const std::error_code& code) {
+void CExtractionCallback::onFailed(const std::error_code& code, const std::wstring& path) {
   app_.uninstallLog.EndOperation(false, nullptr);
   page_.appendLog(localizedString(1012) + kLineBreak);
+  // What went wrong and where, for the person who has to act on it.
+  if (const std::wstring detail = failureDetail(code, path); !detail.empty())
+    page_.appendLog(detail + kLineBreak);
   page_.setStatus(formatLocalized(1121, {engine::error_code_text(code)}));
+}
+
+std::wstring failureDetail(const std::error_code& code, const std::wstring& path) {
+  std::wstring text;
+  if (code.category() == std::system_category())
+    text = nv::system_message(static_cast<DWORD>(code.value()),
+                              languageLangId(currentLanguage().language));
+  else if (code.category() == engine::compress_category())
+    text = code == engine::compress_errc::interrupted ? L"" : localizedString(1133);
+  else if (code)
+    text = nv::from_utf8(code.message());
+  if (path.empty()) return text;
+  return text.empty() ? L"(" + path + L")" : text + L" (" + path + L")";
 }

@@ -34,7 +34,7 @@ class CExtractionCallback {
   engine::notification::result onStarted();
   engine::notification::result onFileBegin(const engine::PayloadEntry& entry);
   engine::notification::result onFileEnd(const engine::PayloadEntry& entry);
-  void onFailed(const std::error_code& code);
+  void onFailed(const std::error_code& code, const std::wstring& path);
 
   CDlgInstall& page_;
   CInstallApp& app_;
@@ -44,6 +44,11 @@ class CExtractionCallback {
 // "Copying File  %1..." with `path` in double quotes when it holds a blank (260-character
 // buffer, as the shell quotes it).
 std::wstring copyingFileText(const std::wstring& path);
+
+// The progress log's line under a failed extraction: the system's message for a system code (in
+// the installer's language where the system has it), a sentence of ours for a damaged payload,
+// followed by the file concerned in parentheses. Empty when there is nothing to say.
+std::wstring failureDetail(const std::error_code& code, const std::wstring& path);
 
 // Where DoInstall takes the archive from: the executable's embedded payload unless replaced.
 using PayloadSource = std::function<std::span<const std::byte>()>;

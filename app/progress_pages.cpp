@@ -62,7 +62,9 @@ void CDlgInstall::fitPage(int dx, int dy) {
 
 void CDlgInstall::setStatus(const std::wstring& text) { set_item_text(IDC_STATUS, text); }
 
-HWND CDlgInstall::ownerWindow() const { return hwnd() ? ::GetAncestor(hwnd(), GA_ROOT) : nullptr; }
+// The page itself: Windows makes the top-level frame the owner of any window the DirectX setup or
+// a folder lookup creates for it.
+HWND CDlgInstall::ownerWindow() const { return hwnd(); }
 
 void CDlgInstall::writeSummary() {
   const CInstallApp& app = installApp();

@@ -44,15 +44,33 @@ JournalRecord& Append(std::vector<JournalRecord>& records, RecordKind kind) {
 
 }  // namespace
 
-void CInstallJournal::BeginFile(const std::wstring& path, std::int32_t payloadKind,
-                                bool keepSource) {
-  operationOpen = true;
+std::error_code CInstallJournal::BeginFile(const std::wstring& path, std::int32_t payloadKind,
+                                           bool keepSource) {
   const size_t separator = path.find_last_of(L"\\/");
   if (separator != std::wstring::npos) EnsureFolders(path.substr(0, separator));
+  std::wstring backup;
+  if (IsExistingFile(path)) {
+    // Overwriting a file that could not be secured would make a rollback lose it.
+    std::error_code error;
+    backup = MakeBackup(path.c_str(), keepSource, &error);
+    if (backup.empty()) return error;
+  }
+  operationOpen = true;
   JournalRecord& record = Append(records, RecordKind::InstalledFile);
   record.path = path;
   record.payloadKind = payloadKind;
-  if (IsExistingFile(path)) record.backupPath = MakeBackup(path.c_str(), keepSource);
+  record.backupPath = std::move(backup);
+  return {};
+}
+
+void CInstallJournal::AdoptFile(const std::wstring& path, std::int32_t payloadKind) {
+  JournalRecord& record = Append(records, RecordKind::InstalledFile);
+  record.path = path;
+  record.payloadKind = payloadKind;
+  record.adopted = true;
+  record.done = true;
+  // The copy is a courtesy: the file is never changed, so nothing depends on it.
+  record.backupPath = MakeBackup(path.c_str(), true);
 }
 
 void CInstallJournal::BeginShortcut(int which, const std::wstring& folder) {
@@ -140,12 +158,20 @@ void CInstallJournal::Commit() {
   for (JournalRecord& record : records) DiscardBackup(record);
 }
 
-std::wstring MakeBackup(const wchar_t* source, bool keepSource) {
+std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error) {
+  // Records the system error of the call that just failed.
+  const auto fail = [error](DWORD code) {
+    // A call that failed without saying why still fails.
+    if (code == ERROR_SUCCESS) code = ERROR_GEN_FAILURE;
+    if (error) *error = std::error_code(static_cast<int>(code), std::system_category());
+    return std::wstring();
+  };
   wchar_t folder[MAX_PATH] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH, folder);
-  if (length == 0 || length > kMaxTempFolderLength) return {};
+  if (length == 0) return fail(::GetLastError());
+  if (length > kMaxTempFolderLength) return fail(ERROR_FILENAME_EXCED_RANGE);
   wchar_t name[MAX_PATH] = {};
-  if (!::GetTempFileNameW(folder, L"nv", 0, name)) return {};
+  if (!::GetTempFileNameW(folder, L"nv", 0, name)) return fail(::GetLastError());
   ::DeleteFileW(name);
   if (!source) return name;
 
@@ -164,8 +190,9 @@ std::wstring MakeBackup(const wchar_t* source, bool keepSource) {
     if (known) ::SetFileAttributesW(name, attributes);
     return name;
   }
+  const DWORD code = ::GetLastError();
   if (known) ::SetFileAttributesW(source, attributes);
-  return {};
+  return fail(code);
 }
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace engine {
@@ -29,6 +30,9 @@ struct JournalRecord {
   std::wstring backupPath;  // backup in the system temporary folder; empty when there is none
   bool done = false;
   std::int32_t payloadKind = -1;  // PayloadKind of an InstalledFile record, else -1
+  // An InstalledFile record of a file that was already there and was left as it was: a rollback
+  // never deletes it. Kept in memory only; the uninstall log records it like any installed file.
+  bool adopted = false;
 };
 
 class CInstallJournal {
@@ -41,8 +45,13 @@ class CInstallJournal {
   std::wstring previousLabel;
 
   // Opens a file operation: creates the file's missing folders, appends an InstalledFile record
-  // and backs up a file already at `path` (moved away, or copied when `keepSource`).
-  void BeginFile(const std::wstring& path, std::int32_t payloadKind, bool keepSource);
+  // and backs up a file already at `path` (moved away, or copied when `keepSource`). When that
+  // file cannot be backed up, returns the backup's system error and opens nothing: no record is
+  // left that a rollback would take as the file's, so the file stays as it is.
+  std::error_code BeginFile(const std::wstring& path, std::int32_t payloadKind, bool keepSource);
+  // Records the file already at `path` as installed by this run without changing it: a copy is
+  // taken when one can be, the record is done at once, and a rollback leaves the file in place.
+  void AdoptFile(const std::wstring& path, std::int32_t payloadKind);
   // Opens a shortcut operation (`which` 0 menu program, 1 menu uninstall, other desktop) for a
   // link in `folder`; moves the previous installation's link of the same kind to a backup.
   void BeginShortcut(int which, const std::wstring& folder);
@@ -72,7 +81,8 @@ class CInstallJournal {
 };
 
 // Moves (or copies, with `keepSource`) `source` to a fresh "nv" file in the system temporary
-// folder and returns that file's path; with null it only reserves the name. Empty on failure.
-std::wstring MakeBackup(const wchar_t* source, bool keepSource);
+// folder and returns that file's path; with null it only reserves the name. Empty on failure,
+// with the failing call's system error in `error` when given.
+std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error = nullptr);
 
 }  // namespace engine

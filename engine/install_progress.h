@@ -14,6 +14,7 @@ class InstallProgress {
   virtual void setStatus(const std::wstring& text) = 0;
   // Appends `text` unchanged, or as a line of dashes enclosing it when `banner` (or it is empty).
   virtual void appendLog(const std::wstring& text, bool banner = false) = 0;
+  // The Progress page's window, owner of the DirectX setup and of the desktop lookup.
   virtual HWND ownerWindow() const = 0;
 };
 

@@ -23,6 +23,11 @@ void UndoCreatedFolder(const JournalRecord& record) noexcept {
 // InstalledFile and the three shortcut kinds: the new file goes and the backup (if any) is put
 // back under the record's path with the attributes it had.
 void UndoFileChange(const JournalRecord& record) noexcept {
+  if (record.adopted) {
+    // The run never changed the file: it stays, and only the courtesy copy goes.
+    if (!record.backupPath.empty()) DeleteAnyFile(record.backupPath.c_str());
+    return;
+  }
   if (!record.path.empty()) DeleteAnyFile(record.path.c_str());
   // A shortcut record whose link was never created has no path: its backup cannot go back.
   if (record.backupPath.empty() || record.path.empty()) return;

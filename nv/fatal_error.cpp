@@ -15,11 +15,11 @@ struct local_free {
   void operator()(wchar_t* p) const noexcept { ::LocalFree(p); }
 };
 
-std::wstring system_text(DWORD code) {
+std::wstring system_text(DWORD code, LANGID language = 0) {
   wchar_t* raw = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+      nullptr, code, language, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
   std::unique_ptr<wchar_t, local_free> buffer(raw);
   if (length == 0 || !buffer) return {};
   std::wstring text(buffer.get(), length);
@@ -39,6 +39,13 @@ std::wstring error_text(DWORD code) {
   if (!text.empty()) return text;
   if (code == kFail) return L"Error";
   return error_text(kFail);
+}
+
+std::wstring system_message(DWORD code, LANGID language) {
+  std::wstring text = system_text(code, language);
+  // The system has no text in that language: its own choice of language.
+  if (text.empty() && language != 0) text = system_text(code);
+  return text;
 }
 
 message_box_providers& box_providers() { return ui_providers(); }

@@ -16,6 +16,10 @@ namespace nv {
 // empty: a code without text gives the text of E_FAIL, and E_FAIL without text gives "Error".
 std::wstring error_text(DWORD code);
 
+// The system's text for a Windows error code in `language` when the system has it there, else in
+// the language the system chooses; without trailing line breaks, empty when it has none.
+std::wstring system_message(DWORD code, LANGID language);
+
 // Where the message box gets its surroundings from: the process-wide providers of
 // nv/ui_hooks.h. Each member may be empty; the library then behaves as it does at start-up (no
 // owner, no modal-state notification, no right-to-left default language, caption = the

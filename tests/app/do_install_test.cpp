@@ -20,6 +20,7 @@
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
 #include "engine/win_handle.h"
+#include "nv/fatal_error.h"
 #include "nv/product_test_support.h"
 #include "payload_test_support.h"
 #include "resources/resource_ids.h"
@@ -108,6 +109,22 @@ std::size_t workingFolders() {
 }
 
 void WINAPI ignoreShellNotify(LONG, UINT, LPCVOID, LPCVOID) {}
+
+// Stands for memory running out once the product has registered itself, after the extraction,
+// the shortcuts, the DirectX step and the registry.
+void WINAPI throwingShellNotify(LONG, UINT, LPCVOID, LPCVOID) { throw std::bad_alloc(); }
+
+// Opens `path` in this process with `share` as the only access others keep.
+engine::win_handle holdOpen(const fs::path& path, DWORD access, DWORD share) {
+  return engine::win_handle(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The line the log shows under a failure of a file: the system's English text and the path.
+std::wstring systemFailure(DWORD code, const fs::path& path) {
+  return nv::system_message(code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)) + L" (" +
+         path.wstring() + L")";
+}
 
 class DoInstallTest : public ::testing::Test {
  protected:
@@ -329,7 +346,9 @@ TEST_F(DoInstallTest, CorruptArchiveFailsWithCodeFourBeforeAnythingIsCreated) {
   for (std::size_t i = archive.size() / 2; i < archive.size() / 2 + 64; ++i) archive[i] ^= 0x5A;
   usePayload(archive);
   expectFailureUndone(L"4");
-  EXPECT_EQ(log(), (std::vector<std::wstring>{L"Preparing Installation...Failed", L""}));
+  EXPECT_EQ(log(), (std::vector<std::wstring>{L"Preparing Installation...Failed",
+                                              L"The installer is damaged. Download it again.",
+                                              L""}));
   EXPECT_FALSE(fs::exists(install));
 }
 
@@ -342,9 +361,71 @@ TEST_F(DoInstallTest, CrcMismatchOnALaterEntryRollsBackEarlierFilesAndFolders) {
   usePayload(bzip2(plain_archive(entries, files)));
   expectFailureUndone(L"3");
   const auto lines = log();
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[3], copying(install / L"Language Files" / L"lang.dll", true) + L"Failed");
+  ASSERT_EQ(lines.size(), 6u);
+  const fs::path library = install / L"Language Files" / L"lang.dll";
+  EXPECT_EQ(lines[3], copying(library, true) + L"Failed");
+  EXPECT_EQ(lines[4], L"The installer is damaged. Download it again. (" + library.wstring() + L")");
   EXPECT_EQ(read_file(install / L"Tessaline.exe"), "previous product");
+}
+
+TEST_F(DoInstallTest, FileThatCannotBeBackedUpFailsWithTheBackupErrorAndStaysAsItWas) {
+  // Another program keeps the old product open: it may be read and written, not moved away.
+  fs::create_directories(install);
+  const fs::path program = install / L"Tessaline.exe";
+  write_file(program, "previous product");
+  usePayload(bzip2(plain_archive(productFiles())));
+  {
+    const engine::win_handle held =
+        holdOpen(program, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(held);
+    expectFailureUndone(L"1:00000020");
+  }
+  const auto lines = log();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], copying(program) + L"Failed");
+  EXPECT_EQ(lines[2], systemFailure(ERROR_SHARING_VIOLATION, program));
+  EXPECT_EQ(read_file(program), "previous product");
+}
+
+TEST_F(DoInstallTest, AdoptedSharedFileOutlivesTheRollbackOfALaterFailure) {
+  // The user's file is open elsewhere without read sharing: no copy of it can be taken.
+  const fs::path shared = install / L"Shared" / L"present.dat";
+  fs::create_directories(shared.parent_path());
+  write_file(shared, "user's own");
+  auto files = productFiles();
+  files.insert(files.begin(), {L"present.dat", L"<InstallPath>\\Shared", "new",
+                               PayloadKind::SharedData});
+  auto entries = entries_of(files);
+  entries[3].crc ^= 1;  // the language library fails after the adoption
+  usePayload(bzip2(plain_archive(entries, files)));
+  {
+    const engine::win_handle held =
+        holdOpen(shared, GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    ASSERT_TRUE(held);
+    expectFailureUndone(L"3");
+  }
+  EXPECT_EQ(read_file(shared), "user's own");
+}
+
+TEST_F(DoInstallTest, ExceptionAfterTheExtractionRollsEverythingBack) {
+  fs::create_directories(install);
+  write_file(install / L"Tessaline.exe", "previous product");
+  usePayload(bzip2(plain_archive(productFiles())));
+  const auto registry = machineRegistry();
+  engine::SetShellNotifyFunction(&throwingShellNotify);
+  EXPECT_THROW(page.DoInstall(), std::bad_alloc);
+  engine::SetShellNotifyFunction(&ignoreShellNotify);
+
+  EXPECT_TRUE(app.uninstallLog.records.empty());
+  EXPECT_EQ(read_file(install / L"Tessaline.exe"), "previous product");
+  EXPECT_FALSE(fs::exists(install / L"Uninstall.exe"));
+  EXPECT_FALSE(fs::exists(app.menuFolder)) << "the shortcuts and their folder";
+  EXPECT_FALSE(fs::exists(app.tempFolder));
+  // The uninstall key goes; the product path value is not journaled and stays.
+  auto after = machineRegistry();
+  after.erase(L"\\Software\\Nuvelle=Tessaline 7 Path");
+  if (!registry.count(L"\\Software\\Nuvelle")) after.erase(L"\\Software\\Nuvelle");
+  EXPECT_EQ(after, registry);
 }
 
 // Holds the last file from another process between its writing and its proof (the bar reaching
@@ -404,6 +485,7 @@ TEST_F(DoInstallTest, FileHeldByAnotherProcessFailsWithSharingViolationAndRollsB
   expectFailureUndone(L"1:00000020");
   EXPECT_TRUE(holder.held) << "the helper did not take hold of the file";
   EXPECT_EQ(log().at(3), copying(holder.target, true) + L"Failed");
+  EXPECT_EQ(log().at(4), systemFailure(ERROR_SHARING_VIOLATION, holder.target));
   file_holder::active = nullptr;
 }
 

@@ -173,7 +173,7 @@ TEST_F(PagesTest, TextsAndLayoutOfBothPages) {
   EXPECT_EQ(progress.item_text(IDC_STATUS), L"Click on 'Install' to start Installation.");
   progress.setStatus(L"Preparing Installation...");
   EXPECT_EQ(progress.item_text(IDC_STATUS), L"Preparing Installation...");
-  EXPECT_EQ(progress.ownerWindow(), host.hwnd);
+  EXPECT_EQ(progress.ownerWindow(), progress.hwnd()) << "the page itself owns what the steps show";
 
   EXPECT_EQ(end.item_text(IDC_RESULT), L"") << "not done yet";
   app.installDone = true;
