@@ -3,7 +3,8 @@
 #
 # With a display the installer is simply started there. Without one it runs under Xvfb and is
 # driven through a quick installation by tools/robot (robot.exe): a screenshot of every page is
-# saved into build/screenshots/ as it goes, then the wizard is closed. Without robot.exe only the
+# saved into build/demo-screenshots/ as it goes (the end-to-end tests keep build/screenshots/ for
+# theirs), then the wizard is closed. Without robot.exe only the
 # first page is captured (xwd) and the installer is closed again.
 #
 # NV_DEMO_BUILD names another build folder (default: build). The demo installs for real, so it
@@ -37,7 +38,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # Inside Xvfb: start the installer, drive it, save the screenshots.
-shots=$build/screenshots
+shots=$build/demo-screenshots
 rm -rf "$shots"
 mkdir -p "$shots"
 winpath() { printf 'Z:%s' "$(realpath -m "$1")"; }

@@ -152,6 +152,12 @@ class Scenario:
         select = ["box", box, 10000] if box is not None else ["window", TITLE, 10000]
         ok, _, out = self.robot(select, ["screenshot", self.prefix.windows(bmp)])
         if self.check(f"screenshot {picture}", ok, out):
+            if box is None:
+                # Every page shows the side picture: a painted one has many colours, an empty
+                # panel one or two.
+                colours = winenv.distinct_colours(bmp, 12, 40, 80, 150)
+                self.check(f"side picture painted in {picture}", colours >= 16,
+                           f"{colours} colours")
             winenv.to_png(bmp, os.path.join(screenshots, picture + ".png"))
 
     def finish(self, process, timeout=30):

@@ -8,6 +8,7 @@ that starts a session and outlive it, so output goes through files."""
 import fcntl
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -170,6 +171,22 @@ class Robot:
             if sep:
                 values.append((verb, unescape(rest)))
         return code == 0, values, out
+
+
+def distinct_colours(bmp, left, top, right, bottom):
+    """Number of colours in a rectangle (top-down pixel coordinates) of a 24-bit BMP."""
+    with open(bmp, "rb") as f:
+        data = f.read()
+    offset, width, height = struct.unpack_from("<I", data, 10)[0], *struct.unpack_from(
+        "<ii", data, 18)
+    stride = (width * 3 + 3) & ~3
+    colours = set()
+    for y in range(max(top, 0), min(bottom, abs(height))):
+        row = abs(height) - 1 - y if height > 0 else y
+        start = offset + row * stride
+        for x in range(max(left, 0), min(right, width)):
+            colours.add(data[start + 3 * x:start + 3 * x + 3])
+    return len(colours)
 
 
 def to_png(bmp, png):

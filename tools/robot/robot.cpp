@@ -28,7 +28,8 @@
 //                                posted, since the parent may open a modal box)
 //   selection <id>               print the selected combo box index
 //   set-text <id> <text>         WM_SETTEXT
-//   screenshot <file.bmp>        save the window's screen area as a 24-bit BMP
+//   screenshot <file.bmp>        save the window's screen area as a 24-bit BMP, once it has
+//                                painted (repainted, and two captures a moment apart agree)
 //   dump                         print every control: id, class, enabled, visible, text
 //   sleep <ms>
 // Machine checks:
@@ -197,7 +198,13 @@ DWORD number(const std::wstring& text) {
 }
 
 // Writes the pixels of `area` (screen coordinates) into a 24-bit bottom-up BMP file.
-void save_screen_area(const RECT& area, const std::wstring& file) {
+// The pixels of a screen area as a bottom-up 24-bit DIB, rows padded to four bytes.
+struct screen_picture {
+  BITMAPINFOHEADER header{};
+  std::vector<char> bits;
+};
+
+screen_picture capture_screen_area(const RECT& area) {
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (width <= 0 || height <= 0) throw command_failed(L"the window has no area");
@@ -220,17 +227,41 @@ void save_screen_area(const RECT& area, const std::wstring& file) {
     ::GdiFlush();
   }
   const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-  const DWORD image_size = stride * static_cast<DWORD>(height);
+  info.bmiHeader.biSizeImage = stride * static_cast<DWORD>(height);
+  const auto* first = static_cast<const char*>(bits);
+  return {info.bmiHeader, std::vector<char>(first, first + info.bmiHeader.biSizeImage)};
+}
+
+void save_bmp(const screen_picture& picture, const std::wstring& file) {
   BITMAPFILEHEADER header{};
   header.bfType = 0x4D42;
   header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-  header.bfSize = header.bfOffBits + image_size;
-  info.bmiHeader.biSizeImage = image_size;
+  header.bfSize = header.bfOffBits + static_cast<DWORD>(picture.bits.size());
   std::ofstream out(std::filesystem::path(file), std::ios::binary);
   out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-  out.write(static_cast<const char*>(bits), image_size);
+  out.write(reinterpret_cast<const char*>(&picture.header), sizeof picture.header);
+  out.write(picture.bits.data(), static_cast<std::streamsize>(picture.bits.size()));
   if (!out) throw command_failed(L"cannot write " + file);
+}
+
+// The window as it shows once it has painted: its thread has answered a message, everything is
+// repainted, and two captures a moment apart agree (at most a few seconds of waiting).
+screen_picture painted_window(HWND window) {
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &ignored);
+  ::RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &ignored);
+  RECT area{};
+  ::GetWindowRect(window, &area);
+  screen_picture last = capture_screen_area(area);
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    screen_picture next = capture_screen_area(area);
+    if (next.bits == last.bits) return next;
+    last = std::move(next);
+  }
+  return last;
 }
 
 void print_link_target(const std::wstring& link) {
@@ -355,11 +386,7 @@ class robot {
       ::SendMessageW(control(arg(1)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(2).c_str()));
     } else if (verb == L"screenshot") {
       if (!::IsWindow(window_)) throw command_failed(L"no current window");
-      RECT area{};
-      ::GetWindowRect(window_, &area);
-      ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-      std::this_thread::sleep_for(std::chrono::milliseconds(150));
-      save_screen_area(area, arg(1));
+      save_bmp(painted_window(window_), arg(1));
       print("screenshot", arg(1));
     } else if (verb == L"dump") {
       dump();
