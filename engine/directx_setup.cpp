@@ -1,5 +1,7 @@
 #include "engine/directx_setup.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 
 #include "app/languages.h"
@@ -40,9 +42,10 @@ void CDirectXSetup::Open(const std::wstring& folder) {
   folder_ = folder;
   module_.reset();
   const std::wstring path = nv::fixed_path::append(folder_, L"DSetup.dll");
-  if (path.empty()) return;
-  unique_module library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
-  if (!library) library.reset(::LoadLibraryExW(path.c_str(), nullptr, 0));
+  if (path.empty() || ::PathIsRelativeW(path.c_str())) return;
+  // By its full path; the setup's companion library is then found beside it, in the working
+  // folder, and nowhere else the default search would look.
+  unique_module library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!library) return;
   const auto getVersion = entryPoint<GetVersionFunction>(library.get(), "DirectXSetupGetVersion");
   if (getVersion == nullptr) return;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "nv/dll_search.h"
 #include "nv/processor_check.h"
 
 namespace nv {
@@ -12,6 +13,13 @@ namespace {
 
 INIT_ONCE sequence_once = INIT_ONCE_STATIC_INIT;
 std::atomic<bool> completed{false};
+
+// The very first step, before any other global object is constructed: from here on no DLL that is
+// loaded by name, on demand or by a system library, comes from the executable's folder.
+struct dll_search_object {
+  dll_search_object() { restrict_dll_search(); }
+};
+__attribute__((init_priority(101))) dll_search_object dll_search_first;
 
 // Runs before the application object (default priority 65535) in whatever translation unit it is.
 struct startup_object {
@@ -21,6 +29,8 @@ __attribute__((init_priority(110))) startup_object early_startup;
 
 BOOL CALLBACK run_sequence(PINIT_ONCE, PVOID, PVOID*) {
   try {
+    // Also when a global object of an earlier priority started the sequence on first use.
+    restrict_dll_search();
     check_processor();
     details::initialize_mfc_lib();
     completed.store(true);

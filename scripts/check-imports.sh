@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
-# Fails when an executable imports a DLL that Windows itself does not provide (a MinGW runtime
-# DLL such as libstdc++-6.dll, libgcc_s_dw2-1.dll or libwinpthread-1.dll): every program must run
-# alone, without files beside it.
+# Checks the DLLs that executables name in their import tables (read on the build machine).
+#
+#   check-imports.sh EXE...            every DLL must be one Windows itself provides: no MinGW
+#                                      runtime DLL (libstdc++-6.dll, libwinpthread-1.dll, ...), so
+#                                      that every program runs alone, without files beside it.
+#   check-imports.sh --shipped EXE...  stricter, for the programs that run elevated on users'
+#                                      machines: every DLL must be one that Windows always takes
+#                                      from its system folder (a KnownDLL), or comctl32, which the
+#                                      common-controls manifest redirects. Any other DLL would be
+#                                      looked for beside the executable first, where a planted
+#                                      copy would run elevated before any of our code; such DLLs
+#                                      are delay-loaded instead (cmake/DelayLoad.cmake).
+#
+# Each offending import is printed as "<exe> imports <dll>"; the exit status is 1 when there is one.
 set -u
+
+# KnownDLLs of every supported Windows version (plus ntdll, which is always loaded first).
+known_dlls="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll ole32.dll
+oleaut32.dll comdlg32.dll msvcrt.dll ws2_32.dll ntdll.dll"
+redirected_dlls="comctl32.dll"
+# Further DLLs that Windows provides, allowed for tools, tests and stand-ins.
+system_dlls="version.dll bcrypt.dll uxtheme.dll userenv.dll"
+
+allowed="$known_dlls $redirected_dlls $system_dlls"
+if [ "${1:-}" = --shipped ]; then
+  allowed="$known_dlls $redirected_dlls"
+  shift
+fi
+
 status=0
 for exe in "$@"; do
   while read -r dll; do
-    case "${dll,,}" in
-      kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|shlwapi.dll|ole32.dll|\
-      oleaut32.dll|comctl32.dll|comdlg32.dll|version.dll|bcrypt.dll|msvcrt.dll|uxtheme.dll|\
-      ntdll.dll|ws2_32.dll|userenv.dll) ;;
+    case " $(echo $allowed) " in
+      *" ${dll,,} "*) ;;
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac
   done < <(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 done
-[ $status -eq 0 ] && echo "$# executables import only Windows DLLs"
+[ $status -eq 0 ] && echo "$# executables import only allowed DLLs"
 exit $status

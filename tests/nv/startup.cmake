@@ -11,6 +11,10 @@ endforeach()
 target_compile_definitions(nv_startup_probe_old_controls PRIVATE NV_PROBE_OLD_COMMON_CONTROLS)
 target_compile_definitions(nv_startup_probe_no_sse2 PRIVATE NV_PROBE_NO_SSE2)
 
+# A DLL beside the probes, which no load by name may find once start-up has restricted the search.
+add_library(nv_planted_probe SHARED ${CMAKE_CURRENT_SOURCE_DIR}/planted_probe.cpp)
+set_target_properties(nv_planted_probe PROPERTIES PREFIX "")
+
 nv_add_test(nv_startup_tests SOURCES startup_test.cpp LIBRARIES nv GUI)
 add_dependencies(nv_startup_tests nv_startup_probe nv_startup_probe_old_controls
-                 nv_startup_probe_no_sse2)
+                 nv_startup_probe_no_sse2 nv_planted_probe)

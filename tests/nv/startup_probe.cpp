@@ -52,6 +52,28 @@ struct no_sse2 {
 __attribute__((init_priority(105))) no_sse2 seam;
 #endif
 
+// Constructed right after the DLL search was restricted, before every other start-up step: whether
+// a DLL beside the executable is still found by name, and by its full path.
+struct planted_dll_probe {
+  bool by_name = false;
+  bool by_path = false;
+  planted_dll_probe() {
+    if (HMODULE m = ::LoadLibraryW(L"nv_planted_probe.dll")) {
+      by_name = true;
+      ::FreeLibrary(m);
+    }
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring beside(path, n);
+    beside = beside.substr(0, beside.find_last_of(L'\\') + 1) + L"nv_planted_probe.dll";
+    if (HMODULE m = ::LoadLibraryExW(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+      by_path = true;
+      ::FreeLibrary(m);
+    }
+  }
+};
+__attribute__((init_priority(102))) planted_dll_probe planted_dll;
+
 // Stands in for the application object: a global of default priority in the main translation
 // unit. It records what start-up had done by the time it was constructed.
 struct probe_application {
@@ -96,6 +118,8 @@ int wmain(int argc, wchar_t** argv) {
                  hooks.application_name ? narrow(hooks.application_name()).c_str() : "");
     std::fprintf(report.get(), "owner_provider=%d\n", static_cast<bool>(hooks.owner_window));
     std::fprintf(report.get(), "com_error=%s\n", com_error_handling().c_str());
+    std::fprintf(report.get(), "planted_dll_by_name=%d\n", planted_dll.by_name);
+    std::fprintf(report.get(), "planted_dll_by_path=%d\n", planted_dll.by_path);
   }
   nv::unique_handle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]));
   nv::unique_handle quit(::OpenEventW(SYNCHRONIZE, FALSE, argv[3]));

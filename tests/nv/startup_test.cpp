@@ -387,6 +387,9 @@ TEST_F(StartupProbe, PassesTheChecksRegistersOnceAndExitsNormally) {
   EXPECT_EQ(report.at("caption"), "nv_startup_probe");
   EXPECT_EQ(report.at("owner_provider"), "1");
   EXPECT_EQ(report.at("com_error"), std::to_string(static_cast<int>(E_NOINTERFACE)));
+  // Before any other start-up step, a DLL beside the program is found only by its full path.
+  EXPECT_EQ(report.at("planted_dll_by_name"), "0");
+  EXPECT_EQ(report.at("planted_dll_by_path"), "1");
 
   probe.quit();
   EXPECT_EQ(probe.exit_code(), 0u);

@@ -1,0 +1,26 @@
+# Delay-loaded import libraries: a DLL that is not one Windows always takes from its system folder
+# is not named in an executable's import table, where the loader would look for it beside the
+# executable first. Its functions are bound on first call instead, by which time the process has
+# restricted DLL searches to the system folder (nv/dll_search.h).
+#
+# nv_delay_load(NAME DLL) makes the target delay::NAME from cmake/delayload/NAME.def, which lists
+# the functions used with their stdcall decorations.
+find_program(NV_DLLTOOL ${NV_MINGW_PREFIX}-dlltool REQUIRED)
+
+function(nv_delay_load name dll)
+  set(def ${PROJECT_SOURCE_DIR}/cmake/delayload/${name}.def)
+  set(lib ${CMAKE_BINARY_DIR}/delayload/lib${name}_delay.a)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  execute_process(COMMAND ${NV_DLLTOOL} --input-def ${def} --output-delaylib ${lib}
+                          --dllname ${dll} --kill-at
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "dlltool could not make the delay-load library for ${dll}")
+  endif()
+  add_library(delay::${name} STATIC IMPORTED GLOBAL)
+  set_target_properties(delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
+endfunction()
+
+nv_delay_load(version version.dll)
+nv_delay_load(bcrypt bcrypt.dll)
