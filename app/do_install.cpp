@@ -15,6 +15,7 @@
 #include "app/progress_pages.h"
 #include "engine/directx_setup.h"
 #include "engine/embedded_payload.h"
+#include "engine/error_code_text.h"
 #include "engine/payload_extractor.h"
 #include "engine/product_registration.h"
 #include "engine/shortcuts.h"
@@ -99,6 +100,13 @@ bool CDlgInstall::DoInstall() {
   // The working folder and the payload stream live until the end of this scope, on every way
   // out; the folder takes its temporary files with it.
   engine::CTemporaryFolder temporaryFolder(app.tempFolder);
+  if (const std::error_code error = temporaryFolder.Create()) {
+    // A working folder that is not this run's own cannot be trusted with what runs elevated.
+    const std::wstring failure = formatLocalized(1121, {engine::error_code_text(error)});
+    setStatus(failure);
+    appendLog(failure + kLineBreak);
+    return false;
+  }
   startProgress();
   engine::byte_range_stream payload(CurrentPayload());
 

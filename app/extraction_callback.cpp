@@ -12,6 +12,7 @@
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"
+#include "engine/file_crc32.h"
 #include "engine/message_pump.h"
 #include "engine/payload_extractor.h"
 #include "engine/temporary_folder.h"
@@ -135,9 +136,21 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
 
 notification::result CExtractionCallback::onFileEnd(const engine::PayloadEntry& entry) {
   if (entry.kind == PayloadKind::SharedData) grantModifyAccess(entry.destination.wstring());
+  if (entry.kind == PayloadKind::Temporary) holdTemporaryFile(entry);
   if (entry.kind != PayloadKind::Temporary) app_.uninstallLog.EndOperation(true, nullptr);
   page_.appendLog(localizedString(1011) + kLineBreak);
   return notification::result::proceed;
+}
+
+void CExtractionCallback::holdTemporaryFile(const engine::PayloadEntry& entry) {
+  if (!engine::currentTemporaryFolder) return;
+  // Locked against change first, then proven again: the file the DirectX step loads is the file
+  // whose checksum was right.
+  const std::wstring target = entry.destination.wstring();
+  if (const std::error_code error = engine::currentTemporaryFolder->HoldFile(target))
+    throw std::filesystem::filesystem_error("hold", entry.destination, error);
+  if (engine::file_crc32(entry.destination) != entry.crc)
+    throw std::system_error(engine::compress_errc::invalid_checksum);
 }
 
 void CExtractionCallback::onFailed(const std::error_code& code, const std::wstring& path) {

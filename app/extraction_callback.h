@@ -35,6 +35,8 @@ class CExtractionCallback {
   engine::notification::result onFileBegin(const engine::PayloadEntry& entry);
   engine::notification::result onFileEnd(const engine::PayloadEntry& entry);
   void onFailed(const std::error_code& code, const std::wstring& path);
+  // Keeps a proven file of the working folder locked until the run ends and proves it again.
+  void holdTemporaryFile(const engine::PayloadEntry& entry);
 
   CDlgInstall& page_;
   CInstallApp& app_;

@@ -1,8 +1,10 @@
 #include "engine/temporary_folder.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <boost/format.hpp>
@@ -10,7 +12,6 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-#include "engine/journal_undo.h"
 #include "nv/fixed_path.h"
 
 namespace engine {
@@ -27,6 +28,29 @@ std::wstring ErrorText(std::uint32_t code, const std::wstring& call) {
 }
 
 boost::uuids::uuid RandomUuid() { return boost::uuids::random_generator()(); }
+
+std::error_code LastError() {
+  const DWORD code = ::GetLastError();
+  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
+}
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes a file of the folder, read-only or not; a link goes as a link, and whatever it points
+// to keeps its attributes.
+void DeleteWithoutFollowing(const std::wstring& file) {
+  const DWORD attributes = ::GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (!IsLink(attributes) && (attributes & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(file.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  ::DeleteFileW(file.c_str());
+}
+
+struct LocalFreeDeleter {
+  void operator()(void* memory) const noexcept { ::LocalFree(memory); }
+};
 
 }  // namespace
 
@@ -72,11 +96,43 @@ CTemporaryFolder::CTemporaryFolder(const std::wstring& tempFolder) : path(tempFo
 
 CTemporaryFolder::~CTemporaryFolder() {
   if (currentTemporaryFolder == this) currentTemporaryFolder = nullptr;
-  for (const std::wstring& file : files) DeleteAnyFile(file.c_str());
+  held_.clear();
+  if (refused_) return;
+  // A folder that has become a link since is removed as a link: the files behind it are not ours.
+  if (!IsLink(::GetFileAttributesW(path.c_str())))
+    for (const std::wstring& file : files) DeleteWithoutFollowing(file);
   files.clear();
   ::RemoveDirectoryW(path.c_str());
 }
 
+std::error_code CTemporaryFolder::Create() {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkingFolderSecurity,
+                                                              SDDL_REVISION_1, &raw, nullptr))
+    return LastError();
+  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
+  if (!::CreateDirectoryW(path.c_str(), &attributes)) {
+    const std::error_code error = LastError();
+    refused_ = true;  // someone else's folder: left as it is
+    return error;
+  }
+  return {};
+}
+
 void CTemporaryFolder::AddFile(const std::wstring& file) { files.push_back(file); }
+
+std::error_code CTemporaryFolder::HoldFile(const std::wstring& file) {
+  win_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return LastError();
+  // A link put in the file's place is not what was written.
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle.get(), &information)) return LastError();
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return {ERROR_CANT_ACCESS_FILE, std::system_category()};
+  held_.push_back(std::move(handle));
+  return {};
+}
 
 }  // namespace engine

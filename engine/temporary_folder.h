@@ -4,9 +4,12 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <boost/uuid/uuid.hpp>
+
+#include "engine/win_handle.h"
 
 namespace engine {
 
@@ -21,7 +24,8 @@ bool MakeTemporaryFolderName(std::wstring& tempFolder, std::wstring& errorText,
                              UuidSource uuidSource);
 
 // Collects the files written into the working folder; destroying it deletes them (read-only
-// ones included) and then the folder, passing over whatever cannot be removed.
+// ones included) and then the folder, passing over whatever cannot be removed and never following
+// a link.
 class CTemporaryFolder {
  public:
   // Makes itself the process-wide currentTemporaryFolder.
@@ -30,12 +34,30 @@ class CTemporaryFolder {
   CTemporaryFolder(const CTemporaryFolder&) = delete;
   CTemporaryFolder& operator=(const CTemporaryFolder&) = delete;
 
+  // Creates the folder before anything is extracted into it, with a protected access list that
+  // admits only Administrators and SYSTEM: the installing user's own programs cannot put or change
+  // files in it. A folder that already exists is refused (ERROR_ALREADY_EXISTS), whoever made it,
+  // and left alone when this object goes.
+  std::error_code Create();
+
   // Records a file about to be written into the folder (full path).
   void AddFile(const std::wstring& file);
 
+  // Keeps a written file open, shared for reading only, until this object goes: from then on
+  // nobody can change, rename or delete it, so what is loaded later is what was proven.
+  std::error_code HoldFile(const std::wstring& file);
+
   std::wstring path;
   std::vector<std::wstring> files;
+
+ private:
+  std::vector<win_handle> held_;
+  bool refused_ = false;
 };
+
+// The access list of the working folder, as a descriptor string: protected, full access for
+// Administrators and SYSTEM, inherited by everything below.
+inline constexpr wchar_t kWorkingFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 // The working folder of the running installation, for the extraction callbacks; null when none.
 extern CTemporaryFolder* currentTemporaryFolder;

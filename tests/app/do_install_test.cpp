@@ -282,6 +282,40 @@ TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
   ::RemoveWindowSubclass(host.hwnd, &recordPostedMessage, 1);
 }
 
+// What another handle gets when it opens the working folder's setup library for writing or for
+// deletion, tried when the DirectX step shows its caption.
+struct lockProbe {
+  static inline const CInstallApp* app = nullptr;
+  static inline DWORD write = 0, remove = 0;
+  static DWORD tryOpen(DWORD access) {
+    const std::wstring library = app->tempFolder + L"\\DSetup.dll";
+    engine::win_handle file(::CreateFileW(library.c_str(), access,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    return file ? ERROR_SUCCESS : ::GetLastError();
+  }
+  static LRESULT CALLBACK statusProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                     DWORD_PTR) {
+    if (message == WM_SETTEXT && reinterpret_cast<const wchar_t*>(l) == localizedString(1131)) {
+      write = tryOpen(GENERIC_WRITE);
+      remove = tryOpen(DELETE);
+    }
+    return ::DefSubclassProc(hwnd, message, w, l);
+  }
+};
+
+TEST_F(DoInstallTest, WorkingFolderFilesAreLockedUntilTheDirectXStepIsOver) {
+  usePayload(bzip2(plain_archive(productFiles())));
+  lockProbe::app = &app;
+  lockProbe::write = lockProbe::remove = 0;
+  const HWND statusLine = ::GetDlgItem(page.hwnd(), IDC_STATUS);
+  ::SetWindowSubclass(statusLine, &lockProbe::statusProc, 4, 0);
+  EXPECT_TRUE(page.DoInstall());
+  ::RemoveWindowSubclass(statusLine, &lockProbe::statusProc, 4);
+  EXPECT_EQ(lockProbe::write, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(lockProbe::remove, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
 TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentSharedData) {
   app.existingInstall = ExistingInstall::OlderVersion;
   app.previousVersion = 0x0007000800100000;

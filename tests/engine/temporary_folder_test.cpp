@@ -1,9 +1,13 @@
 #include "engine/temporary_folder.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <memory>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <boost/uuid/entropy_error.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -148,6 +152,97 @@ TEST_F(TemporaryFolder, ALockedFileStaysWithItsFolderWhileTheOthersGo) {
   EXPECT_TRUE(fs::exists(held));
   EXPECT_FALSE(fs::exists(folder / L"free.cab"));
   EXPECT_TRUE(fs::is_directory(folder));
+}
+
+}  // namespace
+
+namespace {
+
+// Whether `path` can be opened with `access` while the working folder holds it.
+DWORD openError(const fs::path& path, DWORD access) {
+  engine::win_handle file(::CreateFileW(path.c_str(), access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+TEST_F(TemporaryFolder, CreatedProtectedRefusedWhenPresentAndHeldFilesCannotChange) {
+  const fs::path folder = folders_.root() / L"work";
+  fs::create_directories(folder);
+  {
+    CTemporaryFolder planted(folder.wstring());
+    EXPECT_EQ(planted.Create(), std::error_code(ERROR_ALREADY_EXISTS, std::system_category()))
+        << "a folder made by someone else is not used";
+  }
+  ASSERT_TRUE(fs::is_directory(folder)) << "someone else's folder is left alone";
+  fs::remove(folder);
+
+  CTemporaryFolder temporary(folder.wstring());
+  ASSERT_FALSE(temporary.Create());
+  const fs::path library = folder / L"DSetup.dll";
+  temporary.AddFile(library.wstring());
+  write_text(library, "proven");
+  EXPECT_EQ(temporary.HoldFile((folder / L"missing.cab").wstring()),
+            std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
+  ASSERT_FALSE(temporary.HoldFile(library.wstring()));
+  // Read by anyone, changed, renamed or deleted by nobody while the run goes on.
+  EXPECT_EQ(openError(library, GENERIC_READ), ERROR_SUCCESS);
+  EXPECT_EQ(openError(library, GENERIC_WRITE), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(openError(library, DELETE), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(::MoveFileW(library.c_str(), (folders_.root() / L"moved.dll").c_str()));
+  EXPECT_EQ(journal_test::read_text(library), "proven");
+}
+
+TEST_F(TemporaryFolder, AccessListAdmitsOnlyAdministratorsAndSystem) {
+  const fs::path folder = folders_.root() / L"protected";
+  CTemporaryFolder temporary(folder.wstring());
+  ASSERT_FALSE(temporary.Create());
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &dacl, nullptr, &raw),
+            ERROR_SUCCESS);
+  std::unique_ptr<void, decltype(&::LocalFree)> descriptor(raw, &::LocalFree);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(raw, &control, &revision);
+  if (!(control & SE_DACL_PROTECTED) && nv_test::running_under_wine())
+    GTEST_SKIP() << "Wine does not keep the access list a folder is created with";
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the user's folder";
+  ASSERT_NE(dacl, nullptr);
+  std::vector<std::wstring> trustees;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(&ace->SidStart, &text));
+    trustees.emplace_back(text);
+    ::LocalFree(text);
+  }
+  EXPECT_EQ(trustees, (std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18"}));
+}
+
+TEST_F(TemporaryFolder, ALinkInTheFolderGoesAsALink) {
+  const fs::path folder = folders_.root() / L"links";
+  const fs::path outside = folders_.root() / L"outside.dll";
+  write_text(outside, "not ours");
+  ASSERT_TRUE(::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+  {
+    CTemporaryFolder temporary(folder.wstring());
+    ASSERT_FALSE(temporary.Create());
+    const fs::path link = folder / L"DSetup.dll";
+    temporary.AddFile(link.wstring());
+    ::CreateSymbolicLinkW(link.c_str(), outside.c_str(), 0);
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      GTEST_SKIP() << "no symbolic link could be made (Wine has no reparse points)";
+    EXPECT_EQ(temporary.HoldFile(link.wstring()),
+              std::error_code(ERROR_CANT_ACCESS_FILE, std::system_category()));
+  }
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_EQ(journal_test::read_text(outside), "not ours");
+  EXPECT_TRUE(journal_test::read_only(outside)) << "the link's target keeps its attributes";
 }
 
 }  // namespace
