@@ -20,7 +20,8 @@ constexpr const char* kNames[] = {
     "RevertToSelf",                "AccessCheck",
     "IsValidSecurityDescriptor",   "SetSecurityDescriptorOwner",
     "SetSecurityDescriptorGroup",  "LookupPrivilegeValueW",
-    "AdjustTokenPrivileges",
+    "AdjustTokenPrivileges",       "GetKernelObjectSecurity",
+    "SetKernelObjectSecurity",
 };
 static_assert(std::size(kNames) == static_cast<size_t>(function::count));
 
@@ -98,6 +99,10 @@ using SetSecurityDescriptorControlFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR,
 using GetFileSecurityWFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
                                          DWORD, LPDWORD);
 using SetFileSecurityWFn = BOOL(WINAPI*)(LPCWSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+using GetKernelObjectSecurityFn = BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
+                                                DWORD, LPDWORD);
+using SetKernelObjectSecurityFn = BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION,
+                                                PSECURITY_DESCRIPTOR);
 using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
 using OpenThreadTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, BOOL, PHANDLE);
 using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
@@ -233,6 +238,17 @@ HRESULT get_file_security(LPCWSTR path, SECURITY_INFORMATION info, PSECURITY_DES
 HRESULT set_file_security(LPCWSTR path, SECURITY_INFORMATION info,
                           PSECURITY_DESCRIPTOR sd) noexcept {
   return call<SetFileSecurityWFn>(function::SetFileSecurityW, path, info, sd);
+}
+
+HRESULT get_kernel_object_security(HANDLE object, SECURITY_INFORMATION info,
+                                   PSECURITY_DESCRIPTOR sd, DWORD length, LPDWORD needed) noexcept {
+  return call<GetKernelObjectSecurityFn>(function::GetKernelObjectSecurity, object, info, sd,
+                                         length, needed);
+}
+
+HRESULT set_kernel_object_security(HANDLE object, SECURITY_INFORMATION info,
+                                   PSECURITY_DESCRIPTOR sd) noexcept {
+  return call<SetKernelObjectSecurityFn>(function::SetKernelObjectSecurity, object, info, sd);
 }
 
 HRESULT open_process_token(HANDLE process, DWORD access, PHANDLE token) noexcept {

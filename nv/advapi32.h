@@ -42,6 +42,8 @@ enum class function : int {
   SetSecurityDescriptorGroup,
   LookupPrivilegeValueW,
   AdjustTokenPrivileges,
+  GetKernelObjectSecurity,
+  SetKernelObjectSecurity,
   count
 };
 
@@ -86,6 +88,11 @@ HRESULT get_file_security(LPCWSTR path, SECURITY_INFORMATION info, PSECURITY_DES
                           DWORD length, LPDWORD needed) noexcept;
 HRESULT set_file_security(LPCWSTR path, SECURITY_INFORMATION info,
                           PSECURITY_DESCRIPTOR sd) noexcept;
+// The same through an open handle: the object read is the object written.
+HRESULT get_kernel_object_security(HANDLE object, SECURITY_INFORMATION info,
+                                   PSECURITY_DESCRIPTOR sd, DWORD length, LPDWORD needed) noexcept;
+HRESULT set_kernel_object_security(HANDLE object, SECURITY_INFORMATION info,
+                                   PSECURITY_DESCRIPTOR sd) noexcept;
 
 HRESULT open_process_token(HANDLE process, DWORD access, PHANDLE token) noexcept;
 HRESULT open_thread_token(HANDLE thread, DWORD access, BOOL open_as_self, PHANDLE token) noexcept;

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "nv/advapi32.h"
+#include "nv/link_check.h"
+#include "nv/unique_handle.h"
 
 namespace nv {
 
@@ -160,20 +162,35 @@ HRESULT grant(const std::wstring& path, DWORD access_mask, BYTE ace_flags) noexc
   HRESULT hr = well_known_sid(sid_kind::users, users);
   if (FAILED(hr)) return hr;
 
+  // Opened as itself, so that the object checked is the object changed: a link is refused, not
+  // followed, and a file known by a second name elsewhere is left alone.
+  unique_handle object(::CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                     nullptr));
+  if (!object) return api::hresult_from_last_error();
+  const file_facts facts = facts_of(object.get());
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return E_UNEXPECTED;
+  const bool folder = (facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (is_link(facts) || (!folder && !is_plain_file(facts)))
+    return HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE);
+
   DWORD needed = 0;
-  hr = api::get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  hr = api::get_kernel_object_security(object.get(), DACL_SECURITY_INFORMATION, nullptr, 0,
+                                       &needed);
   if (FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)) return hr;
   if (needed == 0) return E_UNEXPECTED;
   auto old_buffer = zeroed(needed);
   if (!old_buffer) return E_OUTOFMEMORY;
-  hr = api::get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, old_buffer.get(), needed,
-                              &needed);
+  hr = api::get_kernel_object_security(object.get(), DACL_SECURITY_INFORMATION, old_buffer.get(),
+                                       needed, &needed);
   if (FAILED(hr)) return hr;
 
   owned_descriptor updated;
   hr = build_users_descriptor(old_buffer.get(), users.get(), access_mask, ace_flags, updated);
   if (FAILED(hr)) return hr;
-  return api::set_file_security(path.c_str(), DACL_SECURITY_INFORMATION, updated.get());
+  return api::set_kernel_object_security(object.get(), DACL_SECURITY_INFORMATION, updated.get());
 }
 
 }  // namespace

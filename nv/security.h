@@ -57,7 +57,9 @@ HRESULT build_users_descriptor(PSECURITY_DESCRIPTOR old_descriptor, PSID users, 
                                BYTE ace_flags, owned_descriptor& result) noexcept;
 
 // Adds to the DACL of `path` an entry that allows the local Users group `access_mask` with
-// `ace_flags` (see build_users_descriptor). True when the new DACL was written; never throws.
+// `ace_flags` (see build_users_descriptor), read and written through one handle of the object
+// itself. A link (junction, symbolic link) and a file with a second name are refused, never
+// followed. True when the new DACL was written; never throws.
 bool grant_users_access(const std::wstring& path, DWORD access_mask, BYTE ace_flags) noexcept;
 
 }  // namespace nv
