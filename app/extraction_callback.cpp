@@ -13,11 +13,13 @@
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"
 #include "engine/file_crc32.h"
+#include "engine/machine_folders.h"
 #include "engine/message_pump.h"
 #include "engine/payload_extractor.h"
 #include "engine/temporary_folder.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
+#include "nv/link_check.h"
 #include "nv/security.h"
 #include "nv/utf8.h"
 #include "resources/resource_ids.h"
@@ -91,6 +93,9 @@ notification::result CExtractionCallback::onStarted() {
 
 notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry& entry) {
   const std::wstring target = entry.destination.wstring();
+  // A link on the way to a file below a folder every user can write to: nothing is written,
+  // adopted, granted or backed up through it.
+  const std::error_code linked = engine::refuse_links(target);
   switch (entry.kind) {
     case PayloadKind::MainProgram:
       page_.mainProgramPath = target;
@@ -107,10 +112,12 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
     case PayloadKind::SharedData:
       if (app_.existingInstall != ExistingInstall::None &&
           app_.uninstallLog.WasInstalledBefore(target)) {
-        grantModifyAccess(target);
+        if (!linked) grantModifyAccess(target);
         return notification::result::skip;
       }
-      if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      if (!linked && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // A file known by a second name elsewhere is not ours to record or open up: left alone.
+        if (!nv::is_plain_file(nv::facts_of(target))) return notification::result::skip;
         // Adopted: the file stays as it is and is recorded as installed, its source kept.
         app_.uninstallLog.AdoptFile(target, static_cast<std::int32_t>(entry.kind));
         grantModifyAccess(target);
@@ -122,15 +129,15 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
   }
 
   const std::wstring text = copyingFileText(target);
-  std::error_code backupError;
-  if (entry.kind != PayloadKind::Temporary)
-    backupError = app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
-                                              entry.kind == PayloadKind::SharedData);
+  std::error_code refusal = linked;
+  if (!refusal && entry.kind != PayloadKind::Temporary)
+    refusal = app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
+                                          entry.kind == PayloadKind::SharedData);
   ::PathSetDlgItemPathW(page_.hwnd(), IDC_STATUS, text.c_str());
   page_.appendLog(text);
-  // The file it would replace could not be secured: the installation fails and rolls back
-  // rather than lose that file.
-  if (backupError) throw std::filesystem::filesystem_error("back up", entry.destination, backupError);
+  // A link in the way, or a file it would replace that could not be secured: the installation
+  // fails and rolls back rather than reach through the link or lose that file.
+  if (refusal) throw std::filesystem::filesystem_error("begin file", entry.destination, refusal);
   return notification::result::proceed;
 }
 

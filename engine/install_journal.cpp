@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/journal_undo.h"
+#include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
 
 namespace engine {
@@ -82,7 +83,8 @@ void CInstallJournal::BeginShortcut(int which, const std::wstring& folder) {
                                      [kind](const JournalRecord& r) { return r.kind == kind; });
   if (previous == previousRecords.end()) return;
   // The previous log is a file on disk: a record naming anything but a link is not taken away.
-  if (IsShortcutFile(previous->path) && IsExistingFile(previous->path))
+  if (IsShortcutFile(previous->path) && IsExistingFile(previous->path) &&
+      !refuse_links(previous->path))
     record.backupPath = MakeBackup(previous->path.c_str(), false);
 }
 

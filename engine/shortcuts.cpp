@@ -5,6 +5,7 @@
 
 #include "app/languages.h"
 #include "engine/com_ptr.h"
+#include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"
 
@@ -42,6 +43,9 @@ HRESULT SaveLink(const std::wstring& target, const std::wstring& workingDirector
 // One shortcut as one journal operation: Begin, create, End with the link or with failure.
 bool JournaledShortcut(CInstallJournal& journal, int which, const std::wstring& folder,
                        const std::wstring& target, const std::wstring& name) {
+  // A link in the way below the all-users Start menu or the public desktop: no folder is made,
+  // nothing moved and no link saved through it.
+  if (refuse_links(folder)) return false;
   journal.BeginShortcut(which, folder);
   std::wstring link;
   const bool created = CreateShortcut(target, folder, name.c_str(), &link);

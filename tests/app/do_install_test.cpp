@@ -17,10 +17,12 @@
 
 #include "app/page_host.h"
 
+#include "engine/machine_folders.h"
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
 #include "engine/win_handle.h"
 #include "nv/fatal_error.h"
+#include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
 #include "payload_test_support.h"
 #include "resources/resource_ids.h"
@@ -148,6 +150,7 @@ class DoInstallTest : public ::testing::Test {
     nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
     wchar_t folder[MAX_PATH] = {};
     ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder);
+    engine::machine_wide_folders();  // the other shared folders, looked up once per process
     previousNotify = engine::SetShellNotifyFunction(&ignoreShellNotify);
     const std::wstring mutexName = L"DoInstallTestMutex" + std::to_wstring(::GetCurrentProcessId());
     ::SetEnvironmentVariableW(L"NV_STANDIN_MUTEX", mutexName.c_str());
@@ -314,6 +317,61 @@ TEST_F(DoInstallTest, WorkingFolderFilesAreLockedUntilTheDirectXStepIsOver) {
   ::RemoveWindowSubclass(statusLine, &lockProbe::statusProc, 4);
   EXPECT_EQ(lockProbe::write, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(lockProbe::remove, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+// A folder of this test below a machine-wide folder, removed afterwards.
+struct machineWideFolder {
+  fs::path path;
+  explicit machineWideFolder(int csidl) {
+    wchar_t root[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, root);
+    path = fs::path(root) / (L"nv-links-" + std::to_wstring(::GetCurrentProcessId()));
+    fs::create_directories(path);
+  }
+  ~machineWideFolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::wstring token(const wchar_t* rest) const {
+    return L"<CommonData>\\" + path.filename().wstring() + rest;
+  }
+};
+
+TEST_F(DoInstallTest, ALinkBelowTheAllUsersDataFailsTheEntryAndRollsBack) {
+  // A user made the maker's folder a junction before the installation.
+  const machineWideFolder common(CSIDL_COMMON_APPDATA);
+  auto files = productFiles();
+  files.push_back({L"metal.mat", common.token(L"\\Materials"), "metal", PayloadKind::SharedData});
+  usePayload(bzip2(plain_archive(files)));
+  const nv_test::planted_links links({common.path.wstring()});
+  expectFailureUndone(L"1:00000780");
+  EXPECT_TRUE(fs::is_empty(common.path)) << "nothing made or written through the link";
+}
+
+TEST_F(DoInstallTest, ASharedFileWithASecondNameIsLeftAlone) {
+  const machineWideFolder common(CSIDL_COMMON_APPDATA);
+  const fs::path shared = common.path / L"library.dat";
+  write_file(shared, "system's own");
+  if (!::CreateHardLinkW((common.path / L"elsewhere.dat").c_str(), shared.c_str(), nullptr))
+    GTEST_SKIP() << "no hard link could be made here";
+  auto files = productFiles();
+  files.push_back({L"library.dat", common.token(L""), "new", PayloadKind::SharedData});
+  usePayload(bzip2(plain_archive(files)));
+  ASSERT_TRUE(page.DoInstall());
+  EXPECT_EQ(read_file(shared), "system's own");
+  for (const auto& r : app.uninstallLog.records)
+    EXPECT_NE(r.path, shared.wstring()) << "neither adopted nor written";
+}
+
+TEST_F(DoInstallTest, ALinkBelowTheAllUsersStartMenuFailsOnlyTheShortcutStep) {
+  const machineWideFolder menu(CSIDL_COMMON_STARTMENU);
+  app.menuFolder = (menu.path / L"Tessaline 7").wstring();
+  usePayload(bzip2(plain_archive(productFiles())));
+  const nv_test::planted_links links({menu.path.wstring()});
+  ASSERT_TRUE(page.DoInstall());
+  const auto lines = log();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), L"Shortcuts Creation...Failed"), lines.end());
+  EXPECT_TRUE(fs::is_empty(menu.path)) << "no folder made and no link saved through the link";
 }
 
 TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentSharedData) {
