@@ -259,7 +259,7 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
     PayloadSink sink(installFolder, samplesFolder, temporaryFolder, callback);
     try {
       const std::uint64_t copied = decompress_into(payload, sink);
-      if (sink.total() == 0 || sink.processed() != sink.total())
+      if (!sink.complete() || sink.processed() != sink.total())
         throw std::system_error(compress_errc::unexpected, "payload ends short of its table");
       try {
         callback(finished{copied, sink.total()});

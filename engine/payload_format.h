@@ -46,6 +46,11 @@ std::uint64_t read_table_end(std::span<const std::byte> header);
 // std::system_error(compress_errc::unexpected).
 std::vector<PayloadEntry> parse_payload_table(std::span<const std::byte> table);
 
+// The decompressed length a table announces: tableEnd plus the size of every entry. Throws
+// std::system_error(compress_errc::unexpected) when it does not fit in 64 bits, so that sizes
+// cannot wrap the length round to a small number that some shorter data then matches.
+std::uint64_t payload_length(std::uint64_t tableEnd, const std::vector<PayloadEntry>& entries);
+
 // Incremental CRC-32 of ISO-HDLC / zlib: reflected polynomial 0xEDB88320, initial value
 // 0xFFFFFFFF, final complement, table-driven byte by byte.
 class crc32 {

@@ -53,6 +53,15 @@ std::optional<std::filesystem::path> PayloadSink::current_target() const {
   return std::nullopt;
 }
 
+bool PayloadSink::complete() const noexcept {
+  if (failed_ || index_ == 0 || begun_) return false;
+  // An empty entry is begun only when bytes arrive while it is current: those after the last
+  // entry with bytes are never begun.
+  for (std::size_t i = index_ - 1; i < entries_.size(); ++i)
+    if (entries_[i].size != 0) return false;
+  return true;
+}
+
 std::size_t PayloadSink::write(const std::byte* bytes, std::size_t count) {
   if (failed_) return count;
   try {
@@ -83,16 +92,14 @@ std::size_t PayloadSink::write_header_or_table(const std::byte* bytes, std::size
 
 void PayloadSink::read_table() {
   entries_ = parse_payload_table(header_);
+  const std::uint64_t total = payload_length(tableEnd_, entries_);
   // Every destination is resolved before any file is written, so a folder that cannot be
   // determined fails the run with nothing on disk.
-  std::uint64_t sum = 0;
-  for (PayloadEntry& e : entries_) {
+  for (PayloadEntry& e : entries_)
     e.destination = resolve_destination(e.destination, roots_, shared_) / e.sourcePath.filename();
-    sum += e.size;
-  }
   header_.clear();
   header_.shrink_to_fit();
-  total_ = tableEnd_ + sum;
+  total_ = total;
   processed_ = tableEnd_;
   index_ = 1;
   report(progress{processed_, total_});

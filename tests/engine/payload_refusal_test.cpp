@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/compress_error.h"
+#include "payload_test_support.h"
+
+namespace {
+
+using namespace payload_test;
+using engine::PayloadEntry;
+using engine::PayloadKind;
+
+constexpr std::uint64_t max64 = ~std::uint64_t{0};
+
+// A table the extractor must not act on, and the decompressed bytes that follow it.
+struct refused_case {
+  const char* name;
+  std::vector<PayloadEntry> entries;
+  std::string data;
+};
+
+PayloadEntry entry(std::wstring source, std::wstring destination, std::uint64_t size) {
+  return {std::move(source), std::move(destination), PayloadKind::SharedData, size, 0};
+}
+
+std::string archive_of(const refused_case& c) {
+  const auto table = engine::serialize_payload_table(c.entries);
+  return bzip2(std::string(reinterpret_cast<const char*>(table.data()), table.size()) + c.data);
+}
+
+// Extracts from a stream that can be rewound (decompressed side by side) and from one that
+// cannot (decompressed plainly): both refuse the table with `unexpected` before the first file
+// begins, and nothing is created below the installation folder.
+void expect_refused_both_ways(const std::string& archive, const fs::path& scratch) {
+  std::istringstream seekable(archive);
+  forward_only_buffer buffer(archive);
+  std::istream forward_only(&buffer);
+  for (std::istream* in : {static_cast<std::istream*>(&seekable), &forward_only}) {
+    SCOPED_TRACE(in == &seekable ? "side by side" : "plainly");
+    const fs::path install = scratch / (in == &seekable ? L"a" : L"b");
+    recorder rec;
+    EXPECT_FALSE(engine::extract_payload(*in, install.wstring(), L"", L"", rec.callback()));
+    ASSERT_EQ(rec.count(ev_failed), 1u);
+    EXPECT_EQ(rec.failure()->code, engine::compress_errc::unexpected);
+    EXPECT_EQ(rec.failure()->path, L"");
+    EXPECT_EQ(rec.count(ev_begin), 0u);
+    EXPECT_EQ(rec.count(ev_progress), 0u);
+    EXPECT_FALSE(fs::exists(install));
+  }
+}
+
+TEST(PayloadTableRefusal, TableTheDataCannotMatchIsRefusedBeforeAnyFileBegins) {
+  const std::vector<refused_case> cases{
+      // The sizes wrap the total round to a few bytes, which the data then matches.
+      {"sizes summing past 2^64",
+       {entry(L"a.bin", L"<InstallPath>", max64 - 4), entry(L"b.bin", L"<InstallPath>", 10)},
+       "aaaaa"},
+      {"one size that the table end carries past 2^64",
+       {entry(L"a.bin", L"<InstallPath>", max64)},
+       "aaaaa"},
+  };
+  scratch_folder scratch;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    expect_refused_both_ways(archive_of(cases[i]), scratch.path() / std::to_wstring(i));
+  }
+}
+
+}  // namespace
