@@ -79,14 +79,15 @@ std::size_t PayloadSink::write_header_or_table(const std::byte* bytes, std::size
     header_.insert(header_.end(), bytes, bytes + take);
     if (header_.size() < payload_header_size) return take;
     tableEnd_ = read_table_end(header_);
+    // Refused before any of the table is held: nothing else bounds the buffer.
+    if (tableEnd_ > largest_payload_table)
+      throw std::system_error(compress_errc::unexpected, "payload table beyond its limit");
   } else {
-    // A tableEnd of 2^32 or more is never reached: the buffer keeps growing and the run ends
-    // short of its total.
     const std::uint64_t wanted = tableEnd_ - header_.size();
     take = static_cast<std::size_t>(std::min<std::uint64_t>(count, wanted));
     header_.insert(header_.end(), bytes, bytes + take);
   }
-  if (tableEnd_ < (std::uint64_t{1} << 32) && header_.size() >= tableEnd_) read_table();
+  if (header_.size() >= tableEnd_) read_table();
   return take;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/compress_error.h"
+#include "engine/payload_sink.h"
 #include "payload_test_support.h"
 
 namespace {
@@ -67,6 +68,41 @@ TEST(PayloadTableRefusal, TableTheDataCannotMatchIsRefusedBeforeAnyFileBegins) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
     expect_refused_both_ways(archive_of(cases[i]), scratch.path() / std::to_wstring(i));
+  }
+}
+
+// The header alone decides: a table beyond 64 MiB is refused with the header's last byte,
+// before any of it is held; one up to that size is waited for.
+TEST(PayloadTableRefusal, TableEndBeyond64MiBIsRefusedAsSoonAsTheHeaderIsRead) {
+  constexpr std::uint64_t cap = std::uint64_t{64} << 20;
+  const struct {
+    std::uint64_t tableEnd;
+    bool refused;
+  } cases[] = {{12, false}, {cap, false}, {cap + 1, true}, {std::uint64_t{1} << 32, true},
+               {max64, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tableEnd);
+    int notifications = 0;
+    engine::PayloadSink sink(L"", L"", L"", [&](const engine::notification&) {
+      ++notifications;
+      return engine::notification::result::proceed;
+    });
+    std::byte header[engine::payload_header_size];
+    for (std::size_t i = 0; i < sizeof header; ++i)
+      header[i] = static_cast<std::byte>(c.tableEnd >> (8 * i));
+    EXPECT_EQ(sink.write(header, sizeof header - 1), sizeof header - 1);
+    if (c.refused) {
+      try {
+        sink.write(header + sizeof header - 1, 1);
+        ADD_FAILURE() << "the header was taken";
+      } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), engine::compress_errc::unexpected);
+      }
+    } else {
+      EXPECT_EQ(sink.write(header + sizeof header - 1, 1), 1u);
+    }
+    EXPECT_EQ(sink.has_failed(), c.refused);
+    EXPECT_EQ(notifications, 0);
   }
 }
 
