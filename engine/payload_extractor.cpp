@@ -19,6 +19,7 @@
 #include "engine/embedded_payload.h"
 #include "engine/parallel_blocks.h"
 #include "engine/payload_sink.h"
+#include "engine/payload_table_reader.h"
 
 namespace engine {
 namespace {
@@ -62,12 +63,39 @@ struct skipping_device {
   }
 };
 
-// Device that only discards what the verifying pass decompresses.
-struct discard_device {
+// Device of the verifying pass: checks the header and table as the extraction would, through a
+// payload_table_reader, and discards everything after them.
+struct table_checking_device {
   using char_type = char;
   using category = io::sink_tag;
-  std::streamsize write(const char*, std::streamsize n) { return n; }
+
+  payload_table_reader* table;
+
+  std::streamsize write(const char* s, std::streamsize n) {
+    const auto* bytes = reinterpret_cast<const std::byte*>(s);
+    auto count = static_cast<std::size_t>(n);
+    while (count > 0 && !table->complete()) {
+      const std::size_t took = table->take(bytes, count);
+      bytes += took;
+      count -= took;
+    }
+    return n;
+  }
 };
+
+// Offers `count` compressed bytes to `decompressor`, whose output goes to `device`.
+template <typename Device>
+void feed(io::bzip2_decompressor& decompressor, Device& device, const char* next,
+          std::streamsize count) {
+  while (count > 0) {
+    const std::streamsize used = decompressor.write(device, next, count);
+    // Each call either consumes input or starts a following bzip2 stream; none consuming
+    // nothing would spin forever.
+    if (used <= 0) throw std::system_error(compress_errc::bzip2_failure);
+    next += used;
+    count -= used;
+  }
+}
 
 // Feeds the whole stream through a bzip2 decompressor (normal, not small-memory; 4096-byte
 // output buffer) into `device`, then closes the decompressor, which checks the end of the bzip2
@@ -82,16 +110,7 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
     const std::streamsize got = payload.gcount();
     if (got <= 0) break;
     copied += static_cast<std::uint64_t>(got);
-    const char* next = block.data();
-    std::streamsize left = got;
-    while (left > 0) {
-      const std::streamsize used = decompressor.write(device, next, left);
-      // Each call either consumes input or starts a following bzip2 stream; none consuming
-      // nothing would spin forever.
-      if (used <= 0) throw std::system_error(compress_errc::bzip2_failure);
-      next += used;
-      left -= used;
-    }
+    feed(decompressor, device, block.data(), got);
   }
   if (payload.bad()) throw std::ios_base::failure("payload read");
   if (copied == 0) {
@@ -101,6 +120,35 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
   }
   decompressor.close(device, std::ios_base::out);
   return copied;
+}
+
+// Decompresses the stream plainly only as far as its header and table reach, and checks them as
+// the extraction would. False when the table is refused or the bzip2 data before its end is
+// broken; a stream that ends first is left to the verification of the whole, since data short of
+// its table is a failure of the extraction alone.
+bool table_passes(std::istream& payload) {
+  try {
+    io::bzip2_decompressor decompressor(false, static_cast<std::streamsize>(block_size));
+    payload_table_reader table;
+    table_checking_device device{&table};
+    std::array<char, block_size> block;
+    bool any = false;
+    while (payload && !table.complete()) {
+      payload.read(block.data(), static_cast<std::streamsize>(block.size()));
+      const std::streamsize got = payload.gcount();
+      if (got <= 0) break;
+      any = true;
+      feed(decompressor, device, block.data(), got);
+    }
+    if (table.complete()) return true;
+    if (payload.bad()) return false;
+    // The whole stream was read: the decompressor still holds its last output, which closing
+    // hands over, checking the end of the stream as the verification of the whole would.
+    if (any) decompressor.close(device, std::ios_base::out);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 // Threads that decompress blocks side by side: one per processor, at most four, which bounds
@@ -290,11 +338,16 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 }
 
 bool verify_payload(std::istream& payload) {
-  // The blocks are proven on every processor at once; what that cannot prove is decided by the
-  // plain decompression from the same starting point.
+  // The table first, from the first decompressed bytes alone; then the blocks are proven on
+  // every processor at once. What that cannot prove is decided by the plain decompression from
+  // the same starting point, which checks the table again on its way.
   if (const unsigned threads = decompression_threads(); threads >= 2) {
     const auto start = payload.tellg();
     if (start != std::istream::pos_type(-1)) {
+      if (!table_passes(payload)) return false;
+      payload.clear();
+      payload.seekg(start);
+      if (!payload) return false;
       try {
         if (verify_blocks_in_parallel(payload, threads)) return true;
       } catch (...) {
@@ -305,7 +358,8 @@ bool verify_payload(std::istream& payload) {
     }
   }
   try {
-    discard_device device;
+    payload_table_reader table;
+    table_checking_device device{&table};
     decompress(payload, device);
     return true;
   } catch (...) {

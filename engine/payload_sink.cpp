@@ -73,35 +73,20 @@ std::size_t PayloadSink::write(const std::byte* bytes, std::size_t count) {
 }
 
 std::size_t PayloadSink::write_header_or_table(const std::byte* bytes, std::size_t count) {
-  std::size_t take;
-  if (header_.size() < payload_header_size) {
-    take = std::min(count, payload_header_size - header_.size());
-    header_.insert(header_.end(), bytes, bytes + take);
-    if (header_.size() < payload_header_size) return take;
-    tableEnd_ = read_table_end(header_);
-    // Refused before any of the table is held: nothing else bounds the buffer.
-    if (tableEnd_ > largest_payload_table)
-      throw std::system_error(compress_errc::unexpected, "payload table beyond its limit");
-  } else {
-    const std::uint64_t wanted = tableEnd_ - header_.size();
-    take = static_cast<std::size_t>(std::min<std::uint64_t>(count, wanted));
-    header_.insert(header_.end(), bytes, bytes + take);
-  }
-  if (header_.size() >= tableEnd_) read_table();
+  const std::size_t take = table_.take(bytes, count);
+  if (table_.complete()) read_table();
   return take;
 }
 
 void PayloadSink::read_table() {
-  entries_ = parse_payload_table(header_);
-  const std::uint64_t total = payload_length(tableEnd_, entries_);
-  // Every destination is resolved before any file is written, so a folder that cannot be
-  // determined fails the run with nothing on disk.
+  // The table has passed its checks (payload_table_reader.h); every destination is resolved
+  // before any file is written, so a folder that cannot be determined fails the run with
+  // nothing on disk.
+  entries_ = table_.take_entries();
   for (PayloadEntry& e : entries_)
     e.destination = resolve_destination(e.destination, roots_, shared_) / e.sourcePath.filename();
-  header_.clear();
-  header_.shrink_to_fit();
-  total_ = total;
-  processed_ = tableEnd_;
+  total_ = table_.length();
+  processed_ = table_.table_end();
   index_ = 1;
   report(progress{processed_, total_});
 }

@@ -13,6 +13,7 @@
 #include "engine/path_tokens.h"
 #include "engine/payload_format.h"
 #include "engine/payload_notification.h"
+#include "engine/payload_table_reader.h"
 #include "engine/win_handle.h"
 
 namespace engine {
@@ -51,11 +52,10 @@ class PayloadSink {
   DestinationRoots roots_;
   payload_callback callback_;
   SharedFolders shared_;
+  payload_table_reader table_;
   std::vector<PayloadEntry> entries_;
-  std::uint64_t tableEnd_ = 0;
   std::uint64_t processed_ = 0;
   std::uint64_t total_ = 0;
-  std::vector<std::byte> header_;
   std::size_t index_ = 0;
   win_handle output_;
   std::uint64_t remaining_ = 0;

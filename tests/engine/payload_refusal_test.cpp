@@ -33,18 +33,28 @@ std::string archive_of(const refused_case& c) {
   return bzip2(std::string(reinterpret_cast<const char*>(table.data()), table.size()) + c.data);
 }
 
-// Extracts from a stream that can be rewound (decompressed side by side) and from one that
-// cannot (decompressed plainly): both refuse the table with `unexpected` before the first file
-// begins, and nothing is created below the installation folder.
+// An archive as a stream that can be rewound, or as one that cannot (like a pipe).
+struct archive_stream {
+  archive_stream(const std::string& archive, bool seekable)
+      : rewindable(archive), buffer(archive), forward_only(&buffer),
+        in(seekable ? static_cast<std::istream&>(rewindable) : forward_only) {}
+  std::istringstream rewindable;
+  forward_only_buffer buffer;
+  std::istream forward_only;
+  std::istream& in;
+};
+
+// Verifies and extracts from a stream that can be rewound (decompressed side by side) and from
+// one that cannot (decompressed plainly): verification fails, and extraction refuses the table
+// with `unexpected` before the first file begins, creating nothing below the installation folder.
 void expect_refused_both_ways(const std::string& archive, const fs::path& scratch) {
-  std::istringstream seekable(archive);
-  forward_only_buffer buffer(archive);
-  std::istream forward_only(&buffer);
-  for (std::istream* in : {static_cast<std::istream*>(&seekable), &forward_only}) {
-    SCOPED_TRACE(in == &seekable ? "side by side" : "plainly");
-    const fs::path install = scratch / (in == &seekable ? L"a" : L"b");
+  for (const bool seekable : {true, false}) {
+    SCOPED_TRACE(seekable ? "side by side" : "plainly");
+    EXPECT_FALSE(engine::verify_payload(archive_stream(archive, seekable).in));
+    const fs::path install = scratch / (seekable ? L"a" : L"b");
     recorder rec;
-    EXPECT_FALSE(engine::extract_payload(*in, install.wstring(), L"", L"", rec.callback()));
+    archive_stream stream(archive, seekable);
+    EXPECT_FALSE(engine::extract_payload(stream.in, install.wstring(), L"", L"", rec.callback()));
     ASSERT_EQ(rec.count(ev_failed), 1u);
     EXPECT_EQ(rec.failure()->code, engine::compress_errc::unexpected);
     EXPECT_EQ(rec.failure()->path, L"");
@@ -68,6 +78,44 @@ TEST(PayloadTableRefusal, TableTheDataCannotMatchIsRefusedBeforeAnyFileBegins) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
     expect_refused_both_ways(archive_of(cases[i]), scratch.path() / std::to_wstring(i));
+  }
+  SCOPED_TRACE("a header announcing a table beyond 64 MiB");
+  std::string header(8, '\0');
+  header[3] = 4;  // 64 MiB + 1
+  header[0] = 1;
+  expect_refused_both_ways(bzip2(header + std::string(5000, 'x')), scratch.path() / L"cap");
+}
+
+// One entry per rule: a file name (the last component of the source path) must be a plain name,
+// and so must every folder after the destination's token. A good entry comes first, so the
+// refusal must happen before any file begins.
+TEST(PayloadTableRefusal, NamesThatAreNotPlainAreRefusedBeforeAnyFileBegins) {
+  const std::vector<std::pair<std::wstring, std::wstring>> names{
+      {L"x\\Z:escaped.txt", L"<InstallPath>"},  // an alternate data stream of Z
+      {L"x\\", L"<InstallPath>"},                // no file name at all
+      {L"x\\..", L"<InstallPath>"},
+      {L".", L"<InstallPath>"},
+      {L"bell\a.txt", L"<InstallPath>"},
+      {L"readme.", L"<InstallPath>"},
+      {L"readme ", L"<InstallPath>"},
+      {L"a?.txt", L"<InstallPath>"},
+      {L"NUL", L"<InstallPath>"},
+      {L"src\\com7.log", L"<InstallPath>"},
+      {L"Lpt1 . .txt", L"<InstallPath>"},
+      {L"a.txt", L"<InstallPath>\\..\\..\\Windows"},
+      {L"a.txt", L"<InstallPath>\\."},
+      {L"a.txt", L"<InstallPath>\\x:y"},
+      {L"a.txt", L"<CommonData>\\Aux.d\\x"},
+      {L"a.txt", L"<InstallPath>\\dots...\\x"},
+  };
+  scratch_folder scratch;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "source " << fs::path(names[i].first).string()
+                                    << ", destination " << fs::path(names[i].second).string());
+    const refused_case c{"", {entry(L"good.txt", L"<InstallPath>", 2),
+                              entry(names[i].first, names[i].second, 3)},
+                         "ggbad"};
+    expect_refused_both_ways(archive_of(c), scratch.path() / std::to_wstring(i));
   }
 }
 

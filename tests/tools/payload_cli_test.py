@@ -106,9 +106,14 @@ def crafted(name, entries, data=b""):
 # Tables that cannot be trusted are refused (code 7) before anything is written.
 refused = {
     "wrap.bz2": [("a.bin", "<InstallPath>", 2**64 - 5), ("b.bin", "<InstallPath>", 10)],
+    "stream.bz2": [("x\\Z:escaped.txt", "<InstallPath>", 5)],
+    "device.bz2": [("nul.txt", "<InstallPath>", 5)],
+    "up.bz2": [("a.txt", "<InstallPath>\\..", 5)],
 }
 for name, entries in refused.items():
     crafted(name, entries, b"aaaaa")
+    rc, out = payload("verify", name)
+    check(f"verify {name} refused", rc == 1, out)
     rc, out = payload("extract", name, "--install", "inst3")
     last = out.strip().splitlines()[-1] if out.strip() else ""
     check(f"extract {name} refused", rc == 1 and last.startswith("failed: 7"), out)
