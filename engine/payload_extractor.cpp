@@ -15,6 +15,7 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 
+#include "engine/bzip2_blocks.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
 #include "engine/parallel_blocks.h"
@@ -213,9 +214,24 @@ struct feeding_device {
   }
 };
 
-// Decompresses a block too large to hold, as a stream of its own, straight into `feeder`; false
-// when it turns out broken.
+// Whether a block too large to hold, as a stream of its own, decompresses with its CRC right.
+// Its end marker may be a false one found inside compressed data: cut there, the block can still
+// yield bytes before its CRC fails, bytes the plain decompression would never produce.
+bool proven_alone(const std::vector<std::uint8_t>& stream) {
+  try {
+    bzip2::decoder_memory memory;
+    std::size_t produced = 0;
+    return bzip2::decompress_block(stream, memory, nullptr, 0, produced) ==
+           bzip2::block_result::intact;
+  } catch (...) {
+    return false;  // no memory to prove it: the plain decompression decides
+  }
+}
+
+// Decompresses a block too large to hold, once proven, as a stream of its own straight into
+// `feeder`; false when it is not proven, and nothing has then reached the sink.
 bool feed_streaming(const std::vector<std::uint8_t>& stream, piece_feeder& feeder) {
+  if (!proven_alone(stream)) return false;
   byte_range_stream in(std::as_bytes(std::span(stream)));
   feeding_device device{&feeder};
   try {
