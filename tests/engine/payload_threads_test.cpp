@@ -4,6 +4,9 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <utility>
 
@@ -12,6 +15,18 @@
 #include "engine/parallel_blocks.h"
 #include "nv/unique_handle.h"
 #include "payload_test_support.h"
+
+// Allocation failure injection for this test program: while a thread is named here, every
+// operator new on any other thread fails, as with the address space used up. Otherwise it
+// allocates as the runtime's own does, with malloc, which the runtime's operator delete frees.
+static std::atomic<DWORD> only_allocating_thread{0};
+
+void* operator new(std::size_t size) {
+  const DWORD only = only_allocating_thread.load();
+  if (only != 0 && ::GetCurrentThreadId() != only) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
 
 namespace {
 
@@ -96,6 +111,28 @@ TEST_F(PayloadExtractionThreads, AbortMidwayEndsTheRunAndItsDecompressingThreads
   EXPECT_EQ(rec.failure()->code, engine::compress_errc::interrupted);
   EXPECT_EQ(rec.failure()->path, (install / L"f2.bin").wstring());
   EXPECT_EQ(rec.count(ev_progress), 300u);
+  EXPECT_TRUE(back_to_threads(before));
+}
+
+// Helper threads that can allocate nothing (the reading thread not even its window) leave the
+// verification and the extraction to the plain decompression, which proves and writes it all.
+TEST_F(PayloadExtractionThreads, HelperThreadsWithoutMemoryLeaveTheRunToThePlainDecompression) {
+  const int before = thread_count();
+  only_allocating_thread = ::GetCurrentThreadId();
+  std::istringstream in(archive);
+  const bool verified = engine::verify_payload(in);
+  in.clear();
+  in.seekg(0);
+  recorder rec;
+  const fs::path install = scratch.path() / L"install";
+  const bool extracted =
+      engine::extract_payload(in, install.wstring(), L"", L"", rec.callback());
+  only_allocating_thread = 0;
+  EXPECT_TRUE(verified);
+  ASSERT_TRUE(extracted);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(read_file(install / files[i].source), files[i].content) << i;
+  EXPECT_EQ(rec.count(ev_end), files.size());
   EXPECT_TRUE(back_to_threads(before));
 }
 
