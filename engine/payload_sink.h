@@ -34,7 +34,8 @@ class PayloadSink {
   std::uint64_t total() const noexcept { return total_; }
   bool has_failed() const noexcept { return failed_; }
   // True once the table was read and every entry has ended or was skipped as the callback
-  // asked, nothing having failed; the run succeeds only then.
+  // asked (empty entries after the last one with bytes are never begun), nothing having failed;
+  // the run succeeds only then.
   bool complete() const noexcept;
 
   // Target of the entry that has begun and not yet ended, if any.
