@@ -10,6 +10,18 @@ struct parallel_blocks::slot {
   std::size_t size = 0;
 };
 
+template <typename Work>
+void parallel_blocks::guarded(Work work) noexcept {
+  try {
+    work();
+  } catch (...) {
+    lock_.lock();
+    abandoned_ = true;
+    lock_.unlock();
+    changed_.notify_all();
+  }
+}
+
 parallel_blocks::parallel_blocks(std::istream& in, unsigned threads, bool keep_output)
     : keep_(keep_output), capacity_(threads + 2), slots_(new slot[threads + 2]) {
   // Every buffer at its full size from the start: the memory used does not depend on the data.
@@ -20,8 +32,9 @@ parallel_blocks::parallel_blocks(std::istream& in, unsigned threads, bool keep_o
   }
   try {
     threads_.reserve(threads + 1);
-    threads_.emplace_back([this, &in] { split(in); });
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { decompress(); });
+    threads_.emplace_back([this, &in] { guarded([&] { split(in); }); });
+    for (unsigned i = 0; i < threads; ++i)
+      threads_.emplace_back([this] { guarded([this] { decompress(); }); });
   } catch (...) {
     stop();  // a thread could not be started: end those that were
     throw;
@@ -110,8 +123,13 @@ void parallel_blocks::decompress() {
 parallel_blocks::item parallel_blocks::next() {
   lock_.lock();
   changed_.wait(lock_, [this] {
-    return consumed_ < produced_ && slots_[consumed_ % capacity_].state == slot::done;
+    return abandoned_ ||
+           (consumed_ < produced_ && slots_[consumed_ % capacity_].state == slot::done);
   });
+  if (abandoned_) {
+    lock_.unlock();
+    return item{item::unproven};
+  }
   slot& s = slots_[consumed_ % capacity_];
   lock_.unlock();
   item result{s.kind};

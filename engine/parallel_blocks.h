@@ -49,6 +49,10 @@ class parallel_blocks {
  private:
   struct slot;
   void stop() noexcept;
+  // Runs the work of a helper thread. Whatever escapes it (no memory for the reading window, for
+  // instance) abandons the run instead of ending the process: next() then hands out `unproven`.
+  template <typename Work>
+  void guarded(Work work) noexcept;
   void split(std::istream& in);
   void decompress();
 
@@ -60,6 +64,7 @@ class parallel_blocks {
   std::uint64_t produced_ = 0;  // slots filled by the splitting thread
   std::uint64_t consumed_ = 0;  // slots released by the caller
   bool stopping_ = false;
+  bool abandoned_ = false;  // a helper thread failed
   std::uint64_t bytesRead_ = 0;
   std::vector<std::thread> threads_;
 };

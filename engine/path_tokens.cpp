@@ -124,12 +124,16 @@ std::wstring known_folder(int primary, int fallback, bool use_fallback) {
   return folder;
 }
 
+bool is_path_token(const std::wstring& component) {
+  return component.size() >= 2 && component.front() == L'<' && component.back() == L'>';
+}
+
 fs::path resolve_destination(const fs::path& destination, const DestinationRoots& roots,
                              SharedFolders& shared) {
   if (destination.empty()) return destination;
   auto component = destination.begin();
   const std::wstring token = component->native();
-  if (token.size() < 2 || token.front() != L'<' || token.back() != L'>') return destination;
+  if (!is_path_token(token)) return destination;
 
   bool is_shared = false;
   fs::path result = token_base(token, roots, shared, is_shared);

@@ -39,6 +39,10 @@ class SharedFolders {
   std::vector<Entry> entries_;
 };
 
+// True when `component` has the form of a path token: it begins with "<" and ends with ">".
+// Whether it names one of the thirteen is decided when it is resolved.
+bool is_path_token(const std::wstring& component);
+
 // Replaces the leading token of `destination` by its base folder; registers the folders formed
 // below a shared root in `shared`. Throws std::system_error(compress_errc::unexpected) when a
 // needed system folder cannot be determined.

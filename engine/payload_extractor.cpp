@@ -15,10 +15,12 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 
+#include "engine/bzip2_blocks.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
 #include "engine/parallel_blocks.h"
 #include "engine/payload_sink.h"
+#include "engine/payload_table_reader.h"
 
 namespace engine {
 namespace {
@@ -62,12 +64,39 @@ struct skipping_device {
   }
 };
 
-// Device that only discards what the verifying pass decompresses.
-struct discard_device {
+// Device of the verifying pass: checks the header and table as the extraction would, through a
+// payload_table_reader, and discards everything after them.
+struct table_checking_device {
   using char_type = char;
   using category = io::sink_tag;
-  std::streamsize write(const char*, std::streamsize n) { return n; }
+
+  payload_table_reader* table;
+
+  std::streamsize write(const char* s, std::streamsize n) {
+    const auto* bytes = reinterpret_cast<const std::byte*>(s);
+    auto count = static_cast<std::size_t>(n);
+    while (count > 0 && !table->complete()) {
+      const std::size_t took = table->take(bytes, count);
+      bytes += took;
+      count -= took;
+    }
+    return n;
+  }
 };
+
+// Offers `count` compressed bytes to `decompressor`, whose output goes to `device`.
+template <typename Device>
+void feed(io::bzip2_decompressor& decompressor, Device& device, const char* next,
+          std::streamsize count) {
+  while (count > 0) {
+    const std::streamsize used = decompressor.write(device, next, count);
+    // Each call either consumes input or starts a following bzip2 stream; none consuming
+    // nothing would spin forever.
+    if (used <= 0) throw std::system_error(compress_errc::bzip2_failure);
+    next += used;
+    count -= used;
+  }
+}
 
 // Feeds the whole stream through a bzip2 decompressor (normal, not small-memory; 4096-byte
 // output buffer) into `device`, then closes the decompressor, which checks the end of the bzip2
@@ -82,16 +111,7 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
     const std::streamsize got = payload.gcount();
     if (got <= 0) break;
     copied += static_cast<std::uint64_t>(got);
-    const char* next = block.data();
-    std::streamsize left = got;
-    while (left > 0) {
-      const std::streamsize used = decompressor.write(device, next, left);
-      // Each call either consumes input or starts a following bzip2 stream; none consuming
-      // nothing would spin forever.
-      if (used <= 0) throw std::system_error(compress_errc::bzip2_failure);
-      next += used;
-      left -= used;
-    }
+    feed(decompressor, device, block.data(), got);
   }
   if (payload.bad()) throw std::ios_base::failure("payload read");
   if (copied == 0) {
@@ -101,6 +121,35 @@ std::uint64_t decompress(std::istream& payload, Device& device) {
   }
   decompressor.close(device, std::ios_base::out);
   return copied;
+}
+
+// Decompresses the stream plainly only as far as its header and table reach, and checks them as
+// the extraction would. False when the table is refused or the bzip2 data before its end is
+// broken; a stream that ends first is left to the verification of the whole, since data short of
+// its table is a failure of the extraction alone.
+bool table_passes(std::istream& payload) {
+  try {
+    io::bzip2_decompressor decompressor(false, static_cast<std::streamsize>(block_size));
+    payload_table_reader table;
+    table_checking_device device{&table};
+    std::array<char, block_size> block;
+    bool any = false;
+    while (payload && !table.complete()) {
+      payload.read(block.data(), static_cast<std::streamsize>(block.size()));
+      const std::streamsize got = payload.gcount();
+      if (got <= 0) break;
+      any = true;
+      feed(decompressor, device, block.data(), got);
+    }
+    if (table.complete()) return true;
+    if (payload.bad()) return false;
+    // The whole stream was read: the decompressor still holds its last output, which closing
+    // hands over, checking the end of the stream as the verification of the whole would.
+    if (any) decompressor.close(device, std::ios_base::out);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 // Threads that decompress blocks side by side: one per processor, at most four, which bounds
@@ -165,9 +214,24 @@ struct feeding_device {
   }
 };
 
-// Decompresses a block too large to hold, as a stream of its own, straight into `feeder`; false
-// when it turns out broken.
+// Whether a block too large to hold, as a stream of its own, decompresses with its CRC right.
+// Its end marker may be a false one found inside compressed data: cut there, the block can still
+// yield bytes before its CRC fails, bytes the plain decompression would never produce.
+bool proven_alone(const std::vector<std::uint8_t>& stream) {
+  try {
+    bzip2::decoder_memory memory;
+    std::size_t produced = 0;
+    return bzip2::decompress_block(stream, memory, nullptr, 0, produced) ==
+           bzip2::block_result::intact;
+  } catch (...) {
+    return false;  // no memory to prove it: the plain decompression decides
+  }
+}
+
+// Decompresses a block too large to hold, once proven, as a stream of its own straight into
+// `feeder`; false when it is not proven, and nothing has then reached the sink.
 bool feed_streaming(const std::vector<std::uint8_t>& stream, piece_feeder& feeder) {
+  if (!proven_alone(stream)) return false;
   byte_range_stream in(std::as_bytes(std::span(stream)));
   feeding_device device{&feeder};
   try {
@@ -259,7 +323,7 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
     PayloadSink sink(installFolder, samplesFolder, temporaryFolder, callback);
     try {
       const std::uint64_t copied = decompress_into(payload, sink);
-      if (sink.total() == 0 || sink.processed() != sink.total())
+      if (!sink.complete() || sink.processed() != sink.total())
         throw std::system_error(compress_errc::unexpected, "payload ends short of its table");
       try {
         callback(finished{copied, sink.total()});
@@ -290,11 +354,16 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 }
 
 bool verify_payload(std::istream& payload) {
-  // The blocks are proven on every processor at once; what that cannot prove is decided by the
-  // plain decompression from the same starting point.
+  // The table first, from the first decompressed bytes alone; then the blocks are proven on
+  // every processor at once. What that cannot prove is decided by the plain decompression from
+  // the same starting point, which checks the table again on its way.
   if (const unsigned threads = decompression_threads(); threads >= 2) {
     const auto start = payload.tellg();
     if (start != std::istream::pos_type(-1)) {
+      if (!table_passes(payload)) return false;
+      payload.clear();
+      payload.seekg(start);
+      if (!payload) return false;
       try {
         if (verify_blocks_in_parallel(payload, threads)) return true;
       } catch (...) {
@@ -305,7 +374,8 @@ bool verify_payload(std::istream& payload) {
     }
   }
   try {
-    discard_device device;
+    payload_table_reader table;
+    table_checking_device device{&table};
     decompress(payload, device);
     return true;
   } catch (...) {

@@ -17,7 +17,9 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
                      const payload_callback& callback);
 
 // Decompresses the whole of `payload` without storing anything; true when the bzip2 data is
-// intact. The caller rewinds the stream before extracting.
+// intact and the table passes the checks the extraction makes before writing anything (its size
+// limit, plain names, sizes within 64 bits). Whether the data is as long as the table says is
+// left to the extraction. The caller rewinds the stream before extracting.
 bool verify_payload(std::istream& payload);
 
 }  // namespace engine

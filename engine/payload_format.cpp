@@ -117,6 +117,16 @@ std::vector<PayloadEntry> parse_payload_table(std::span<const std::byte> table) 
   return entries;
 }
 
+std::uint64_t payload_length(std::uint64_t tableEnd, const std::vector<PayloadEntry>& entries) {
+  std::uint64_t length = tableEnd;
+  for (const PayloadEntry& e : entries) {
+    if (e.size > ~std::uint64_t{0} - length)
+      throw std::system_error(compress_errc::unexpected, "payload sizes beyond 2^64");
+    length += e.size;
+  }
+  return length;
+}
+
 void crc32::update(const void* data, std::size_t count) noexcept {
   const auto* p = static_cast<const unsigned char*>(data);
   std::uint32_t c = state_;

@@ -53,6 +53,15 @@ std::optional<std::filesystem::path> PayloadSink::current_target() const {
   return std::nullopt;
 }
 
+bool PayloadSink::complete() const noexcept {
+  if (failed_ || index_ == 0 || begun_) return false;
+  // An empty entry is begun only when bytes arrive while it is current: those after the last
+  // entry with bytes are never begun.
+  for (std::size_t i = index_ - 1; i < entries_.size(); ++i)
+    if (entries_[i].size != 0) return false;
+  return true;
+}
+
 std::size_t PayloadSink::write(const std::byte* bytes, std::size_t count) {
   if (failed_) return count;
   try {
@@ -64,36 +73,20 @@ std::size_t PayloadSink::write(const std::byte* bytes, std::size_t count) {
 }
 
 std::size_t PayloadSink::write_header_or_table(const std::byte* bytes, std::size_t count) {
-  std::size_t take;
-  if (header_.size() < payload_header_size) {
-    take = std::min(count, payload_header_size - header_.size());
-    header_.insert(header_.end(), bytes, bytes + take);
-    if (header_.size() < payload_header_size) return take;
-    tableEnd_ = read_table_end(header_);
-  } else {
-    // A tableEnd of 2^32 or more is never reached: the buffer keeps growing and the run ends
-    // short of its total.
-    const std::uint64_t wanted = tableEnd_ - header_.size();
-    take = static_cast<std::size_t>(std::min<std::uint64_t>(count, wanted));
-    header_.insert(header_.end(), bytes, bytes + take);
-  }
-  if (tableEnd_ < (std::uint64_t{1} << 32) && header_.size() >= tableEnd_) read_table();
+  const std::size_t take = table_.take(bytes, count);
+  if (table_.complete()) read_table();
   return take;
 }
 
 void PayloadSink::read_table() {
-  entries_ = parse_payload_table(header_);
-  // Every destination is resolved before any file is written, so a folder that cannot be
-  // determined fails the run with nothing on disk.
-  std::uint64_t sum = 0;
-  for (PayloadEntry& e : entries_) {
+  // The table has passed its checks (payload_table_reader.h); every destination is resolved
+  // before any file is written, so a folder that cannot be determined fails the run with
+  // nothing on disk.
+  entries_ = table_.take_entries();
+  for (PayloadEntry& e : entries_)
     e.destination = resolve_destination(e.destination, roots_, shared_) / e.sourcePath.filename();
-    sum += e.size;
-  }
-  header_.clear();
-  header_.shrink_to_fit();
-  total_ = tableEnd_ + sum;
-  processed_ = tableEnd_;
+  total_ = table_.length();
+  processed_ = table_.table_end();
   index_ = 1;
   report(progress{processed_, total_});
 }

@@ -13,6 +13,7 @@
 #include "engine/path_tokens.h"
 #include "engine/payload_format.h"
 #include "engine/payload_notification.h"
+#include "engine/payload_table_reader.h"
 #include "engine/win_handle.h"
 
 namespace engine {
@@ -32,6 +33,10 @@ class PayloadSink {
   std::uint64_t processed() const noexcept { return processed_; }
   std::uint64_t total() const noexcept { return total_; }
   bool has_failed() const noexcept { return failed_; }
+  // True once the table was read and every entry has ended or was skipped as the callback
+  // asked (empty entries after the last one with bytes are never begun), nothing having failed;
+  // the run succeeds only then.
+  bool complete() const noexcept;
 
   // Target of the entry that has begun and not yet ended, if any.
   std::optional<std::filesystem::path> current_target() const;
@@ -48,11 +53,10 @@ class PayloadSink {
   DestinationRoots roots_;
   payload_callback callback_;
   SharedFolders shared_;
+  payload_table_reader table_;
   std::vector<PayloadEntry> entries_;
-  std::uint64_t tableEnd_ = 0;
   std::uint64_t processed_ = 0;
   std::uint64_t total_ = 0;
-  std::vector<std::byte> header_;
   std::size_t index_ = 0;
   win_handle output_;
   std::uint64_t remaining_ = 0;

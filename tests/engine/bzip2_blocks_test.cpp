@@ -82,9 +82,12 @@ bool verify_side_by_side(const bytes& stream, unsigned threads) {
   return engine::verify_blocks_in_parallel(in, threads);
 }
 
-// Five blocks of 100k, then a short sixth one.
+// A payload with an empty table and random bytes after it: five blocks of 100k, then a short
+// sixth one. (The verifier reads the table; whether the data matches it is for the extraction.)
 struct MultiBlockStream : ::testing::Test {
-  const std::string data = random_data(5 * level1_block + 1234, 7);
+  const std::string data =
+      payload_test::plain_archive(std::vector<payload_test::test_file>{}) +
+      random_data(5 * level1_block + 1234, 7);
   const bytes stream = compress(data, 1);
   const std::size_t blocks = 6;
 };
@@ -120,7 +123,12 @@ TEST_F(MultiBlockStream, EachBlockRebuiltAloneDecompressesToItsOwnSliceAndTheCrc
                             static_cast<char>(stream[3]), alone);
     std::string out;
     ASSERT_TRUE(plain_decompress(alone, level1_block + 100, out));
-    EXPECT_EQ(out, data.substr(i * level1_block, level1_block));
+    // The table's run of zeros is shortened by the compressor's first stage: the first block
+    // holds a few bytes more than the others.
+    if (i > 0 && i + 1 < blocks) {
+      EXPECT_EQ(out.size(), level1_block);
+    }
+    EXPECT_EQ(out, data.substr(joined.size(), out.size()));
     EXPECT_TRUE(decompresses_cleanly(alone, memory));
     joined += out;
     combined = bz::combine_crc(

@@ -4,12 +4,29 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <utility>
 
+#include "engine/bzip2_blocks.h"
 #include "engine/compress_error.h"
+#include "engine/parallel_blocks.h"
 #include "nv/unique_handle.h"
 #include "payload_test_support.h"
+
+// Allocation failure injection for this test program: while a thread is named here, every
+// operator new on any other thread fails, as with the address space used up. Otherwise it
+// allocates as the runtime's own does, with malloc, which the runtime's operator delete frees.
+static std::atomic<DWORD> only_allocating_thread{0};
+
+void* operator new(std::size_t size) {
+  const DWORD only = only_allocating_thread.load();
+  if (only != 0 && ::GetCurrentThreadId() != only) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
 
 namespace {
 
@@ -94,6 +111,22 @@ TEST_F(PayloadExtractionThreads, AbortMidwayEndsTheRunAndItsDecompressingThreads
   EXPECT_EQ(rec.failure()->code, engine::compress_errc::interrupted);
   EXPECT_EQ(rec.failure()->path, (install / L"f2.bin").wstring());
   EXPECT_EQ(rec.count(ev_progress), 300u);
+  EXPECT_TRUE(back_to_threads(before));
+}
+
+// Helper threads that can allocate nothing (the reading thread not even its window) leave the
+// verification and the extraction to the plain decompression.
+TEST_F(PayloadExtractionThreads, HelperThreadsWithoutMemoryLeaveTheRunToThePlainDecompression) {
+  const int before = thread_count();
+  std::istringstream in(archive);
+  recorder rec;
+  only_allocating_thread = ::GetCurrentThreadId();
+  const bool verified = engine::verify_payload(in);
+  const bool extracted = extract(archive, scratch.path(), rec);
+  only_allocating_thread = 0;
+  EXPECT_TRUE(verified);
+  EXPECT_TRUE(extracted);
+  EXPECT_EQ(rec.count(ev_end), files.size());
   EXPECT_TRUE(back_to_threads(before));
 }
 
@@ -200,6 +233,56 @@ TEST(PayloadExtractionSideBySide, BlockTooLargeToHoldIsStreamedIntoTheFiles) {
     return e.kind == ev_progress && same == 1000 ? engine::notification::result::abort
                                                  : engine::notification::result::proceed;
   });
+}
+
+// Overwrites `count` bits of `bytes` from bit `bit` on with `value`, most significant first.
+void put_bits(std::string& bytes, std::uint64_t bit, std::uint64_t value, unsigned count) {
+  for (unsigned i = 0; i < count; ++i, ++bit) {
+    auto& byte = reinterpret_cast<unsigned char&>(bytes[bit / 8]);
+    const auto mask = static_cast<unsigned char>(0x80u >> (bit % 8));
+    byte = (value >> (count - 1 - i)) & 1u ? byte | mask : byte & ~mask;
+  }
+}
+
+// A block marker forged inside a block too large to hold, where the part before it, cut there
+// and decompressed as a block of its own, yields more than a held block before its CRC fails.
+// The side-by-side run must not write what that part yields: it reports and writes what the
+// plain decompression does.
+TEST(PayloadExtractionSideBySide, ForgedMarkerInsideABlockTooLargeToHoldWritesNothingUnproven) {
+  namespace bz = engine::bzip2;
+  std::mt19937 gen(11);
+  std::string head(100000, '\0');
+  for (auto& c : head) c = static_cast<char>(gen());
+  // Blocks of 100k: the first holds the table and the random head, the second the zeros.
+  const std::vector<test_file> files{{L"head.bin", L"<InstallPath>", head},
+                                     {L"zeros.bin", L"<InstallPath>", std::string(1500000, 0)},
+                                     {L"after.txt", L"<InstallPath>", std::string(70000, 'q')}};
+  std::string damaged = bzip2(plain_archive(files), 1);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(damaged.data());
+  std::vector<bz::marker> markers;
+  bz::marker_scanner().scan(bytes, damaged.size(), markers);
+  ASSERT_EQ(markers.size(), 3u);
+  const std::uint64_t first = markers[1].bit, last = markers[2].bit;
+
+  // A stored CRC of all ones: a run of ones is the end-of-block code of any table in which that
+  // code is among the longest, so the part before the forged marker, continued by the end marker
+  // and this CRC, can end as a block. Find a place where it then yields too much to hold.
+  put_bits(damaged, first + bz::magic_bits, 0xFFFFFFFFu, bz::crc_bits);
+  bz::decoder_memory memory;
+  std::vector<std::uint8_t> stream, output(engine::parallel_blocks::largest_output);
+  std::uint64_t forged = first + 128;
+  for (; forged + bz::magic_bits < last; ++forged) {
+    bz::single_block_stream(bytes, first, forged, damaged[3], stream);
+    std::size_t produced = 0;
+    if (bz::decompress_block(stream, memory, output.data(), output.size(), produced) ==
+        bz::block_result::too_large)
+      break;
+  }
+  ASSERT_LT(forged + bz::magic_bits, last) << "no place where the cut part yields enough";
+  put_bits(damaged, forged, bz::block_magic, bz::magic_bits);
+
+  scratch_folder scratch;
+  expect_same_as_plain(damaged, scratch.path(), 0);
 }
 
 }  // namespace
