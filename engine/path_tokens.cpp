@@ -9,6 +9,7 @@
 
 #include "engine/compress_error.h"
 #include "engine/same_path.h"
+#include "nv/link_check.h"
 #include "nv/security.h"
 
 namespace engine {
@@ -78,8 +79,9 @@ fs::path token_base(const std::wstring& token, const DestinationRoots& roots,
   if (token == L"<SamplePath>") {
     if (roots.samplesFolder.empty()) return public_desktop();
     if (is_absolute_samples_folder(roots.samplesFolder)) return roots.samplesFolder;
-    fs::path folder = public_desktop() / roots.samplesFolder;
-    shared.add(folder);
+    const fs::path desktop = public_desktop();
+    fs::path folder = desktop / roots.samplesFolder;
+    shared.add(folder, desktop);
     return folder;
   }
   for (const SystemToken& row : kSystemTokens) {
@@ -137,18 +139,19 @@ fs::path resolve_destination(const fs::path& destination, const DestinationRoots
 
   bool is_shared = false;
   fs::path result = token_base(token, roots, shared, is_shared);
+  const fs::path base = result;
   for (++component; component != destination.end(); ++component) {
     if (component->empty()) continue;  // a trailing separator
     result = result.empty() ? *component : result / *component;
-    if (is_shared) shared.add(result);
+    if (is_shared) shared.add(result, base);
   }
   return result;
 }
 
-void SharedFolders::add(const fs::path& folder) {
+void SharedFolders::add(const fs::path& folder, const fs::path& root) {
   for (const Entry& entry : entries_)
     if (SamePath(entry.folder, folder)) return;
-  entries_.push_back(Entry{folder, false});
+  entries_.push_back(Entry{folder, false, root});
 }
 
 void SharedFolders::grant_shared_folders(const fs::path& folder) {
@@ -161,6 +164,7 @@ void SharedFolders::grant_shared_folders(const fs::path& folder) {
       if (SamePath(p, entry.folder)) {
         // Marked first: the grant is not retried whatever its outcome.
         entry.granted = true;
+        if (!nv::first_link_below(entry.root.native(), entry.folder.native()).empty()) break;
         const auto& hook = grant_function();
         if (hook)
           hook(entry.folder.native(), kSharedAccessMask, kSharedAceFlags);

@@ -20,18 +20,20 @@ struct DestinationRoots {
 // Folders whose access is opened to all users, each granted at most once.
 class SharedFolders {
  public:
-  // Registers `folder` unless the same folder (same text, same file identity, or equal absolute
-  // forms ignoring case) is registered already.
-  void add(const std::filesystem::path& folder);
+  // Registers `folder`, formed below the machine-wide folder `root`, unless the same folder (same
+  // text, same file identity, or equal absolute forms ignoring case) is registered already.
+  void add(const std::filesystem::path& folder, const std::filesystem::path& root);
 
   // Grants Users full access on every registered, not yet granted folder that is `folder` itself
   // or one of its ancestors. Called with the folder of every file about to be written; never
-  // fails.
+  // fails. A folder reached through a link below its root (a junction a user put there) is not
+  // granted, and not tried again.
   void grant_shared_folders(const std::filesystem::path& folder);
 
   struct Entry {
     std::filesystem::path folder;
     bool granted = false;
+    std::filesystem::path root;  // the machine-wide folder it was formed below
   };
   const std::vector<Entry>& entries() const { return entries_; }
 

@@ -8,6 +8,7 @@
 
 #include "engine/compress_error.h"
 #include "engine/file_crc32.h"
+#include "engine/machine_folders.h"
 
 namespace engine {
 namespace {
@@ -121,6 +122,9 @@ std::size_t PayloadSink::write_entry(const std::byte* bytes, std::size_t count) 
 
 void PayloadSink::open_output(const std::filesystem::path& target) {
   output_.reset();
+  // Nothing is made or written through a link below a folder every user can write to.
+  if (const std::error_code linked = refuse_links(target.native()))
+    throw std::system_error(linked, "link on the way");
   const auto parent = target.parent_path();
   if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
     make_writable(target);

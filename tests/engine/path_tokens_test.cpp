@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "nv/link_test_support.h"
+
 #include "engine/compress_error.h"
 #include "engine/same_path.h"
 
@@ -187,6 +189,18 @@ TEST_F(PathTokens, EachSharedFolderIsGrantedOnceWhenAFileBelowItIsWritten) {
   ASSERT_EQ(grants_.size(), 3u);
   EXPECT_TRUE(engine::SamePath(grants_[2].folder, metals));
   for (const Grant& g : grants_) EXPECT_TRUE(g.mask == 0x001F01FF && g.flags == 3) << g.mask;
+}
+
+TEST_F(PathTokens, AFolderReachedThroughALinkIsNeitherGrantedNorTriedAgain) {
+  const fs::path common = root_ / L"AllUsers";
+  redirect(-1, common);
+  const fs::path materials = resolve(L"<CommonData>\\Nuvelle\\Materials");
+  fs::create_directories(materials);
+  // A user made the maker's folder a junction; everything below it is reached through it.
+  const nv_test::planted_links links({(common / L"Nuvelle").native()});
+  for (int file = 0; file < 2; ++file) shared_.grant_shared_folders(materials);
+  EXPECT_TRUE(grants_.empty());
+  for (const auto& entry : shared_.entries()) EXPECT_TRUE(entry.granted) << "not tried again";
 }
 
 TEST_F(PathTokens, AFailedGrantIsNotRetried) {

@@ -2,8 +2,11 @@
 
 #include <chrono>
 
+#include <shlobj.h>
+
 #include "engine/file_crc32.h"
 #include "engine/win_handle.h"
+#include "nv/link_test_support.h"
 #include "payload_test_support.h"
 
 namespace {
@@ -75,6 +78,30 @@ TEST(PayloadSharing, MissingFileFailsAtOnceWithItsSystemCode) {
     EXPECT_EQ(e.code(), std::error_code(ERROR_FILE_NOT_FOUND, std::system_category()));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+}
+
+// The extractor itself refuses to write through a link below the all-users data, whoever calls it.
+TEST(PayloadSharing, NothingIsWrittenThroughALinkBelowTheAllUsersData) {
+  scratch_folder scratch;
+  wchar_t common[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common)));
+  const std::wstring name = L"nv-sink-links-" + std::to_wstring(::GetCurrentProcessId());
+  const fs::path planted = fs::path(common) / name;
+  fs::create_directories(planted);
+  std::vector<test_file> files{{L"metal.mat", L"<CommonData>\\" + name + L"\\Materials", "metal",
+                                engine::PayloadKind::SharedData}};
+  recorder rec;
+  bool ok;
+  {
+    const nv_test::planted_links links({planted.native()});
+    ok = extract(bzip2(plain_archive(files)), scratch.path(), rec);
+  }
+  const bool empty = fs::is_empty(planted);
+  fs::remove_all(planted);
+  EXPECT_FALSE(ok);
+  ASSERT_EQ(rec.count(ev_failed), 1u);
+  EXPECT_EQ(rec.failure()->code, std::error_code(ERROR_CANT_ACCESS_FILE, std::system_category()));
+  EXPECT_TRUE(empty) << "no folder made or file written through the link";
 }
 
 }  // namespace
