@@ -88,11 +88,26 @@ rc, out = payload("extract", "cut.bz2", "--install", "inst2")
 last = out.strip().splitlines()[-1] if out.strip() else ""
 check("extract truncated", rc == 1 and last.startswith("failed: 6"), out)
 
+# --verify: the installer's order in one process. Intact: the same files as without it; damaged:
+# fails as verification failed (4) before any file is written.
+rc, out = payload("extract", "a.bz2", "--verify", "--install", "inst3", "--temp", "tmp3")
+check("extract --verify", rc == 0, out)
+for target, (rel, data) in zip(targets, expected):
+    path = os.path.join(work, target.replace("inst/", "inst3/").replace("tmp/", "tmp3/"))
+    ok = os.path.exists(path) and open(path, "rb").read() == data
+    check(f"extracted with --verify {target}", ok, "missing or different")
+rc, out = payload("extract", "cut.bz2", "--install", "inst4", "--verify")
+last = out.strip().splitlines()[-1] if out.strip() else ""
+check("extract --verify truncated", rc == 1 and last.startswith("failed: 4"), out)
+check("extract --verify truncated writes nothing", not os.path.exists(os.path.join(work, "inst4")),
+      os.listdir(work))
+
 # Bad input never crashes: one line, non-zero exit.
 with open(os.path.join(work, "bad.txt"), "w") as f:
     f.write("9\t<InstallPath>\tsrc/plain.bin\n")
 for args in (["pack", "bad.txt", "x.bz2"], ["pack", "missing.txt", "x.bz2"],
              ["list", "missing.bz2"], ["extract", "a.bz2"], ["extract", "a.bz2", "--install"],
+             ["extract", "a.bz2", "--verify"],
              ["frobnicate"], []):
     rc, out = payload(*args)
     check(f"bad command {args}", rc != 0, f"rc={rc} {out}")

@@ -2,18 +2,20 @@
 //   payload pack MANIFEST OUT
 //   payload list ARCHIVE
 //   payload verify ARCHIVE
-//   payload extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]
+//   payload extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR]
 #include <windows.h>
 
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include "engine/compress_error.h"
 #include "engine/error_code_text.h"
 #include "engine/payload_extractor.h"
 #include "engine/payload_format.h"
@@ -24,7 +26,7 @@ namespace {
 
 const wchar_t usage[] =
     L"usage: payload pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
-    L"extract ARCHIVE --install DIR [--samples TEXT] [--temp DIR]";
+    L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR]";
 
 // One line of UTF-8 text on `stream`.
 void print(std::FILE* stream, const std::wstring& line) {
@@ -76,13 +78,22 @@ int verify(const std::wstring& archive) {
   return ok ? 0 : 1;
 }
 
+// With `verify`, the run does what the installer does in one process: on `started` it verifies
+// the whole archive, rewinds it and only then extracts, so that a damaged archive fails with
+// verification_failed before any file is written.
 int extract(const std::wstring& archive, const std::wstring& install, const std::wstring& samples,
-            const std::wstring& temp) {
+            const std::wstring& temp, bool verify) {
   auto file = open_archive(archive);
   std::wstring failure;
   const bool ok = engine::extract_payload(
       file, install, samples, temp, [&](const engine::notification& n) {
-        if (auto* end = std::get_if<engine::file_end>(&n)) {
+        if (verify && std::holds_alternative<engine::started>(n)) {
+          const bool intact = engine::verify_payload(file);
+          file.clear();
+          file.seekg(0);
+          if (!intact || !file)
+            throw std::system_error(engine::compress_errc::verification_failed);
+        } else if (auto* end = std::get_if<engine::file_end>(&n)) {
           print(stdout, end->entry.destination.wstring());
         } else if (auto* f = std::get_if<engine::failed>(&n)) {
           failure = L"failed: " + engine::error_code_text(f->code) + L" " + f->path;
@@ -112,16 +123,22 @@ int run(const std::vector<std::wstring>& args) {
   if (args.size() == 2 && args[0] == L"verify") return verify(args[1]);
   if (args.size() >= 2 && args[0] == L"extract") {
     std::wstring install, samples, temp;
-    bool have_install = false;
-    for (std::size_t i = 2; i < args.size(); i += 2) {
-      if (i + 1 >= args.size()) return fail(L"missing value after " + args[i]);
-      if (args[i] == L"--install") install = args[i + 1], have_install = true;
-      else if (args[i] == L"--samples") samples = args[i + 1];
-      else if (args[i] == L"--temp") temp = args[i + 1];
-      else return fail(L"unknown option " + args[i]);
+    bool have_install = false, verify_first = false;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      const std::wstring& option = args[i];
+      if (option == L"--verify") {
+        verify_first = true;
+        continue;
+      }
+      if (++i >= args.size()) return fail(L"missing value after " + option);
+      if (option == L"--install") install = args[i], have_install = true;
+      else if (option == L"--samples") samples = args[i];
+      else if (option == L"--temp") temp = args[i];
+      else return fail(L"unknown option " + option);
     }
     if (!have_install) return fail(L"extract needs --install DIR");
-    return extract(args[1], absolute_folder(install), samples, absolute_folder(temp));
+    return extract(args[1], absolute_folder(install), samples, absolute_folder(temp),
+                   verify_first);
   }
   return fail(usage);
 }
