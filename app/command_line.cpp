@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cwctype>
 #include <set>
 #include <vector>
 
@@ -16,10 +15,13 @@ namespace {
 // What the message says of an unknown argument: at most this many characters.
 constexpr std::size_t kShownArgument = 80;
 
+// Upper case for ASCII letters only: option names, codes and device names are ASCII, and no
+// locale (the Turkish dotted i, say) may change how they compare.
 std::wstring upper(std::wstring_view text) {
   std::wstring result(text);
-  std::transform(result.begin(), result.end(), result.begin(),
-                 [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+  std::transform(result.begin(), result.end(), result.begin(), [](wchar_t c) {
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  });
   return result;
 }
 
@@ -65,7 +67,8 @@ bool areNameElements(std::wstring_view path, bool trailing) {
 }
 
 bool startsWithDrive(std::wstring_view path) {
-  return path.size() >= 3 && std::iswalpha(path[0]) && path[0] < 128 && path[1] == L':' &&
+  const wchar_t drive = path.empty() ? L'\0' : upper(path.substr(0, 1))[0];
+  return path.size() >= 3 && drive >= L'A' && drive <= L'Z' && path[1] == L':' &&
          path[2] == L'\\';
 }
 

@@ -73,6 +73,9 @@ class StartupReport {
   // A line for the log only.
   void note(const std::wstring& text) { app_.logFile.writeLine(text); }
 
+  // Whether start-up has chosen its language yet (its texts are French until then).
+  bool languageChosen = false;
+
  private:
   CInstallApp& app_;
   bool unattended_;
@@ -80,11 +83,12 @@ class StartupReport {
 
 // The system's default language or the one an earlier installation stored, made current and
 // named in the application's title.
-void chooseStartupLanguage(CInstallApp& app) {
+void chooseStartupLanguage(CInstallApp& app, StartupReport& report) {
   setCurrentLanguage(
       chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
   currentLanguage().selectedLanguage = currentLanguage().language;
   app.set_name(applicationTitle(true));
+  report.languageChosen = true;
 }
 
 // The language of /LANG, taken as a choice on the Start page is: recorded for the product, and
@@ -160,20 +164,20 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
     return report.refuse(nv::error_text(static_cast<DWORD>(E_UNEXPECTED)),
                          UnattendedExit::ProcessorUnsupported);
   if (parsed.error) {
-    chooseStartupLanguage(app);
+    chooseStartupLanguage(app, report);
     return report.refuse(describeOptionError(*parsed.error), UnattendedExit::BadCommandLine,
                          localizedString(1142));
   }
   if (options.help) {
     if (report.unattended()) return UnattendedExit::Installed;
-    chooseStartupLanguage(app);
+    chooseStartupLanguage(app, report);
     nv::message_box(localizedString(1143), MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   if (!app.installerMutex.try_lock())
     return report.refuse(nv::error_text(ERROR_BUSY), UnattendedExit::Busy);
 
-  chooseStartupLanguage(app);
+  chooseStartupLanguage(app, report);
   if (options.language) chooseOptionLanguage(app, *options.language, report);
 
   if (!userIsAdministrator())
@@ -240,7 +244,11 @@ BOOL CInstallApp::InitInstance() {
   ParsedCommandLine parsed = parseCommandLine(commandLine());
   StartupReport report(*this, parsed.options.unattended);
   const int exitCode = startUp(*this, std::move(parsed), report);
-  report.note(formatLocalized(1144, {std::to_wstring(exitCode)}));
+  if (logFile.isOpen()) {
+    // A run refused before it chose its language ends its log in that language all the same.
+    if (!report.languageChosen) chooseStartupLanguage(*this, report);
+    report.note(formatLocalized(1144, {std::to_wstring(exitCode)}));
+  }
   set_exit_code(exitCode);
   return FALSE;
 }

@@ -51,28 +51,35 @@ TEST(CommandLine, AcceptedFormsGiveTheirOptions) {
       {L"Install.exe /SHORTCUTS=desktop,menu /LANG=PL", false, false, {}, {},
        make_pair(true, true), Languages::Polish},
       {L"Install.exe /LANG=05", false, false, {}, {}, {}, Languages::Dutch},
+      {L"Install.exe /Lang=IT /shortcuts=Menu", false, false, {}, {}, make_pair(true, false),
+       Languages::Italian},
       {L"Install.exe /LANG=hu /LOG=\"C:\\Log Files\\t7.log\"", false, false, {}, {}, {},
        Languages::Hungarian, L"C:\\Log Files\\t7.log"},
       {L"Install.exe /?", false, true},
       {L"Install.exe /help /S", true, true},
   };
-  for (const Accepted& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.commandLine);
-    const ParsedCommandLine parsed = parseCommandLine(c.commandLine);
-    ASSERT_FALSE(parsed.error) << parsed.error->option;
-    const InstallOptions& o = parsed.options;
-    EXPECT_EQ(o.unattended, c.unattended);
-    EXPECT_EQ(o.help, c.help);
-    EXPECT_EQ(o.installFolder, c.installFolder);
-    EXPECT_EQ(o.menuFolder, c.menuFolder);
-    EXPECT_EQ(o.shortcuts.has_value(), c.shortcuts.has_value());
-    if (o.shortcuts && c.shortcuts) {
-      EXPECT_EQ(o.shortcuts->menu, c.shortcuts->first);
-      EXPECT_EQ(o.shortcuts->desktop, c.shortcuts->second);
+  // Also under a Turkish locale, whose upper case of "i" is not "I".
+  for (const LanguageId locale : {Languages::English, Languages::Turkish}) {
+    setCurrentLanguage(locale);
+    for (const Accepted& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.commandLine << " under locale " << locale);
+      const ParsedCommandLine parsed = parseCommandLine(c.commandLine);
+      ASSERT_FALSE(parsed.error) << parsed.error->option;
+      const InstallOptions& o = parsed.options;
+      EXPECT_EQ(o.unattended, c.unattended);
+      EXPECT_EQ(o.help, c.help);
+      EXPECT_EQ(o.installFolder, c.installFolder);
+      EXPECT_EQ(o.menuFolder, c.menuFolder);
+      ASSERT_EQ(o.shortcuts.has_value(), c.shortcuts.has_value());
+      if (o.shortcuts) {
+        EXPECT_EQ(o.shortcuts->menu, c.shortcuts->first);
+        EXPECT_EQ(o.shortcuts->desktop, c.shortcuts->second);
+      }
+      EXPECT_EQ(o.language, c.language);
+      EXPECT_EQ(o.logFile, c.logFile);
     }
-    EXPECT_EQ(o.language, c.language);
-    EXPECT_EQ(o.logFile, c.logFile);
   }
+  setCurrentLanguage(Languages::French);
 }
 
 struct Refused {

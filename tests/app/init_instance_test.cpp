@@ -296,6 +296,8 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
        UnattendedExit::NewerInstalled,
        [this] { return formatLocalized(1103, {installApp().previousVersionText}); }},
   };
+  const LanguageId startLanguage =
+      chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto log = folder.path() / (std::string(c.name) + ".log");
@@ -305,10 +307,13 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
     nv::details::reset_product_path_cache_for_tests();
     {
       const std::shared_ptr<void> condition = c.arrange();
+      setCurrentLanguage(Languages::French);  // as a process starts
       CInstallApp run;
       EXPECT_FALSE(run.InitInstance());
       nv::processor_supported = true;
       EXPECT_EQ(run.exit_code(), c.exitCode);
+      // The log is in the start language, also when the run ended before it chose it.
+      EXPECT_EQ(currentLanguage().language, startLanguage);
       const std::wstring exitLine = formatLocalized(1144, {std::to_wstring(c.exitCode)});
       EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{c.reason(), exitLine}));
     }
