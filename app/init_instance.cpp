@@ -74,11 +74,13 @@ class StartupReport {
   void note(const std::wstring& text) { app_.logFile.writeLine(text); }
 
   // Whether start-up has chosen its language yet (its texts are French until then).
-  bool languageChosen = false;
+  bool languageChosen() const noexcept { return languageChosen_; }
+  void languageIsChosen() noexcept { languageChosen_ = true; }
 
  private:
   CInstallApp& app_;
   bool unattended_;
+  bool languageChosen_ = false;
 };
 
 // The system's default language or the one an earlier installation stored, made current and
@@ -88,7 +90,7 @@ void chooseStartupLanguage(CInstallApp& app, StartupReport& report) {
       chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
   currentLanguage().selectedLanguage = currentLanguage().language;
   app.set_name(applicationTitle(true));
-  report.languageChosen = true;
+  report.languageIsChosen();
 }
 
 // The language of /LANG, taken as a choice on the Start page is: recorded for the product, and
@@ -246,7 +248,7 @@ BOOL CInstallApp::InitInstance() {
   const int exitCode = startUp(*this, std::move(parsed), report);
   if (logFile.isOpen()) {
     // A run refused before it chose its language ends its log in that language all the same.
-    if (!report.languageChosen) chooseStartupLanguage(*this, report);
+    if (!report.languageChosen()) chooseStartupLanguage(*this, report);
     report.note(formatLocalized(1144, {std::to_wstring(exitCode)}));
   }
   set_exit_code(exitCode);

@@ -320,8 +320,9 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(wizardRuns.empty());
     EXPECT_TRUE(unattendedRuns.empty());
-    if (std::string(c.name) == "product running")
+    if (std::string(c.name) == "product running") {
       EXPECT_EQ(counts.size(), 1u) << "counted once, without waiting for the product";
+    }
     nv::reg_key key =
         nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle");
     ::RegDeleteValueW(key.get(), L"Tessaline 7 Path");  // after the newer version's case
@@ -351,30 +352,6 @@ TEST_F(InitInstanceTest, UnattendedInstallTakesTheQuickSettingsAndTheOptions) {
   EXPECT_EQ(s.selected, Languages::Polish) << "the product is recorded in Polish";
   EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{formatLocalized(1129, {L"Tessaline"}),
                                                        formatLocalized(1144, {L"1603"})}));
-}
-
-TEST_F(InitInstanceTest, UnattendedUpdateKeepsThePreviousFolderAndLogsTheIgnoredOption) {
-  nv_test::temp_folder folder;
-  const auto product = folder.path() / L"Tessaline.exe";
-  const std::wstring previousInstall = (folder.path() / L"Old Install").native();
-  const std::wstring previousMenu = (folder.path() / L"Old Menu").native();
-  std::filesystem::create_directories(previousInstall);
-  std::filesystem::create_directories(previousMenu);
-  engine::CInstallJournal writer;
-  ASSERT_TRUE(writer.WriteUninstallLog((folder.path() / L"Uninstall.ulog").native(),
-                                       previousInstall, previousMenu));
-  std::filesystem::copy_file(besideTests(L"tessaline_7_8_21_9.exe"), product);
-  installProduct(product);
-  const auto log = folder.path() / L"update.log";
-  commandLine = L"Install.exe /S /D=C:\\Elsewhere /LOG=\"" + log.native() + L"\"";
-  app.InitInstance();
-  ASSERT_EQ(unattendedRuns.size(), 1u);
-  EXPECT_EQ(unattendedRuns[0].existing, ExistingInstall::OlderVersion);
-  EXPECT_EQ(unattendedRuns[0].installFolder, previousInstall);
-  EXPECT_EQ(unattendedRuns[0].menuFolder, previousMenu);
-  EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{
-                                formatLocalized(1134, {L"/D", previousInstall}),
-                                formatLocalized(1144, {L"0"})}));
 }
 
 TEST_F(InitInstanceTest, WizardRunStartsWithTheOptions) {

@@ -59,20 +59,6 @@ TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
                                " Options " + std::string(32, '-') + "\r\nPlain");
 }
 
-TEST(LogFile, BannerLinesAreSeventyTwoCharactersWithTheTextInTheMiddle) {
-  const struct {
-    std::wstring text;
-    std::wstring line;
-  } cases[] = {
-      {L"", std::wstring(72, L'-')},
-      {L"Installation Options",
-       std::wstring(25, L'-') + L" Installation Options " + std::wstring(25, L'-')},
-      {L"Odd", std::wstring(33, L'-') + L" Odd " + std::wstring(34, L'-')},
-      {std::wstring(80, L'x'), L" " + std::wstring(80, L'x') + L" "},
-  };
-  for (const auto& c : cases) EXPECT_EQ(CLogFile::bannerLine(c.text), c.line) << c.text;
-}
-
 TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
   const Folder temp(fs::temp_directory_path());
   wchar_t common[MAX_PATH] = {};
