@@ -1160,7 +1160,8 @@ for name, scenario in SCENARIOS + UNATTENDED:
           flush=True)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
-    print(f"scenario {name}: SKIPPED ({reason})")
+    if not only or name in only:
+        print(f"scenario {name}: SKIPPED ({reason})")
 print(f"total {time.time() - started:.1f} s")
 if failures:
     print("\n".join(failures))
