@@ -1,7 +1,5 @@
-// The install sequence of the Progress page: names the working folder, extracts the payload
-// through CExtractionCallback, then makes the product's executables read-only, creates the
-// shortcuts, updates DirectX, registers the product and writes the uninstall log. A failure of
-// the extraction or of the product path value undoes everything the run journaled.
+#include "app/do_install.h"
+
 #include <windows.h>
 #include <commctrl.h>
 #include <shlwapi.h>
@@ -12,7 +10,6 @@
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
 #include "app/languages.h"
-#include "app/progress_pages.h"
 #include "engine/directx_setup.h"
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"
@@ -80,19 +77,18 @@ class JournalGuard {
 
 }  // namespace
 
-bool CDlgInstall::DoInstall() {
-  CInstallApp& app = installApp();
-  mainProgramPath.clear();
-  uninstallerPath.clear();
-  appendLog(L"", true);
+bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPrograms& programs) {
+  programs.mainProgramPath.clear();
+  programs.uninstallerPath.clear();
+  progress.appendLog(L"", true);
   ui::wait_cursor waitCursor;
-  setStatus(localizedString(1114));
+  progress.setStatus(localizedString(1114));
 
   std::wstring errorText;
   if (!app.MakeTemporaryFolderName(errorText)) {
     const std::wstring failure = formatLocalized(1121, {errorText});
-    setStatus(failure);
-    appendLog(failure + kLineBreak);
+    progress.setStatus(failure);
+    progress.appendLog(failure + kLineBreak);
     return false;
   }
   const std::wstring samplesFolder = formatLocalized(1018, {nv::product_label(true)});
@@ -103,14 +99,14 @@ bool CDlgInstall::DoInstall() {
   if (const std::error_code error = temporaryFolder.Create()) {
     // A working folder that is not this run's own cannot be trusted with what runs elevated.
     const std::wstring failure = formatLocalized(1121, {engine::error_code_text(error)});
-    setStatus(failure);
-    appendLog(failure + kLineBreak);
+    progress.setStatus(failure);
+    progress.appendLog(failure + kLineBreak);
     return false;
   }
-  startProgress();
+  progress.startProgress();
   engine::byte_range_stream payload(CurrentPayload());
 
-  CExtractionCallback callback(*this, app, payload);
+  CExtractionCallback callback(progress, app, programs, payload);
   const bool extracted = engine::extract_payload(
       payload, app.installFolder, samplesFolder, app.tempFolder,
       [&callback](const engine::notification& report) { return callback(report); });
@@ -120,39 +116,41 @@ bool CDlgInstall::DoInstall() {
   }
   JournalGuard journalGuard(app.uninstallLog);
 
+  const std::wstring& mainProgramPath = programs.mainProgramPath;
+  const std::wstring& uninstallerPath = programs.uninstallerPath;
   makeReadOnly(mainProgramPath);
   makeReadOnly(uninstallerPath);
 
-  engine::CreateShortcuts(app.uninstallLog, *this,
+  engine::CreateShortcuts(app.uninstallLog, progress,
                           {app.createMenuShortcut, app.createDesktopShortcut, app.menuFolder},
                           mainProgramPath, uninstallerPath);
-  engine::RunDirectXStep(app.uninstallLog, *this, app.existingInstall, app.tempFolder);
+  engine::RunDirectXStep(app.uninstallLog, progress, app.existingInstall, app.tempFolder);
 
-  setStatus(localizedString(1118));
-  appendLog(localizedString(1118));
+  progress.setStatus(localizedString(1118));
+  progress.appendLog(localizedString(1118));
   const bool keyWritten = engine::WriteUninstallKey(app.uninstallLog, mainProgramPath,
                                                     uninstallerPath,
                                                     currentLanguage().selectedLanguage);
   if (!engine::WriteProductPath(mainProgramPath)) {
     journalGuard.done();
     app.uninstallLog.Rollback();
-    appendLog(outcomeLine(false));
-    setStatus(formatLocalized(1121, {L"-1"}));
+    progress.appendLog(outcomeLine(false));
+    progress.setStatus(formatLocalized(1121, {L"-1"}));
     return false;
   }
   const bool registered = engine::RunProductRegistration(app.uninstallLog, mainProgramPath,
                                                          app.previousVersion, app.installerMutex);
-  appendLog(outcomeLine(keyWritten && registered));
+  progress.appendLog(outcomeLine(keyWritten && registered));
 
-  setStatus(localizedString(1119));
-  appendLog(localizedString(1119));
+  progress.setStatus(localizedString(1119));
+  progress.appendLog(localizedString(1119));
   const std::wstring logPath = uninstallLogPath(uninstallerPath);
   journalGuard.handOver();
   const bool logWritten =
       !logPath.empty() &&
       app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
   journalGuard.done();
-  appendLog(outcomeLine(logWritten));
-  setStatus(formatLocalized(1106, {localizedString(1006)}));
+  progress.appendLog(outcomeLine(logWritten));
+  progress.setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;
 }

@@ -8,7 +8,6 @@
 
 #include "app/install_app.h"
 #include "app/languages.h"
-#include "app/progress_pages.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"
@@ -22,7 +21,6 @@
 #include "nv/link_check.h"
 #include "nv/security.h"
 #include "nv/utf8.h"
-#include "resources/resource_ids.h"
 
 namespace {
 
@@ -71,7 +69,7 @@ notification::result CExtractionCallback::operator()(const notification& report)
     return onFileBegin(begin->entry);
   if (const auto* end = std::get_if<engine::file_end>(&report)) return onFileEnd(end->entry);
   if (const auto* step = std::get_if<engine::progress>(&report)) {
-    page_.setProgress(step->processed, step->total);
+    progress_.setProgress(step->processed, step->total);
     return notification::result::proceed;
   }
   if (const auto* failure = std::get_if<engine::failed>(&report))
@@ -80,14 +78,14 @@ notification::result CExtractionCallback::operator()(const notification& report)
 }
 
 notification::result CExtractionCallback::onStarted() {
-  page_.setStatus(localizedString(1114));
-  page_.appendLog(localizedString(1114));
+  progress_.setStatus(localizedString(1114));
+  progress_.appendLog(localizedString(1114));
   if (!engine::verify_payload(payload_))
     throw std::system_error(engine::compress_errc::verification_failed);
   payload_.clear();
   payload_.seekg(0);
   if (!payload_) throw std::system_error(engine::compress_errc::verification_failed);
-  page_.appendLog(localizedString(1011) + kLineBreak);
+  progress_.appendLog(localizedString(1011) + kLineBreak);
   return notification::result::proceed;
 }
 
@@ -98,10 +96,10 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
   const std::error_code linked = engine::refuse_links(target);
   switch (entry.kind) {
     case PayloadKind::MainProgram:
-      page_.mainProgramPath = target;
+      programs_.mainProgramPath = target;
       break;
     case PayloadKind::Uninstaller:
-      page_.uninstallerPath = target;
+      programs_.uninstallerPath = target;
       break;
     case PayloadKind::Temporary:
       if (engine::currentTemporaryFolder) engine::currentTemporaryFolder->AddFile(target);
@@ -133,8 +131,8 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
   if (!refusal && entry.kind != PayloadKind::Temporary)
     refusal = app_.uninstallLog.BeginFile(target, static_cast<std::int32_t>(entry.kind),
                                           entry.kind == PayloadKind::SharedData);
-  ::PathSetDlgItemPathW(page_.hwnd(), IDC_STATUS, text.c_str());
-  page_.appendLog(text);
+  progress_.setStatusPath(text);
+  progress_.appendLog(text);
   // A link in the way, or a file it would replace that could not be secured: the installation
   // fails and rolls back rather than reach through the link or lose that file.
   if (refusal) throw std::filesystem::filesystem_error("begin file", entry.destination, refusal);
@@ -145,7 +143,7 @@ notification::result CExtractionCallback::onFileEnd(const engine::PayloadEntry& 
   if (entry.kind == PayloadKind::SharedData) grantModifyAccess(entry.destination.wstring());
   if (entry.kind == PayloadKind::Temporary) holdTemporaryFile(entry);
   if (entry.kind != PayloadKind::Temporary) app_.uninstallLog.EndOperation(true, nullptr);
-  page_.appendLog(localizedString(1011) + kLineBreak);
+  progress_.appendLog(localizedString(1011) + kLineBreak);
   return notification::result::proceed;
 }
 
@@ -162,11 +160,11 @@ void CExtractionCallback::holdTemporaryFile(const engine::PayloadEntry& entry) {
 
 void CExtractionCallback::onFailed(const std::error_code& code, const std::wstring& path) {
   app_.uninstallLog.EndOperation(false, nullptr);
-  page_.appendLog(localizedString(1012) + kLineBreak);
+  progress_.appendLog(localizedString(1012) + kLineBreak);
   // What went wrong and where, for the person who has to act on it.
   if (const std::wstring detail = failureDetail(code, path); !detail.empty())
-    page_.appendLog(detail + kLineBreak);
-  page_.setStatus(formatLocalized(1121, {engine::error_code_text(code)}));
+    progress_.appendLog(detail + kLineBreak);
+  progress_.setStatus(formatLocalized(1121, {engine::error_code_text(code)}));
 }
 
 std::wstring failureDetail(const std::error_code& code, const std::wstring& path) {

@@ -1,7 +1,8 @@
 // The install sequence's answer to the payload extractor: for each report it shows what is being
-// copied on the Progress page, decides per payload kind whether a file is written, skipped or
-// adopted, journals every file it lets through, moves the progress bar, and keeps the page
-// painting by dispatching waiting window messages after every report.
+// copied (on the Progress page, or in the log of an unattended installation), decides per payload
+// kind whether a file is written, skipped or adopted, journals every file it lets through, moves
+// the progress bar, and keeps the page painting by dispatching waiting window messages after
+// every report.
 #pragma once
 
 #include <windows.h>
@@ -12,9 +13,10 @@
 #include <span>
 #include <string>
 
+#include "app/do_install.h"
+#include "engine/install_progress.h"
 #include "engine/payload_notification.h"
 
-class CDlgInstall;
 class CInstallApp;
 
 // The access mask that shared files get for the local Users group: read, write and delete.
@@ -23,8 +25,10 @@ inline constexpr DWORD sharedFileAccess = 0x13019F;
 class CExtractionCallback {
  public:
   // `payload` is the stream the extractor reads; the verifying pass rewinds it when it succeeds.
-  CExtractionCallback(CDlgInstall& page, CInstallApp& app, std::istream& payload)
-      : page_(page), app_(app), payload_(payload) {}
+  // The executables met in the payload are recorded in `programs`.
+  CExtractionCallback(engine::InstallProgress& progress, CInstallApp& app,
+                      InstalledPrograms& programs, std::istream& payload)
+      : progress_(progress), app_(app), programs_(programs), payload_(payload) {}
 
   // Handles one report; a failed verification throws the compress error `verification_failed`,
   // which the extractor turns into its `failed` report.
@@ -38,8 +42,9 @@ class CExtractionCallback {
   // Keeps a proven file of the working folder locked until the run ends and proves it again.
   void holdTemporaryFile(const engine::PayloadEntry& entry);
 
-  CDlgInstall& page_;
+  engine::InstallProgress& progress_;
   CInstallApp& app_;
+  InstalledPrograms& programs_;
   std::istream& payload_;
 };
 

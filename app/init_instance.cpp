@@ -1,11 +1,15 @@
-// The installer's start-up: the checks that may refuse to run, the language, the existing
-// installation and the default folders, then the wizard.
+// The installer's start-up: the command line, the checks that may refuse to run, the language,
+// the existing installation and the default folders, then the wizard, or with /S the unattended
+// installation.
 #include <system_error>
 
+#include "app/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "app/languages.h"
+#include "app/unattended_install.h"
 #include "nv/fatal_error.h"
+#include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
 #include "nv/privileges.h"
 #include "nv/processor_check.h"
@@ -15,6 +19,8 @@
 #include "uninstall_log/find_log.h"
 
 namespace {
+
+constexpr UINT kRefusalBox = MB_OK | MB_ICONEXCLAMATION;
 
 bool userIsAdministrator() {
   const auto& check = startupChecks().isAdministrator;
@@ -31,35 +37,161 @@ INT_PTR runWizard() {
   return run ? run() : runInstallWizard();
 }
 
-}  // namespace
+int runUnattended(CInstallApp& app) {
+  const auto& run = startupChecks().runUnattended;
+  return run ? run() : RunUnattendedInstall(app);
+}
 
-BOOL CInstallApp::InitInstance() {
-  // The support library learns the current language from here on: version texts follow it, and
-  // boxes without an owner read right to left when the default language does.
-  nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
-  nv::ui_providers().default_language_rtl = [] { return isRightToLeftLanguage(defaultLanguage()); };
+std::wstring commandLine() {
+  const auto& line = startupChecks().commandLine;
+  return line ? line() : std::wstring(::GetCommandLineW());
+}
 
-  if (!nv::processor_supported) {
-    nv::show_error_message(static_cast<DWORD>(E_UNEXPECTED));
-    return FALSE;
+// How start-up tells what stops it or what it changed. The wizard's run shows a refusal in a
+// message box and ends with exit code 0; an unattended run shows nothing and ends with the code
+// that names the reason. Either writes the text into the /LOG file when there is one.
+class StartupReport {
+ public:
+  StartupReport(CInstallApp& app, bool unattended) : app_(app), unattended_(unattended) {}
+
+  bool unattended() const noexcept { return unattended_; }
+
+  // Ends start-up for the reason `text`; `boxOnly` is added to the box's text after an empty
+  // line. Returns the exit code.
+  int refuse(const std::wstring& text, int unattendedCode, const std::wstring& boxOnly = {}) {
+    note(text);
+    if (unattended_) return unattendedCode;
+    nv::message_box(boxOnly.empty() ? text : text + L"\r\n\r\n" + boxOnly, kRefusalBox);
+    return 0;
   }
-  if (!installerMutex.try_lock()) {
-    nv::show_error_message(ERROR_BUSY);
-    return FALSE;
+  // Something the person who started the installer should know: a box of `type` in the
+  // wizard's run, the log's line in both.
+  void tell(const std::wstring& text, UINT type) {
+    note(text);
+    if (!unattended_) nv::message_box(text, type);
   }
+  // A line for the log only.
+  void note(const std::wstring& text) { app_.logFile.writeLine(text); }
 
+  // Whether start-up has chosen its language yet (its texts are French until then).
+  bool languageChosen() const noexcept { return languageChosen_; }
+  void languageIsChosen() noexcept { languageChosen_ = true; }
+
+ private:
+  CInstallApp& app_;
+  bool unattended_;
+  bool languageChosen_ = false;
+};
+
+// The system's default language or the one an earlier installation stored, made current and
+// named in the application's title.
+void chooseStartupLanguage(CInstallApp& app, StartupReport& report) {
   setCurrentLanguage(
       chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
   currentLanguage().selectedLanguage = currentLanguage().language;
-  set_name(applicationTitle(true));
+  app.set_name(applicationTitle(true));
+  report.languageIsChosen();
+}
 
-  if (!userIsAdministrator()) {
-    nv::message_box(localizedString(1126), MB_OK | MB_ICONEXCLAMATION);
-    return FALSE;
+// The language of /LANG, taken as a choice on the Start page is: recorded for the product, and
+// current unless the installer has no translation for it, which is then said and English used.
+void chooseOptionLanguage(CInstallApp& app, LanguageId language, StartupReport& report) {
+  currentLanguage().selectedLanguage = language;
+  setCurrentLanguage(language);
+  const bool translated = isInstallerUiLanguage(language);
+  if (!translated) setCurrentLanguage(Languages::English);
+  app.set_name(applicationTitle(true));
+  if (!translated)
+    report.tell(formatLocalized(1129, {nv::product_label(true)}), MB_OK | MB_ICONINFORMATION);
+}
+
+// The Start-menu folder /MENU names: the path itself when absolute, else below the Programs menu;
+// empty when that does not fit the installer's paths.
+std::wstring menuFolderOf(const std::wstring& option) {
+  if (option.size() >= 2 && option[1] == L':') return option;
+  const std::wstring programs = programsMenuFolder();
+  return programs.empty() ? std::wstring() : nv::fixed_path::append(programs, option);
+}
+
+// Opens the /LOG file when there is one; the error when it cannot be opened.
+std::optional<OptionError> openLogFile(CInstallApp& app, const InstallOptions& options) {
+  if (!options.logFile) return std::nullopt;
+  const std::error_code error = app.logFile.Open(*options.logFile);
+  if (!error) return std::nullopt;
+  return OptionError{OptionFault::NotWritable, L"/LOG",
+                     nv::error_text(static_cast<DWORD>(error.value()))};
+}
+
+// The first error of the folder options that the machine decides: folders that run into files.
+// `menuFolder` receives the Start-menu folder of /MENU.
+std::optional<OptionError> checkFolders(const InstallOptions& options, std::wstring& menuFolder) {
+  if (options.installFolder) {
+    if (auto error = checkFolderOnMachine(L"/D", *options.installFolder)) return error;
   }
+  if (options.menuFolder) {
+    menuFolder = menuFolderOf(*options.menuFolder);
+    if (menuFolder.empty()) return OptionError{OptionFault::NotAPath, L"/MENU", {}};
+    if (auto error = checkFolderOnMachine(L"/MENU", menuFolder)) return error;
+  }
+  return std::nullopt;
+}
+
+// The folders and shortcuts of the command line over the settings start-up found. An existing
+// installation keeps its folder, as the Folder page keeps it.
+void applyOptions(CInstallApp& app, const InstallOptions& options, const std::wstring& menuFolder,
+                  StartupReport& report) {
+  if (options.installFolder) {
+    if (app.existingInstall == ExistingInstall::None)
+      app.installFolder = *options.installFolder;
+    else
+      report.note(formatLocalized(1134, {L"/D", app.installFolder}));
+  }
+  if (!menuFolder.empty()) app.menuFolder = menuFolder;
+  if (options.shortcuts) {
+    app.createMenuShortcut = options.shortcuts->menu;
+    app.createDesktopShortcut = options.shortcuts->desktop;
+  }
+}
+
+// Start-up after the command line was read; the exit code.
+int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
+  const InstallOptions& options = parsed.options;
+  // The log is opened first, so that it also receives the reason of a refused command line.
+  std::optional<OptionError> logError = openLogFile(app, options);
+  if (!parsed.error) parsed.error = std::move(logError);
+  std::wstring menuFolder;
+  if (!parsed.error) parsed.error = checkFolders(options, menuFolder);
+
+  if (!nv::processor_supported)
+    return report.refuse(nv::error_text(static_cast<DWORD>(E_UNEXPECTED)),
+                         UnattendedExit::ProcessorUnsupported);
+  if (parsed.error) {
+    chooseStartupLanguage(app, report);
+    return report.refuse(describeOptionError(*parsed.error), UnattendedExit::BadCommandLine,
+                         localizedString(1142));
+  }
+  if (options.help) {
+    if (report.unattended()) return UnattendedExit::Installed;
+    chooseStartupLanguage(app, report);
+    nv::message_box(localizedString(1143), MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  if (!app.installerMutex.try_lock())
+    return report.refuse(nv::error_text(ERROR_BUSY), UnattendedExit::Busy);
+
+  chooseStartupLanguage(app, report);
+  if (options.language) chooseOptionLanguage(app, *options.language, report);
+
+  if (!userIsAdministrator())
+    return report.refuse(localizedString(1126), UnattendedExit::NotAdministrator);
   while (runningInstances() > 1) {
     const std::wstring text = formatLocalized(1127, {nv::product_label(true)});
-    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) return FALSE;
+    // An unattended run does not wait: the deployment system tries again later.
+    if (report.unattended()) return report.refuse(text, UnattendedExit::Busy);
+    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+      report.note(text);
+      return 0;
+    }
   }
 
   // A registry failure other than a missing value leaves the installer unable to tell what is
@@ -68,31 +200,57 @@ BOOL CInstallApp::InitInstance() {
   try {
     productPath = nv::product_path();
   } catch (const std::system_error& error) {
-    nv::show_error_message(static_cast<DWORD>(error.code().value()));
-    return FALSE;
+    return report.refuse(nv::error_text(static_cast<DWORD>(error.code().value())),
+                         UnattendedExit::Failed);
   }
   InstalledVersion installed = classifyInstalledProduct(productPath);
-  existingInstall = installed.existingInstall;
-  previousVersionText = std::move(installed.previousVersionText);
-  previousVersion = installed.previousVersion;
+  app.existingInstall = installed.existingInstall;
+  app.previousVersionText = std::move(installed.previousVersionText);
+  app.previousVersion = installed.previousVersion;
+  // The wizard says so on its Start page and lets nothing be installed.
+  if (app.existingInstall == ExistingInstall::NewerVersion && report.unattended())
+    return report.refuse(formatLocalized(1103, {app.previousVersionText}),
+                         UnattendedExit::NewerInstalled);
 
-  if (existingInstall == ExistingInstall::SameVersion ||
-      existingInstall == ExistingInstall::OlderVersion) {
+  if (app.existingInstall == ExistingInstall::SameVersion ||
+      app.existingInstall == ExistingInstall::OlderVersion) {
     const std::wstring logPath = uninstall_log::FindUninstallLog();
     if (!logPath.empty()) {
-      uninstallLog.ReadUninstallLog(logPath.c_str());
-      installFolder = uninstallLog.previousInstallFolder;
-      menuFolder = uninstallLog.previousMenuFolder;
+      app.uninstallLog.ReadUninstallLog(logPath.c_str());
+      app.installFolder = app.uninstallLog.previousInstallFolder;
+      app.menuFolder = app.uninstallLog.previousMenuFolder;
     }
   } else {
-    uninstallLog.ReadUninstallLog(nullptr);
+    app.uninstallLog.ReadUninstallLog(nullptr);
   }
-  if (installFolder.empty()) installFolder = defaultInstallFolder();
-  if (menuFolder.empty()) menuFolder = defaultMenuFolder();
-  createMenuShortcut = true;
-  createDesktopShortcut = true;
-  advancedMode = false;
+  if (app.installFolder.empty()) app.installFolder = defaultInstallFolder();
+  if (app.menuFolder.empty()) app.menuFolder = defaultMenuFolder();
+  app.createMenuShortcut = true;
+  app.createDesktopShortcut = true;
+  app.advancedMode = false;
+  applyOptions(app, options, menuFolder, report);
 
+  if (report.unattended()) return runUnattended(app);
   runWizard();
+  return 0;
+}
+
+}  // namespace
+
+BOOL CInstallApp::InitInstance() {
+  // The support library learns the current language from here on: version texts follow it, and
+  // boxes without an owner read right to left when the default language does.
+  nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
+  nv::ui_providers().default_language_rtl = [] { return isRightToLeftLanguage(defaultLanguage()); };
+
+  ParsedCommandLine parsed = parseCommandLine(commandLine());
+  StartupReport report(*this, parsed.options.unattended);
+  const int exitCode = startUp(*this, std::move(parsed), report);
+  if (logFile.isOpen()) {
+    // A run refused before it chose its language ends its log in that language all the same.
+    if (!report.languageChosen()) chooseStartupLanguage(*this, report);
+    report.note(formatLocalized(1144, {std::to_wstring(exitCode)}));
+  }
+  set_exit_code(exitCode);
   return FALSE;
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/log_file.h"
 #include "engine/existing_install.h"
 #include "engine/install_journal.h"
 #include "nv/instance_tracking.h"
@@ -23,7 +24,8 @@ class CInstallApp : public ui::application {
   // Releases the mutex if it is held, then closes it.
   ~CInstallApp() override;
 
-  // Start-up and the wizard. Returns FALSE: the program ends when it returns.
+  // Start-up, then the wizard or, with /S on the command line, the unattended installation.
+  // Returns FALSE: the program ends when it returns, with the exit code it set.
   BOOL InitInstance() override;
 
   // `existingInstall`; for an older or newer installation also copies `previousVersionText`
@@ -47,6 +49,9 @@ class CInstallApp : public ui::application {
   engine::CInstallJournal uninstallLog;
   bool installDone = false;
   nv::ProductVersion previousVersion = 0;
+
+  // The file named by the command line's /LOG, open for the whole run; closed without one.
+  CLogFile logFile;
 };
 
 // The application object; raises std::logic_error ("logic error") when there is none.

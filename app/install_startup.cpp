@@ -81,11 +81,13 @@ std::wstring defaultInstallFolder() {
   return productFolderUnder(base);
 }
 
-std::wstring defaultMenuFolder() {
-  std::wstring base = specialFolder(CSIDL_COMMON_PROGRAMS);
-  if (base.empty()) base = specialFolder(CSIDL_PROGRAMS);
-  return productFolderUnder(base);
+std::wstring programsMenuFolder() {
+  std::wstring folder = specialFolder(CSIDL_COMMON_PROGRAMS);
+  if (folder.empty()) folder = specialFolder(CSIDL_PROGRAMS);
+  return folder;
 }
+
+std::wstring defaultMenuFolder() { return productFolderUnder(programsMenuFolder()); }
 
 namespace {
 

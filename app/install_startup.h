@@ -43,16 +43,20 @@ LanguageId chooseStartLanguage(LanguageId systemDefault, std::optional<DWORD> st
 // the "ProgramFiles" environment value stands in; empty when neither is known.
 std::wstring defaultInstallFolder();
 
-// Common programs (else the user's programs) menu folder \Nuvelle\<registry name>; empty when
-// the system names neither folder.
+// The all-users Programs menu folder, else the user's own; empty when the system names neither.
+std::wstring programsMenuFolder();
+
+// programsMenuFolder() \Nuvelle\<registry name>; empty without a Programs menu folder.
 std::wstring defaultMenuFolder();
 
-// What start-up asks the system about the user and the running programs. Tests replace them
-// to take the refusal paths a test machine never takes by itself.
+// What start-up asks the system about the user, the running programs and the command line.
+// Tests replace them to take the refusal paths a test machine never takes by itself.
 struct StartupChecks {
   std::function<bool()> isAdministrator;            // nv::is_administrator
   std::function<std::uint32_t()> runningInstances;  // nv::running_instances
   std::function<INT_PTR()> runWizard;               // the wizard frame, modally
+  std::function<std::wstring()> commandLine;        // GetCommandLineW
+  std::function<int()> runUnattended;               // RunUnattendedInstall, its exit code
 };
 
 // Replaces the checks (empty members restore the real ones); returns the previous ones.

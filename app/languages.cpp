@@ -10,28 +10,28 @@
 namespace {
 
 constexpr std::array<LanguageInfo, Languages::Count> kLanguages{{
-    // LANGID, offset, flag, product, UI, list position, default for primary language
-    {1036, 0, 144, true, true, 1, 0x0C},       // French
-    {1033, 1000, 145, true, true, 2, 0x09},    // English
-    {1031, 2000, 141, true, true, 3, 0x07},    // German
-    {3082, 3000, 143, true, true, 4, 0x0A},    // Spanish (modern sort)
-    {2070, 4000, 148, true, true, 6, 0x16},    // Portuguese (Portugal)
-    {1043, 6000, 147, true, false, 7, 0x13},   // Dutch
-    {1030, 7000, 142, false, false, 0, 0x06},  // Danish
-    {1055, 8000, 149, true, true, 10, 0x1F},   // Turkish
-    {1026, 10000, 150, false, false, 0, 0x02}, // Bulgarian
-    {1048, 11000, 151, true, true, 11, 0x18},  // Romanian
-    {2052, 9000, 152, true, false, 13, 0x04},  // Chinese (Simplified); sub-language 2 or 4 only
-    {1040, 5000, 146, true, true, 5, 0x10},    // Italian
-    {1029, 12000, 153, true, true, 12, 0x05},  // Czech
-    {1044, 13000, 154, false, false, 0, 0x14}, // Norwegian (Bokmål)
-    {1032, 14000, 155, true, false, 9, 0x08},  // Greek
-    {1045, 15000, 156, true, false, 8, 0x15},  // Polish
-    {1037, 16000, 157, true, false, 14, 0x0D}, // Hebrew
-    {1066, 17000, 158, true, false, 15, 0x2A}, // Vietnamese
-    {1041, 18000, 160, false, false, 0, 0x11}, // Japanese
-    {1038, 19000, 161, true, true, 16, 0x0E},  // Hungarian
-    {2074, 20000, 162, true, false, 17, 0x1A}, // Serbian (Latin)
+    // LANGID, offset, flag, product, UI, list position, default for primary language, code
+    {1036, 0, 144, true, true, 1, 0x0C, L"fr"},       // French
+    {1033, 1000, 145, true, true, 2, 0x09, L"en"},    // English
+    {1031, 2000, 141, true, true, 3, 0x07, L"de"},    // German
+    {3082, 3000, 143, true, true, 4, 0x0A, L"es"},    // Spanish (modern sort)
+    {2070, 4000, 148, true, true, 6, 0x16, L"pt"},    // Portuguese (Portugal)
+    {1043, 6000, 147, true, false, 7, 0x13, L"nl"},   // Dutch
+    {1030, 7000, 142, false, false, 0, 0x06, L"da"},  // Danish
+    {1055, 8000, 149, true, true, 10, 0x1F, L"tr"},   // Turkish
+    {1026, 10000, 150, false, false, 0, 0x02, L"bg"}, // Bulgarian
+    {1048, 11000, 151, true, true, 11, 0x18, L"ro"},  // Romanian
+    {2052, 9000, 152, true, false, 13, 0x04, L"zh"},  // Chinese (Simplified); sub-lang. 2, 4
+    {1040, 5000, 146, true, true, 5, 0x10, L"it"},    // Italian
+    {1029, 12000, 153, true, true, 12, 0x05, L"cs"},  // Czech
+    {1044, 13000, 154, false, false, 0, 0x14, L"nb"}, // Norwegian (Bokmål)
+    {1032, 14000, 155, true, false, 9, 0x08, L"el"},  // Greek
+    {1045, 15000, 156, true, false, 8, 0x15, L"pl"},  // Polish
+    {1037, 16000, 157, true, false, 14, 0x0D, L"he"}, // Hebrew
+    {1066, 17000, 158, true, false, 15, 0x2A, L"vi"}, // Vietnamese
+    {1041, 18000, 160, false, false, 0, 0x11, L"ja"}, // Japanese
+    {1038, 19000, 161, true, true, 16, 0x0E, L"hu"},  // Hungarian
+    {2074, 20000, 162, true, false, 17, 0x1A, L"sr"}, // Serbian (Latin)
 }};
 
 bool inTable(LanguageId language) { return language >= 0 && language < Languages::Count; }

@@ -4,7 +4,7 @@
 // the product's language); ten are installer UI languages, for which the installer's own messages
 // are translated. Any other language runs the installer in English.
 //
-// A message has a base id in the French block (1000-1021, 1100-1133); the same message of
+// A message has a base id in the French block (1000-1021, 1100-1144); the same message of
 // language L has the id base + offset(L). An entry whose text is exactly "#" is untranslated:
 // localizedId falls back to English, then to French.
 #pragma once
@@ -55,6 +55,7 @@ struct LanguageInfo {
   bool installerUiLanguage;
   int listPosition;        // 1-based position in the Start page list, 0 when not offered
   BYTE defaultForPrimary;  // primary language id of the user language that selects it by default
+  const wchar_t* code;     // two-letter ISO 639-1 code, as the command line's /LANG takes it
 };
 
 const std::array<LanguageInfo, Languages::Count>& languageTable();

@@ -7,6 +7,7 @@
 
 #include "app/install_app.h"
 #include "app/languages.h"
+#include "app/logged_progress.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"
 #include "resources/resource_ids.h"
@@ -32,6 +33,17 @@ SIZE textExtent(HDC dc, const std::wstring& text) {
 }
 
 }  // namespace
+
+std::vector<SummaryLine> installSummary(const CInstallApp& app) {
+  std::vector<SummaryLine> lines;
+  lines.push_back({formatLocalized(1100, {nv::product_label(false)}) + kLineBreak});
+  lines.push_back({localizedString(1122), true});
+  lines.push_back({formatLocalized(1123, {quoteSpaces(app.installFolder)}) + kLineBreak});
+  if (app.createMenuShortcut)
+    lines.push_back({formatLocalized(1124, {quoteSpaces(app.menuFolder)}) + kLineBreak});
+  if (app.createDesktopShortcut) lines.push_back({localizedString(1125) + kLineBreak});
+  return lines;
+}
 
 // ---- Progress page ----------------------------------------------------------------------------
 
@@ -62,19 +74,28 @@ void CDlgInstall::fitPage(int dx, int dy) {
 
 void CDlgInstall::setStatus(const std::wstring& text) { set_item_text(IDC_STATUS, text); }
 
+void CDlgInstall::setStatusPath(const std::wstring& text) {
+  ::PathSetDlgItemPathW(hwnd(), IDC_STATUS, text.c_str());
+}
+
 // The page itself: Windows makes the top-level frame the owner of any window the DirectX setup or
 // a folder lookup creates for it.
 HWND CDlgInstall::ownerWindow() const { return hwnd(); }
 
+bool CDlgInstall::DoInstall() {
+  CInstallApp& app = installApp();
+  if (!app.logFile.isOpen()) return ::DoInstall(*this, app, programs);
+  // The file gets the summary the page shows, then the run's lines as the page gets them.
+  for (const SummaryLine& line : installSummary(app)) app.logFile.append(line.text, line.banner);
+  CLoggedProgress logged(app.logFile, this);
+  const bool installed = ::DoInstall(logged, app, programs);
+  logged.logOutcome(installed);
+  return installed;
+}
+
 void CDlgInstall::writeSummary() {
-  const CInstallApp& app = installApp();
   logEdit.set_text(L"");
-  appendLog(formatLocalized(1100, {nv::product_label(false)}) + kLineBreak);
-  appendLog(localizedString(1122), true);
-  appendLog(formatLocalized(1123, {quoteSpaces(app.installFolder)}) + kLineBreak);
-  if (app.createMenuShortcut)
-    appendLog(formatLocalized(1124, {quoteSpaces(app.menuFolder)}) + kLineBreak);
-  if (app.createDesktopShortcut) appendLog(localizedString(1125) + kLineBreak);
+  for (const SummaryLine& line : installSummary(installApp())) appendLog(line.text, line.banner);
   // Back to the first line; stops when a scroll no longer moves (the box cannot scroll further).
   for (LRESULT first = logEdit.send(EM_GETFIRSTVISIBLELINE); first > 0;) {
     logEdit.send(EM_SCROLL, SB_LINEUP);

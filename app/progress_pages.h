@@ -7,9 +7,24 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "app/do_install.h"
 #include "app/wizard_page.h"
 #include "engine/install_progress.h"
+
+class CInstallApp;
+
+// One line of the summary of the chosen options.
+struct SummaryLine {
+  std::wstring text;
+  bool banner = false;  // a line of dashes enclosing the text
+};
+
+// The summary of the options `app` will install with, as the Progress page shows it before the
+// installation: the product line, the "Installation Options" banner, the folder, and the
+// Start-menu and desktop shortcuts when chosen. Texts of plain lines end in CR LF.
+std::vector<SummaryLine> installSummary(const CInstallApp& app);
 
 class CDlgInstall : public CWizardPage, public engine::InstallProgress {
  public:
@@ -21,6 +36,8 @@ class CDlgInstall : public CWizardPage, public engine::InstallProgress {
 
   // The install sequence's view of the page.
   void setStatus(const std::wstring& text) override;
+  // The text in the status line, its path shortened to the line's width.
+  void setStatusPath(const std::wstring& text) override;
   // Appends `text` as it is, or, when `banner` is true or `text` is empty, as a line of dashes
   // that fills the log box with `text` in its middle; then scrolls down one line.
   void appendLog(const std::wstring& text, bool banner = false) override;
@@ -28,19 +45,19 @@ class CDlgInstall : public CWizardPage, public engine::InstallProgress {
   HWND ownerWindow() const override;
 
   // Position 0 and the bar shown; it stays shown from the first installation attempt on.
-  void startProgress();
+  void startProgress() override;
   // Moves the bar to progressPosition(done, total).
-  void setProgress(std::uint64_t done, std::uint64_t total);
+  void setProgress(std::uint64_t done, std::uint64_t total) override;
   // done / total in percent, rounded, and 100 only when everything is done.
   static int progressPosition(std::uint64_t done, std::uint64_t total);
 
-  // Runs the installation (the install sequence); true when it completed.
+  // Runs the installation (the install sequence) on this page, and into the /LOG file when the
+  // command line named one; true when it completed.
   bool DoInstall();
 
   ui::window_ref logEdit;
   ui::window_ref progressBar;
-  std::wstring mainProgramPath;
-  std::wstring uninstallerPath;
+  InstalledPrograms programs;
 
  protected:
   BOOL OnInitDialog() override;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "nv/command_line.h"
+
 namespace nv {
 
 bool processor_supported = false;
@@ -33,11 +35,13 @@ void check_processor() {
     processor_supported = true;
     return;
   }
+  // An unattended run is told by its exit code alone: nobody is there to close a box.
   const std::wstring text = processor_unsupported_text;
-  if (ops.show) {
-    ops.show(text, MB_ICONERROR);
-  } else {
-    ::MessageBoxW(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+  if (!unattended_run()) {
+    if (ops.show)
+      ops.show(text, MB_ICONERROR);
+    else
+      ::MessageBoxW(nullptr, text.c_str(), nullptr, MB_ICONERROR);
   }
   if (ops.exit) {
     ops.exit(1);

@@ -26,7 +26,8 @@ struct processor_check_ops {
 processor_check_ops set_processor_check_ops(processor_check_ops ops);
 
 // Sets processor_supported when SSE2 is present; otherwise shows the fixed text with an error
-// icon, no owner and the default caption, then ends the process with exit code 1.
+// icon, no owner and the default caption (no box in an unattended run, /S), then ends the
+// process with exit code 1.
 void check_processor();
 
 }  // namespace nv

@@ -14,6 +14,7 @@
 #include <locale>
 #include <utility>
 
+#include "nv/command_line.h"
 #include "nv/fatal_error.h"
 #include "nv/instance_tracking.h"
 #include "nv/known_folders.h"
@@ -105,10 +106,12 @@ HWND main_window() noexcept { return main_window_slot.load(); }
 
 void fail_initialization() {
   const startup_ops& ops = ops_slot();
-  if (ops.show_initialization_error) {
-    ops.show_initialization_error();
-  } else {
-    ::MessageBoxW(nullptr, L"Initialization Error", nullptr, kInitializationErrorType);
+  // An unattended run (/S) learns of the failure from the exit code only.
+  if (!unattended_run()) {
+    if (ops.show_initialization_error)
+      ops.show_initialization_error();
+    else
+      ::MessageBoxW(nullptr, L"Initialization Error", nullptr, kInitializationErrorType);
   }
   if (ops.exit) {
     ops.exit(kInitializationExit);

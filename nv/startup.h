@@ -7,7 +7,8 @@
 //      identifier, registration in the instance tracker, COM error handler;
 //   4. details::initialize_mfc_lib: binds the support library to the application's dialog layer
 //      (the providers of nv/ui_hooks.h).
-// A failure in 2 or 3 shows "Initialization Error" and ends the process with exit code -11.
+// A failure in 2 or 3 shows "Initialization Error" and ends the process with exit code -11. With
+// /S on the command line (an unattended run) neither failure shows its box; the exit codes stay.
 //
 // How the order is guaranteed: nv/startup_sequence.cpp holds one start-up object constructed
 // with init_priority(110), that is before every global object of default priority in the whole
@@ -114,8 +115,8 @@ struct startup_ops {
 // Replaces the operations (empty members restore the system's); returns the previous ones.
 startup_ops set_startup_ops(startup_ops ops);
 
-// Shows "Initialization Error" (no owner, default caption, error icon, task-modal, foreground)
-// and exits with -11 through the run-time library's normal exit.
+// Shows "Initialization Error" (no owner, default caption, error icon, task-modal, foreground;
+// no box in an unattended run, /S) and exits with -11 through the run-time library's normal exit.
 void fail_initialization();
 
 // The bodies of steps 2 and 3 without the once-only guard.

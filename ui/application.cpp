@@ -38,7 +38,7 @@ application::~application() {
 
 BOOL application::InitInstance() { return FALSE; }
 
-int application::Run() { return InitInstance() ? 1 : 0; }
+int application::Run() { return InitInstance() ? 1 : exit_code_; }
 
 void application::set_name(std::wstring name) { name_ = std::move(name); }
 

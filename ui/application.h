@@ -20,12 +20,16 @@ class application {
   application(const application&) = delete;
   application& operator=(const application&) = delete;
 
-  // The program's own logic. Its result is the exit code's source: FALSE ends with 0.
+  // The program's own logic. Its result is the exit code's source: FALSE ends with exit_code().
   virtual BOOL InitInstance();
 
-  // Calls InitInstance and returns the process exit code (0 when it returned FALSE, 1 when it
-  // returned TRUE: a program that has nothing left to run after InitInstance).
+  // Calls InitInstance and returns the process exit code (exit_code() when it returned FALSE, 1
+  // when it returned TRUE: a program that has nothing left to run after InitInstance).
   int Run();
+
+  // The code the process ends with when InitInstance returns FALSE; 0 unless set.
+  int exit_code() const noexcept { return exit_code_; }
+  void set_exit_code(int code) noexcept { exit_code_ = code; }
 
   const std::wstring& name() const noexcept { return name_; }
   void set_name(std::wstring name);
@@ -39,6 +43,7 @@ class application {
  private:
   std::wstring name_;
   HWND main_window_ = nullptr;
+  int exit_code_ = 0;
   application* previous_;
   nv::ui_hooks previous_hooks_;
 };

@@ -1,7 +1,9 @@
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
 #include "app/languages.h"
+#include "app/log_file.h"
 #include "app/progress_pages.h"
+#include "app/unattended_install.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -24,6 +26,7 @@
 #include "nv/fatal_error.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
+#include "nv/utf8.h"
 #include "payload_test_support.h"
 #include "resources/resource_ids.h"
 
@@ -128,6 +131,9 @@ std::wstring systemFailure(DWORD code, const fs::path& path) {
          path.wstring() + L")";
 }
 
+// The text of a UTF-8 file, as the /LOG file is written.
+std::wstring utf8File(const fs::path& path) { return nv::from_utf8(read_file(path)); }
+
 class DoInstallTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -208,6 +214,22 @@ class DoInstallTest : public ::testing::Test {
     EXPECT_TRUE(app.uninstallLog.records.empty());
   }
 
+  // The summary of the fixture's options as the log file has it: no desktop shortcut.
+  std::vector<std::wstring> fileSummary() const {
+    const auto quoted = [](const std::wstring& path) {
+      return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+    };
+    return {L"'Tessaline 7.08v' Installation.", CLogFile::bannerLine(L"Installation Options"),
+            L"Installation Folder: " + quoted(app.installFolder) + L".",
+            L"Creating a Shortcut in the Start Menu (Folder " + quoted(app.menuFolder) + L")."};
+  }
+  // The file's lines from the banner of the run on, the banner left out.
+  static std::vector<std::wstring> afterBanner(const std::vector<std::wstring>& lines) {
+    const auto banner = std::find(lines.begin(), lines.end(), std::wstring(72, L'-'));
+    return banner == lines.end() ? std::vector<std::wstring>{}
+                                 : std::vector<std::wstring>(banner + 1, lines.end());
+  }
+
   std::wstring copying(const fs::path& path, bool quoted = false) const {
     const std::wstring shown = quoted ? L"\"" + path.wstring() + L"\"" : path.wstring();
     return L"Copying File  " + shown + L"...";
@@ -260,11 +282,12 @@ TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
   EXPECT_EQ(log(), expected);
   EXPECT_EQ(status(), L"Click on 'Next' to continue.");
   EXPECT_EQ(barPosition(), 100);
-  EXPECT_EQ(page.mainProgramPath, (install / L"Tessaline.exe").wstring());
-  EXPECT_EQ(page.uninstallerPath, (install / L"Uninstall.exe").wstring());
+  const InstalledPrograms& programs = page.programs;
+  EXPECT_EQ(programs.mainProgramPath, (install / L"Tessaline.exe").wstring());
+  EXPECT_EQ(programs.uninstallerPath, (install / L"Uninstall.exe").wstring());
 
-  EXPECT_NE(::GetFileAttributesW(page.mainProgramPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_NE(::GetFileAttributesW(page.uninstallerPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_NE(::GetFileAttributesW(programs.mainProgramPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_NE(::GetFileAttributesW(programs.uninstallerPath.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(read_file(install / L"Language Files" / L"lang.dll"), "french");
   EXPECT_TRUE(fs::exists(install / L"Uninstall.ulog"));
   EXPECT_FALSE(fs::exists(temp)) << "the working folder goes with the run";
@@ -274,14 +297,15 @@ TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
   DWORD size = sizeof value;
   EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle", L"Tessaline 7 Path",
                            RRF_RT_REG_SZ, nullptr, value, &size), ERROR_SUCCESS);
-  EXPECT_EQ(value, page.mainProgramPath);
+  EXPECT_EQ(value, programs.mainProgramPath);
 
   // Files in the working folder are not journaled; every other file is, before the later steps.
   std::vector<std::wstring> files;
   for (const auto& r : app.uninstallLog.records)
     if (r.kind == engine::RecordKind::InstalledFile) files.push_back(r.path);
   const std::wstring library = (install / L"Language Files" / L"lang.dll").wstring();
-  EXPECT_EQ(files, (std::vector<std::wstring>{page.mainProgramPath, page.uninstallerPath, library}));
+  EXPECT_EQ(files, (std::vector<std::wstring>{programs.mainProgramPath, programs.uninstallerPath,
+                                               library}));
   ::RemoveWindowSubclass(host.hwnd, &recordPostedMessage, 1);
 }
 
@@ -424,7 +448,7 @@ TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentShared
 
 TEST_F(DoInstallTest, ProgressShowsAHundredOnlyWhenEverythingIsDone) {
   std::istringstream none;
-  CExtractionCallback callback(page, app, none);
+  CExtractionCallback callback(page, app, page.programs, none);
   callback(engine::progress{999'999, 1'000'000});
   EXPECT_EQ(barPosition(), 99);
   callback(engine::progress{1'000'000, 1'000'000});
@@ -666,6 +690,49 @@ TEST_F(DoInstallTest, SecondRunAfterAFailureStartsAFreshBannerAndPaths) {
   EXPECT_TRUE(page.DoInstall());
   EXPECT_NE(app.tempFolder, firstFolder) << "every run names a new working folder";
   EXPECT_EQ(log().front(), L"Preparing Installation...OK");
+}
+
+// A failed run, unattended or on the page with a log file: the file names the failure with its
+// code, the machine is as before, and the page (when there is one) shows the same lines.
+TEST_F(DoInstallTest, FailedRunNamesTheFailureInTheLogFileAndUndoesEverything) {
+  std::string archive = bzip2(plain_archive(productFiles()));
+  for (std::size_t i = archive.size() / 2; i < archive.size() / 2 + 64; ++i) archive[i] ^= 0x5A;
+  usePayload(archive);
+  for (const bool unattended : {true, false}) {
+    SCOPED_TRACE(unattended ? "unattended" : "wizard");
+    const fs::path logFile = scratch.path() / (unattended ? L"unattended.log" : L"wizard.log");
+    ASSERT_FALSE(app.logFile.Open(logFile.wstring()));
+    // The machine without the log files.
+    const auto files = [&] {
+      auto tree = treeOf(scratch.path());
+      std::erase_if(tree, [](const auto& e) { return e.first.ends_with(L".log"); });
+      return tree;
+    };
+    const auto tree = files();
+    const auto registry = machineRegistry();
+    const std::size_t folders = workingFolders();
+    if (unattended)
+      EXPECT_EQ(RunUnattendedInstall(app), UnattendedExit::Failed);
+    else
+      EXPECT_FALSE(page.DoInstall());
+    EXPECT_EQ(files(), tree);
+    EXPECT_EQ(machineRegistry(), registry);
+    EXPECT_EQ(workingFolders(), folders);
+    EXPECT_FALSE(fs::exists(install));
+
+    const std::vector<std::wstring> run{L"Preparing Installation...Failed",
+                                        L"The installer is damaged. Download it again.",
+                                        L"Installation failed (Error Code 4).", L""};
+    const auto written = lines(utf8File(logFile));
+    ASSERT_GE(written.size(), 4u);
+    EXPECT_EQ(std::vector<std::wstring>(written.begin(), written.begin() + 4), fileSummary());
+    EXPECT_EQ(afterBanner(written), run);
+    if (!unattended) {
+      auto shown = log();
+      shown.back() = status();  // the page shows the outcome in its status line
+      EXPECT_EQ(shown, std::vector<std::wstring>(run.begin(), run.end() - 1));
+    }
+  }
 }
 
 }  // namespace

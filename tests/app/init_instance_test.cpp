@@ -6,18 +6,25 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "app/languages.h"
+#include "app/unattended_install.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
 #include "nv/processor_check.h"
 #include "nv/product.h"
 #include "nv/product_test_support.h"
+#include "nv/utf8.h"
 #include "nv/version_info.h"
 
 namespace {
@@ -30,6 +37,42 @@ std::filesystem::path besideTests(const wchar_t* name) {
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   return std::filesystem::path(self).parent_path() / name;
 }
+
+// The lines of a UTF-8 file with CR LF line breaks; a last line without its break is kept.
+std::vector<std::wstring> fileLines(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::wstring text = nv::from_utf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// Another installer holding the single-instance mutex, from a thread of its own, while it lives.
+class OtherInstaller {
+ public:
+  OtherInstaller() {
+    holder_ = std::thread([this] {
+      nv::named_mutex held(nv::mutex_name(nv::application_id()), true, true);
+      ::SetEvent(taken_.get());
+      ::WaitForSingleObject(release_.get(), INFINITE);
+      held.unlock();
+    });
+    ::WaitForSingleObject(taken_.get(), INFINITE);
+  }
+  ~OtherInstaller() {
+    ::SetEvent(release_.get());
+    holder_.join();
+  }
+
+ private:
+  nv::unique_handle taken_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  nv::unique_handle release_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread holder_;
+};
 
 class InitInstanceTest : public ::testing::Test {
  protected:
@@ -54,6 +97,11 @@ class InitInstanceTest : public ::testing::Test {
                                        [this] {
                                          wizardRuns.push_back(snapshot());
                                          return INT_PTR{IDCANCEL};
+                                       },
+                                       [this] { return commandLine; },
+                                       [this] {
+                                         unattendedRuns.push_back(snapshot());
+                                         return unattendedResult;
                                        }});
   }
   void TearDown() override {
@@ -91,6 +139,9 @@ class InitInstanceTest : public ::testing::Test {
   std::vector<int> answers;
   std::vector<nv::message_box_request> boxes;
   std::vector<settings> wizardRuns;
+  std::wstring commandLine = L"InstallTessaline7.08v.exe";
+  std::vector<settings> unattendedRuns;
+  int unattendedResult = UnattendedExit::Installed;
   nv::message_box_display previousDisplay;
   StartupChecks previousChecks;
 };
@@ -211,6 +262,155 @@ TEST_F(InitInstanceTest, OlderProductLendsItsLogFoldersNewerDoesNot) {
   EXPECT_EQ(wizardRuns[1].existing, ExistingInstall::NewerVersion);
   EXPECT_EQ(wizardRuns[1].installFolder, defaultInstallFolder());
   EXPECT_EQ(wizardRuns[1].menuFolder, defaultMenuFolder());
+}
+
+// Every refusal of an unattended run: no box, no wizard, no installation; the exit code names the
+// reason, and the log file holds the reason and the exit code.
+TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
+  nv_test::temp_folder folder;
+  const auto newer = folder.path() / L"Tessaline.exe";
+  std::filesystem::copy_file(besideTests(L"tessaline_7_8_22_2.exe"), newer);
+  const struct {
+    const char* name;
+    std::function<std::shared_ptr<void>()> arrange;  // keeps the condition until the run ended
+    std::wstring options;
+    int exitCode;
+    std::function<std::wstring()> reason;
+  } cases[] = {
+      {"processor", [] { nv::processor_supported = false; return nullptr; }, L"/S",
+       UnattendedExit::ProcessorUnsupported,
+       [] { return nv::error_text(static_cast<DWORD>(E_UNEXPECTED)); }},
+      {"bad option", [] { return nullptr; }, L"/S /SHORTCUTS=start",
+       UnattendedExit::BadCommandLine,
+       [] { return describeOptionError({OptionFault::BadValue, L"/SHORTCUTS", {}}); }},
+      {"folder through a file", [] { return nullptr; },
+       L"/S /D=\"" + newer.native() + L"\\T7\"", UnattendedExit::BadCommandLine,
+       [] { return describeOptionError({OptionFault::NotAPath, L"/D", {}}); }},
+      {"second installer", [] { return std::make_shared<OtherInstaller>(); }, L"/S",
+       UnattendedExit::Busy, [] { return nv::error_text(ERROR_BUSY); }},
+      {"not an administrator", [this] { administrator = false; return nullptr; }, L"/S",
+       UnattendedExit::NotAdministrator, [] { return localizedString(1126); }},
+      {"product running", [this] { counts = {2, 1}; return nullptr; }, L"/S", UnattendedExit::Busy,
+       [] { return formatLocalized(1127, {L"Tessaline"}); }},
+      {"newer version", [&] { installProduct(newer); return nullptr; }, L"/S",
+       UnattendedExit::NewerInstalled,
+       [this] { return formatLocalized(1103, {installApp().previousVersionText}); }},
+  };
+  const LanguageId startLanguage =
+      chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto log = folder.path() / (std::string(c.name) + ".log");
+    commandLine = L"Install.exe " + c.options + L" /LOG=\"" + log.native() + L"\"";
+    administrator = true;
+    counts.clear();
+    nv::details::reset_product_path_cache_for_tests();
+    {
+      const std::shared_ptr<void> condition = c.arrange();
+      setCurrentLanguage(Languages::French);  // as a process starts
+      CInstallApp run;
+      EXPECT_FALSE(run.InitInstance());
+      nv::processor_supported = true;
+      EXPECT_EQ(run.exit_code(), c.exitCode);
+      // The log is in the start language, also when the run ended before it chose it.
+      EXPECT_EQ(currentLanguage().language, startLanguage);
+      const std::wstring exitLine = formatLocalized(1144, {std::to_wstring(c.exitCode)});
+      EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{c.reason(), exitLine}));
+    }
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(wizardRuns.empty());
+    EXPECT_TRUE(unattendedRuns.empty());
+    if (std::string(c.name) == "product running") {
+      EXPECT_EQ(counts.size(), 1u) << "counted once, without waiting for the product";
+    }
+    nv::reg_key key =
+        nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, L"Software\\Nuvelle");
+    ::RegDeleteValueW(key.get(), L"Tessaline 7 Path");  // after the newer version's case
+  }
+}
+
+TEST_F(InitInstanceTest, UnattendedInstallTakesTheQuickSettingsAndTheOptions) {
+  nv_test::temp_folder folder;
+  const std::wstring target = (folder.path() / L"Other Place" / L"T 7").native();
+  const auto log = folder.path() / L"install.log";
+  commandLine = L"\"C:\\Setup Files\\Install.exe\" /s /D=\"" + target +
+                L"\" /MENU=\"Nuvelle Test\\Menu\" /SHORTCUTS=desktop /LANG=pl /LOG=\"" +
+                log.native() + L"\"";
+  unattendedResult = UnattendedExit::Failed;
+  EXPECT_FALSE(app.InitInstance());
+  EXPECT_EQ(app.exit_code(), UnattendedExit::Failed) << "the installation's own outcome";
+  EXPECT_TRUE(boxes.empty()) << "not even the language message";
+  EXPECT_TRUE(wizardRuns.empty());
+  ASSERT_EQ(unattendedRuns.size(), 1u);
+  const settings& s = unattendedRuns[0];
+  EXPECT_EQ(s.installFolder, target);
+  EXPECT_EQ(s.menuFolder, programsMenuFolder() + L"\\Nuvelle Test\\Menu");
+  EXPECT_FALSE(s.menu);
+  EXPECT_TRUE(s.desktop);
+  EXPECT_FALSE(s.advanced);
+  EXPECT_EQ(s.language, Languages::English) << "the installer does not speak Polish";
+  EXPECT_EQ(s.selected, Languages::Polish) << "the product is recorded in Polish";
+  EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{formatLocalized(1129, {L"Tessaline"}),
+                                                       formatLocalized(1144, {L"1603"})}));
+}
+
+TEST_F(InitInstanceTest, WizardRunStartsWithTheOptions) {
+  commandLine = L"Install.exe /LANG=nl /SHORTCUTS=none /D=C:\\Apps\\T7";
+  EXPECT_FALSE(app.InitInstance());
+  EXPECT_EQ(app.exit_code(), 0);
+  ASSERT_EQ(boxes.size(), 1u) << "Dutch is said to be unavailable, as on the Start page";
+  EXPECT_EQ(boxes[0].text, formatLocalized(1129, {L"Tessaline"}));
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(boxes[0].caption, applicationTitle(true));
+  ASSERT_EQ(wizardRuns.size(), 1u);
+  EXPECT_TRUE(unattendedRuns.empty());
+  const settings& s = wizardRuns[0];
+  EXPECT_EQ(s.installFolder, L"C:\\Apps\\T7");
+  EXPECT_EQ(s.menuFolder, defaultMenuFolder());
+  EXPECT_FALSE(s.menu || s.desktop);
+  EXPECT_EQ(s.language, Languages::English);
+  EXPECT_EQ(s.selected, Languages::Dutch);
+}
+
+// A refused command line, or the list of options: a box in the wizard's run and nothing else;
+// nothing at all in an unattended one. Either ends with exit code 0 but for a refusal with /S.
+TEST_F(InitInstanceTest, RefusedCommandLineAndHelpRunNothing) {
+  const struct {
+    const wchar_t* options;
+    std::function<std::vector<std::wstring>()> boxTexts;
+    int exitCode;
+  } cases[] = {
+      {L"/D=Apps", [] {
+         return std::vector<std::wstring>{
+             describeOptionError({OptionFault::RelativePath, L"/D", {}}) + L"\r\n\r\n" +
+             localizedString(1142)};
+       }, 0},
+      {L"/? /BOGUS", [] {
+         return std::vector<std::wstring>{
+             describeOptionError({OptionFault::Unknown, L"/BOGUS", {}}) + L"\r\n\r\n" +
+             localizedString(1142)};
+       }, 0},
+      {L"/D=Apps /S", [] { return std::vector<std::wstring>{}; }, UnattendedExit::BadCommandLine},
+      {L"/HELP", [] { return std::vector<std::wstring>{localizedString(1143)}; }, 0},
+      {L"/S /?", [] { return std::vector<std::wstring>{}; }, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.options);
+    boxes.clear();
+    commandLine = L"Install.exe " + std::wstring(c.options);
+    CInstallApp run;
+    EXPECT_FALSE(run.InitInstance());
+    EXPECT_EQ(run.exit_code(), c.exitCode);
+    std::vector<std::wstring> texts;
+    for (const auto& box : boxes) {
+      texts.push_back(box.text);
+      EXPECT_EQ(box.caption, applicationTitle(true));
+    }
+    EXPECT_EQ(texts, c.boxTexts());
+    EXPECT_TRUE(wizardRuns.empty());
+    EXPECT_TRUE(unattendedRuns.empty());
+    EXPECT_FALSE(run.installerMutex.owned()) << "nothing ran that needs the mutex";
+  }
 }
 
 }  // namespace

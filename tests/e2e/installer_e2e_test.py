@@ -8,8 +8,12 @@ payload, read-only executables, the uninstall log's bytes, the uninstall key's t
 product path value, the shortcuts read back, the working folder and backups gone.
 Screenshots (PNG when ImageMagick is there) of the pages and message boxes go to SCREENSHOTS.
 
+The unattended scenarios run the installer with /S through the robot's run-unseen, which fails
+when any top-level window of the installer's process is shown; they check the exit code, the
+machine afterwards and the /LOG file's lines. They run when named, or all with "unattended".
+
 Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
-         [scenario ...]
+         [scenario ... | unattended]
 Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
 no X display."""
 import os
@@ -799,6 +803,300 @@ def scenario_not_administrator():
         nothing_installed(sc, default_folders(sc)[0])
 
 
+# ---- unattended scenarios ----
+def run_unattended(sc, options, exe=None, timeout_ms=240000):
+    """Runs the installer with `options` (a command-line text) through the robot, which watches
+    for windows; returns (exit code or None, seconds taken)."""
+    exe = exe or sc.prefix.windows(sc.installer)
+    started = time.time()
+    ok, values, out = sc.robot(["run-unseen", f'"{exe}" {options}', timeout_ms],
+                               env={"NV_STANDIN_RECORD": sc.prefix.windows(sc.record)},
+                               timeout=timeout_ms // 1000 + 60)
+    took = time.time() - started
+    got = dict(values)
+    seen = [v for k, v in values if k == "seen"]
+    sc.check("no window of the installer appeared", not seen, seen)
+    sc.check("the installer ended", "exit-code" in got, out)
+    return (int(got["exit-code"]) if "exit-code" in got else None), took
+
+
+def unattended_log(sc, unix_path, code, lang="English"):
+    """The /LOG file's lines after checks of its form: UTF-8, CR LF only, the exit code last."""
+    if not sc.check("log file written", os.path.exists(unix_path), unix_path):
+        return []
+    data = open(unix_path, "rb").read()
+    text = data.decode("utf-8")
+    sc.check("log lines end with CR LF", text.endswith("\r\n") and
+             "\n" not in text.replace("\r\n", "") and "\r" not in text.replace("\r\n", ""), text)
+    lines = text.split("\r\n")[:-1]
+    sc.check("the exit code ends the log", lines and lines[-1] == s(lang, 1144, str(code)), lines)
+    return lines
+
+
+def in_order(sc, what, lines, expected):
+    """Every expected line appears, in this order (other lines may come between)."""
+    i = 0
+    for line in lines:
+        if i < len(expected) and line == expected[i]:
+            i += 1
+    return sc.check(what, i == len(expected),
+                    f"missing {expected[i]!r} in {lines!r}" if i < len(expected) else "")
+
+
+def run_lines(lang, install_folder, menu_folder, desktop=True):
+    """The summary, the steps that always run and the outcome, as a successful run logs them."""
+    quoted = lambda p: f'"{p}"' if " " in p else p  # noqa: E731
+    summary = [s(lang, 1100, LABEL), banner(s(lang, 1122)), s(lang, 1123, quoted(install_folder))]
+    if menu_folder:
+        summary.append(s(lang, 1124, quoted(menu_folder)))
+    if desktop:
+        summary.append(s(lang, 1125))
+    steps = [banner(""), s(lang, 1114) + s(lang, 1011)]
+    if menu_folder or desktop:
+        steps.append(s(lang, 1117) + s(lang, 1011))
+    return summary + steps + [s(lang, 1118) + s(lang, 1011), s(lang, 1119) + s(lang, 1011),
+                              s(lang, 1120)]
+
+
+def banner(text, width=72):
+    if not text:
+        return "-" * width
+    enclosed = f" {text} "
+    dashes = max(width - len(enclosed), 0)
+    return "-" * (dashes // 2) + enclosed + "-" * ((dashes + 1) // 2)
+
+
+def copied_files(lang, lines):
+    prefix = s(lang, 1115, "\x00").split("\x00")[0]
+    return [l for l in lines if l.startswith(prefix)]
+
+
+def machine_state(sc):
+    """Files on C: (the Windows folder left out) and the registry keys the installer writes."""
+    drive = os.path.join(sc.prefix.path, "drive_c")
+    files = {}
+    for d, dirs, names in os.walk(drive):
+        rel = os.path.relpath(d, drive)
+        if rel.split(os.sep)[0].lower() == "windows":
+            dirs[:] = []
+            continue
+        for n in dirs:
+            files[os.path.join(rel, n)] = "<dir>"
+        for n in names:
+            path = os.path.join(d, n)
+            files[os.path.join(rel, n)] = zlib.crc32(open(path, "rb").read()) \
+                if os.path.isfile(path) else "<other>"
+    keys = {k: sc.prefix.run(["reg", "query", k, "/s"])[1] for k in (UNINSTALL_KEY, PRODUCT_KEY)}
+    return files, keys
+
+
+def check_unchanged(sc, before):
+    files, keys = machine_state(sc)
+    changed = sorted(set(files.items()) ^ set(before[0].items()))
+    sc.check("files as before", not changed, changed[:10])
+    sc.check("registry as before", keys == before[1], keys)
+
+
+def scenario_unattended_fresh():
+    with Scenario("unattended_fresh", TEMPLATE) as sc:
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 0", code == 0, code)
+        install_folder, menu_folder = default_folders(sc)
+        check_fresh_machine(sc, install_folder, menu_folder)
+        lines = unattended_log(sc, log, 0)
+        in_order(sc, "the whole run in the log", lines,
+                 run_lines("English", install_folder, menu_folder) + [s("English", 1144, "0")])
+        sc.check("every payload file copied and logged once",
+                 len(copied_files("English", lines)) == len(PAYLOAD), copied_files("English", lines))
+        sc.check("every copy succeeded",
+                 all(l.endswith(s("English", 1011)) for l in copied_files("English", lines)), lines)
+
+
+def scenario_unattended_options():
+    """Another folder with blanks, the desktop shortcut only, French; the log in a folder with a
+    blank, appended to what is there."""
+    with Scenario("unattended_options", TEMPLATE) as sc:
+        folder = "C:\\Program Files\\Other Place\\T 7"
+        log_folder = sc.prefix.unix("C:\\Log Files")
+        os.makedirs(log_folder)
+        log = os.path.join(log_folder, "t7.log")
+        with open(log, "wb") as f:
+            f.write(b"earlier line\r\n")
+        code, _ = run_unattended(sc, f'/S /D="{folder}" /SHORTCUTS=desktop /LANG=fr '
+                                     f'/LOG="C:\\Log Files\\t7.log"')
+        sc.check("exit code 0", code == 0, code)
+        install_folder, menu_folder = default_folders(sc)
+        check_fresh_machine(sc, folder, menu_folder, language=0, menu=False, desktop=True)
+        sc.check("default folder unused", not os.path.exists(sc.prefix.unix(install_folder)), "")
+        lines = unattended_log(sc, log, 0, "French")
+        sc.check("appended to the earlier line", lines[:1] == ["earlier line"], lines[:2])
+        in_order(sc, "the French run in the log", lines,
+                 run_lines("French", folder, None) + [s("French", 1144, "0")])
+
+
+def scenario_unattended_reinstall():
+    with Scenario("unattended_reinstall", INSTALLED) as sc:
+        install_folder, menu_folder = default_folders(sc)
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/s /log={sc.prefix.windows(log)}")
+        sc.check("exit code 0", code == 0, code)
+        lines = unattended_log(sc, log, 0)
+        in_order(sc, "the reinstallation in the log", lines,
+                 run_lines("English", install_folder, menu_folder))
+        ulog, _ = read_log(sc, install_folder)
+        if ulog:
+            check_log_header(sc, ulog, install_folder, menu_folder, update_from=LABEL)
+            records = log_records(sc, ulog)
+            check_files(sc, records, install_folder)
+            for kind in (0x2FF, 0x3FF, 0x4FF, 0x5FF, 0x6FF):
+                sc.check(f"one record of kind {kind:04x} after the merge",
+                         [r[0] for r in records].count(kind) == 1, records)
+            paths = [r[2].lower() for r in records if r[0] >> 8 in (0, 1)]
+            sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
+        check_registry(sc, install_folder, 1)
+        check_registration_run(sc, install_folder)
+        check_temp_clean(sc)
+
+
+def scenario_unattended_update():
+    with Scenario("unattended_update", INSTALLED) as sc:
+        install_folder, menu_folder = default_folders(sc)
+        replace_product(sc, install_folder, "tessaline_7_8_21_9.exe")
+        if os.path.exists(sc.record):
+            os.remove(sc.record)
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/S /D=C:\\Elsewhere /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 0", code == 0, code)
+        sc.check("the option's folder unused", not os.path.exists(sc.prefix.unix("C:\\Elsewhere")),
+                 "")
+        lines = unattended_log(sc, log, 0)
+        in_order(sc, "the ignored option, then the update in the log", lines,
+                 [s("English", 1134, "/D", install_folder)] +
+                 run_lines("English", install_folder, menu_folder))
+        sc.check("no sample copied", not any(
+            e["name"] in l for e in PAYLOAD if e["kind"] == "Sample" for l in lines), lines)
+        check_registration_run(sc, install_folder, update="0007000800150009")
+        ulog, _ = read_log(sc, install_folder)
+        if ulog:
+            check_log_header(sc, ulog, install_folder, menu_folder, update_from=LABEL)
+            check_files(sc, log_records(sc, ulog), install_folder, skip_kinds=("Sample",))
+        check_registry(sc, install_folder, 1)
+        check_temp_clean(sc)
+
+
+def scenario_unattended_newer():
+    with Scenario("unattended_newer", INSTALLED) as sc:
+        install_folder, _ = default_folders(sc)
+        replace_product(sc, install_folder, "tessaline_7_8_22_2.exe")
+        before = machine_state(sc)
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 1638", code == 1638, code)
+        check_unchanged(sc, before)
+        lines = unattended_log(sc, log, 1638)
+        head, tail = s("English", 1103, "\x00").split("\x00")
+        sc.check("the newer version named", len(lines) == 2 and lines[0].startswith(head) and
+                 lines[0].endswith(tail), lines)
+
+
+def refused_at_once(sc, options, code_wanted, reason):
+    """A refusal that installs nothing and waits for nothing."""
+    log = os.path.join(sc.folder, "unattended.log")
+    code, took = run_unattended(sc, f"{options} /LOG={sc.prefix.windows(log)}")
+    sc.check(f"exit code {code_wanted}", code == code_wanted, code)
+    sc.check("at once", took < 30, f"{took:.1f} s")
+    lines = unattended_log(sc, log, code_wanted)
+    sc.check("the reason in the log", len(lines) == 2 and (reason is None or lines[0] == reason),
+             lines)
+    nothing_installed(sc, default_folders(sc)[0])
+
+
+def scenario_unattended_second_installer():
+    with Scenario("unattended_second_installer", TEMPLATE) as sc:
+        first = sc.start()
+        sc.must("the first installer's wizard", sc.wizard())
+        refused_at_once(sc, "/S", 1618, None)
+        sc.must("the first goes on", sc.wizard(["expect-enabled", NEXT, 1], ["post-click", EXIT]))
+        sc.must("Yes ends", sc.robot(["box", s("English", 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(first)
+
+
+def scenario_unattended_product_running():
+    with Scenario("unattended_product_running", TEMPLATE) as sc:
+        product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                                  {"NV_STANDIN_LIFETIME_MS": "120000"})
+        sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+        refused_at_once(sc, "/S", 1618, s("English", 1127, "Tessaline"))
+        sc.check("the product still runs", product.poll() is None, "")
+        sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                                   ["wait-gone", 5000]))
+        winenv.wait_exit(product, 20)
+
+
+def scenario_unattended_corrupt():
+    with Scenario("unattended_corrupt", TEMPLATE) as sc:
+        drive_c = os.path.join(sc.prefix.path, "drive_c")
+        shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
+        data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
+        for i in range(len(data) // 2, len(data) // 2 + 64):
+            data[i] ^= 0x5A
+        with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
+            f.write(data)
+        sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
+                                              "C:\\broken_payload.bin"]))
+        before = machine_state(sc)
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
+                                 exe="C:\\broken_installer.exe")
+        sc.check("exit code 1603", code == 1603, code)
+        check_unchanged(sc, before)
+        check_temp_clean(sc)
+        lines = unattended_log(sc, log, 1603)
+        in_order(sc, "the failure with its code in the log", lines,
+                 [banner(""), s("English", 1114) + s("English", 1012), s("English", 1133),
+                  s("English", 1121, "4"), s("English", 1144, "1603")])
+
+
+def scenario_unattended_bad_option():
+    with Scenario("unattended_bad_option", TEMPLATE) as sc:
+        before = machine_state(sc)
+        log = os.path.join(sc.folder, "unattended.log")
+        code, _ = run_unattended(sc, f"/S /SHORTCUTS=start /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 87", code == 87, code)
+        lines = unattended_log(sc, log, 87)
+        sc.check("the option named in the log", lines[:1] == [s("English", 1140, "/SHORTCUTS")],
+                 lines)
+        code, _ = run_unattended(sc, "/BOGUS /s")
+        sc.check("exit code 87 without a log", code == 87, code)
+        code, _ = run_unattended(sc, "/S /?")
+        sc.check("help with /S: exit code 0", code == 0, code)
+        check_unchanged(sc, before)
+        # Without /S the refusal is a message box naming the option.
+        process = sc.prefix.start([installer, "/D=Apps"], log=os.path.join(sc.folder, "box.log"))
+        message = s("English", 1138, "/D")
+        values = sc.must("the refusal's box", sc.robot(["box", message, 20000]))
+        sc.check("the box's text", values[0][1] == message + "\r\n\r\n" + s("English", 1142),
+                 values)
+        sc.shot("en_box_bad_option", box=message)
+        sc.must("OK ends", sc.robot(["box", message, 1000], ["post-click", IDOK],
+                                    ["wait-gone", 5000]))
+        sc.check("the installer ended with 0", winenv.wait_exit(process, 20) == 0, "")
+        check_unchanged(sc, before)
+
+
+UNATTENDED = [
+    ("unattended_fresh", scenario_unattended_fresh),
+    ("unattended_options", scenario_unattended_options),
+    ("unattended_reinstall", scenario_unattended_reinstall),
+    ("unattended_update", scenario_unattended_update),
+    ("unattended_newer", scenario_unattended_newer),
+    ("unattended_second_installer", scenario_unattended_second_installer),
+    ("unattended_product_running", scenario_unattended_product_running),
+    ("unattended_corrupt", scenario_unattended_corrupt),
+    ("unattended_bad_option", scenario_unattended_bad_option),
+]
+
 SCENARIOS = [
     ("quick", scenario_quick),
     ("advanced_french", scenario_advanced_french),
@@ -823,15 +1121,21 @@ if not os.path.exists(NOT_ADMIN_INSTALLER):
 # One template per build folder, shared with the robot tests.
 TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(work)), "template")
 INSTALLED = os.path.join(work, "installed")
-NEEDS_INSTALLATION = ("reinstall", "update", "newer")
+NEEDS_INSTALLATION = ("reinstall", "update", "newer", "unattended_reinstall", "unattended_update",
+                      "unattended_newer")
+# Without names the wizard's scenarios run; "unattended" names all the unattended ones.
+if "unattended" in only:
+    only.discard("unattended")
+    only.update(name for name, _ in UNATTENDED)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
 started = time.time()
-for name, scenario in SCENARIOS:
-    if (only and name not in only) or name in NOT_RUN:
+for name, scenario in SCENARIOS + UNATTENDED:
+    if (only and name not in only) or (not only and (name, scenario) in UNATTENDED) or \
+            name in NOT_RUN:
         continue
     if name in NEEDS_INSTALLATION and not os.path.isdir(INSTALLED):
         print(f"scenario {name}: NOT RUN (needs the state of a successful quick installation)")
@@ -856,7 +1160,8 @@ for name, scenario in SCENARIOS:
           flush=True)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
-    print(f"scenario {name}: SKIPPED ({reason})")
+    if not only or name in only:
+        print(f"scenario {name}: SKIPPED ({reason})")
 print(f"total {time.time() - started:.1f} s")
 if failures:
     print("\n".join(failures))

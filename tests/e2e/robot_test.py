@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The robot against robot_fixture.exe: finding the window, clicks (sent and posted), texts,
 enabled and check states, combo selection with its notification, message boxes, edit texts,
-screenshots, shortcut read-back and resource replacement, and its failure reports.
+screenshots, programs that must show no window, shortcut read-back and resource replacement, and
+its failure reports.
 
 Usage: robot_test.py ROBOT_EXE FIXTURE_EXE WORK_FOLDER"""
 import os
@@ -100,6 +101,18 @@ try:
     fixture = prefix.start([fixture_exe])
     ok, _, out = robot(["window", title, 20000], ["close"], ["wait-gone", 5000])
     check("close ends the fixture through WM_CLOSE", ok and winenv.wait_exit(fixture, 10) == 2, out)
+
+    # run-unseen: a program without windows passes with its exit code; the fixture's dialog is
+    # seen (and the fixture, which does not end by itself, stopped at the time-out).
+    ok, values, out = robot(["run-unseen", f'"{prefix.windows(robot_exe)}" sleep 300', 20000])
+    check("a program without windows passes", ok and ("exit-code", "0") in values and
+          not [v for k, v in values if k == "seen"], out)
+    ok, values, out = robot(["run-unseen", f'"{prefix.windows(robot_exe)}" jump', 20000])
+    check("its exit code is printed", ok and ("exit-code", "2") in values, out)
+    ok, values, out = robot(["run-unseen", f'"{prefix.windows(fixture_exe)}"', 5000])
+    seen = [v for k, v in values if k == "seen"]
+    check("a shown window fails the run and is named", not ok and
+          any(title in v for v in seen) and "did not end in time" in out, out)
 
     # Shortcuts are read back for real in the installer scenarios; here only the refusal.
     ok, values, out = robot(["link-target", "C:\\no such.lnk"])

@@ -155,14 +155,15 @@ class Robot:
         self.exe = exe
         self.transcript = []
 
-    def __call__(self, *commands, timeout=180):
-        """commands: lists of words; returns (ok, printed values as (verb, text) pairs, output)."""
+    def __call__(self, *commands, timeout=180, env=None):
+        """commands: lists of words; returns (ok, printed values as (verb, text) pairs, output).
+        `env` is added to the robot's environment (and so to the programs it starts)."""
         args = [self.exe]
         for i, command in enumerate(commands):
             if i:
                 args.append("--")
             args.extend(str(w) for w in command)
-        code, out = self.prefix.run(args, timeout=timeout)
+        code, out = self.prefix.run(args, extra_env=env, timeout=timeout)
         self.transcript.append(" -- ".join(" ".join(str(w) for w in c) for c in commands))
         self.transcript.append(out)
         values = []

@@ -265,7 +265,8 @@ std::map<std::string, std::string> read_report(const std::filesystem::path& file
 // One run of a probe program: started with a report file and two events in a folder of its own.
 class probe_run {
  public:
-  explicit probe_run(const wchar_t* program) {
+  // `more` is added to the command line after the probe's own arguments.
+  explicit probe_run(const wchar_t* program, const wchar_t* more = L"") {
     folder_ = std::filesystem::temp_directory_path() / unique_name(L"probe");
     std::filesystem::create_directories(folder_);
     report_ = folder_ / "report.txt";
@@ -274,7 +275,7 @@ class probe_run {
     ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
     quit_.reset(::CreateEventW(nullptr, TRUE, FALSE, quit_name.c_str()));
     std::wstring command = L"\"" + beside_this_program(program) + L"\" \"" + report_.wstring() +
-                           L"\" " + ready_name + L" " + quit_name;
+                           L"\" " + ready_name + L" " + quit_name + more;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -432,6 +433,27 @@ TEST_F(StartupProbe, WithoutSse2TheThreeLanguageBoxComesFirstAndTheExitCodeIsOne
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(probe.exit_code(), 1u);
   EXPECT_EQ(observer_.running(), before);
+}
+
+// With /S on the command line (an unattended run) neither start-up failure shows its box; the
+// process ends with the same code.
+TEST_F(StartupProbe, UnattendedRunFailsWithTheSameExitCodeAndNoBox) {
+  const struct {
+    const wchar_t* program;
+    DWORD exit_code;
+  } cases[] = {{L"nv_startup_probe_old_controls.exe", static_cast<DWORD>(-11)},
+               {L"nv_startup_probe_no_sse2.exe", 1u}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.program);
+    probe_run probe(c.program, L" /S");
+    if (probe.start_error() == kElevationRequired)
+      GTEST_SKIP() << "the installer's manifest requires an elevated test run";
+    ASSERT_EQ(probe.start_error(), 0u);
+    HWND box = find_message_box(probe.id(), probe.process());
+    EXPECT_EQ(box, nullptr) << "a message box in an unattended run";
+    if (box) ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(probe.exit_code(), c.exit_code);
+  }
 }
 
 }  // namespace

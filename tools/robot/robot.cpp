@@ -32,6 +32,13 @@
 //                                painted (repainted, and two captures a moment apart agree)
 //   dump                         print every control: id, class, enabled, visible, text
 //   sleep <ms>
+// Programs that must show no window:
+//   run-unseen <command line> [ms]
+//                                start a program with exactly this command line (quotes and all,
+//                                as one word), watch the top-level windows of its process every
+//                                few milliseconds until it ends, print "exit-code: <n>" and one
+//                                "seen: <class> \"<title>\"" line per window shown; fail when
+//                                one was shown or the program did not end within ms
 // Machine checks:
 //   link-target <file.lnk>       print a shortcut's target, arguments and working folder
 //   set-resource <exe> <type> <name> <file>
@@ -44,6 +51,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -309,6 +317,59 @@ void set_resource(const std::wstring& exe, const std::wstring& type, const std::
     throw command_failed(L"EndUpdateResourceW failed");
 }
 
+struct process_windows {
+  DWORD process_id;
+  std::vector<HWND>* shown;
+};
+
+BOOL CALLBACK collect_shown_window(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<process_windows*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == search->process_id && ::IsWindowVisible(window)) search->shown->push_back(window);
+  return TRUE;
+}
+
+// Runs `command_line` to its end (at most `timeout_ms`) while polling for visible top-level
+// windows of its process; prints the exit code and every window seen.
+void run_unseen(const std::wstring& command_line, DWORD timeout_ms) {
+  std::wstring writable = command_line;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+    throw command_failed(L"CreateProcessW failed with " + std::to_wstring(::GetLastError()));
+  nv::unique_handle process(info.hProcess);
+  nv::unique_handle thread(info.hThread);
+
+  std::vector<HWND> seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool ended = false;
+  while (!ended) {
+    ended = ::WaitForSingleObject(process.get(), 5) == WAIT_OBJECT_0;
+    std::vector<HWND> shown;
+    process_windows search{info.dwProcessId, &shown};
+    ::EnumWindows(collect_shown_window, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : shown) {
+      if (std::find(seen.begin(), seen.end(), window) != seen.end()) continue;
+      seen.push_back(window);
+      // The caption as the system keeps it: the window may be gone, or its thread busy.
+      wchar_t title[256] = {};
+      ::GetWindowTextW(window, title, 256);
+      print("seen", class_name(window) + L" \"" + title + L"\"");
+    }
+    if (!ended && std::chrono::steady_clock::now() >= deadline) {
+      ::TerminateProcess(process.get(), 1);
+      throw command_failed(L"the program did not end in time");
+    }
+  }
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  print("exit-code", std::to_wstring(static_cast<int>(code)));
+  if (!seen.empty()) throw command_failed(std::to_wstring(seen.size()) + L" window(s) shown");
+}
+
 class robot {
  public:
   // Runs one command; throws command_failed or bad_command_line.
@@ -392,6 +453,8 @@ class robot {
       dump();
     } else if (verb == L"sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(number(arg(1))));
+    } else if (verb == L"run-unseen") {
+      run_unseen(arg(1), timeout(2));
     } else if (verb == L"link-target") {
       print_link_target(arg(1));
     } else if (verb == L"set-resource") {

@@ -1,0 +1,65 @@
+// The installer's command line: the options an administrator gives to install without the wizard
+// (/S) or to start the wizard with other choices, read once at start-up. Parsing looks at the text
+// only; the checks that need the machine (what already exists on the way to a folder) come after.
+// Everything here comes from whoever started the elevated installer: what cannot be taken exactly
+// as it stands is refused, never guessed at.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/languages.h"
+
+// Which shortcuts /SHORTCUTS asks for.
+struct ShortcutOption {
+  bool menu = false;
+  bool desktop = false;
+};
+
+// What the command line asks for; an option that was not given is left empty.
+struct InstallOptions {
+  bool unattended = false;                     // /S
+  bool help = false;                           // /? or /HELP
+  std::optional<std::wstring> installFolder;   // /D=, an absolute path
+  std::optional<std::wstring> menuFolder;      // /MENU=, absolute or below the Programs menu
+  std::optional<ShortcutOption> shortcuts;     // /SHORTCUTS=
+  std::optional<LanguageId> language;          // /LANG=, a product language
+  std::optional<std::wstring> logFile;         // /LOG=, an absolute path
+};
+
+// Why an option is refused.
+enum class OptionFault {
+  Unknown,        // not an option of the installer
+  MissingValue,   // /D, /MENU, /SHORTCUTS, /LANG or /LOG without "=" and a value
+  Repeated,       // the same option twice
+  RelativePath,   // /D or /LOG not absolute (a drive letter, a colon and a backslash)
+  NotAPath,       // a path that cannot name a folder or file
+  BadValue,       // a value the option does not know, or a value given to a switch
+  NotWritable,    // the /LOG file cannot be opened for appending
+};
+
+struct OptionError {
+  OptionFault fault = OptionFault::Unknown;
+  std::wstring option;  // the option as named in the messages: "/D", or the unknown argument
+  std::wstring detail;  // for NotWritable: the system's reason
+};
+
+struct ParsedCommandLine {
+  InstallOptions options;
+  // The first refused argument. `options.unattended` is still set when any argument is /S, so
+  // that a refusal in an unattended run shows no box either.
+  std::optional<OptionError> error;
+};
+
+// Parses a whole command line, program name first (as GetCommandLineW gives it). Option names
+// are case-insensitive; values may be quoted (see nv::command_line_arguments).
+ParsedCommandLine parseCommandLine(std::wstring_view commandLine);
+
+// The error for a folder option whose path runs into a file: the nearest element of `folder`
+// that exists must be a folder, or the folder can never be made.
+std::optional<OptionError> checkFolderOnMachine(std::wstring_view option,
+                                                const std::wstring& folder);
+
+// The refusal in the current language: what is wrong with which option.
+std::wstring describeOptionError(const OptionError& error);

@@ -1,0 +1,61 @@
+#include "app/log_file.h"
+
+#include <windows.h>
+
+#include "engine/machine_folders.h"
+#include "nv/link_check.h"
+#include "nv/utf8.h"
+
+namespace {
+
+// Bare line feeds become CR LF; CR LF stays as it is.
+std::wstring withCrLf(std::wstring_view text) {
+  std::wstring result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) result.push_back(L'\r');
+    result.push_back(text[i]);
+  }
+  return result;
+}
+
+}  // namespace
+
+std::error_code CLogFile::Open(const std::wstring& path) {
+  file_.reset();
+  if (const std::error_code refused = engine::refuse_links(path)) return refused;
+  // The link itself is opened, never what it points to, so that it can be refused below.
+  nv::unique_handle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+  if (!file) return {static_cast<int>(::GetLastError()), std::system_category()};
+  if (!nv::is_plain_file(nv::facts_of(file.get()))) return engine::link_refused();
+  file_ = std::move(file);
+  return {};
+}
+
+void CLogFile::write(std::wstring_view text) {
+  if (!file_ || text.empty()) return;
+  const std::string bytes = nv::to_utf8(withCrLf(text));
+  DWORD written = 0;
+  ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void CLogFile::writeLine(std::wstring_view text) { write(std::wstring(text) + L"\r\n"); }
+
+void CLogFile::writeBanner(std::wstring_view text) { writeLine(bannerLine(text)); }
+
+void CLogFile::append(std::wstring_view text, bool banner) {
+  if (banner || text.empty())
+    writeBanner(text);
+  else
+    write(text);
+}
+
+std::wstring CLogFile::bannerLine(std::wstring_view text) {
+  if (text.empty()) return std::wstring(bannerWidth, L'-');
+  const std::wstring enclosed = L" " + std::wstring(text) + L" ";
+  const std::size_t dashes = enclosed.size() < bannerWidth ? bannerWidth - enclosed.size() : 0;
+  return std::wstring(dashes / 2, L'-') + enclosed + std::wstring((dashes + 1) / 2, L'-');
+}

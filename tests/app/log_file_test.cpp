@@ -1,0 +1,101 @@
+// The /LOG file: UTF-8 with CR LF, appended, each piece on disk as soon as it is written; banner
+// lines; and the paths it refuses to open because they could lead somewhere else.
+#include "app/log_file.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/machine_folders.h"
+#include "nv/link_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bytesOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A folder of its own below `base`, removed with its content.
+struct Folder {
+  explicit Folder(const fs::path& base)
+      : path(base / (L"nv-log-file-" + std::to_wstring(::GetCurrentProcessId()))) {
+    fs::create_directories(path);
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  fs::path path;
+};
+
+TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
+  const Folder folder(fs::temp_directory_path());
+  const fs::path path = folder.path / L"install.log";
+  std::ofstream(path, std::ios::binary) << "earlier run\r\n";
+  CLogFile log;
+  ASSERT_FALSE(log.Open(path.wstring()));
+  ASSERT_TRUE(log.isOpen());
+
+  log.write(L"Copying File  C:\\Apps\\T\u00e9st.dll...");
+  // On disk before the line is complete: a run killed here still leaves it.
+  EXPECT_EQ(bytesOf(path), "earlier run\r\nCopying File  C:\\Apps\\T\xc3\xa9st.dll...");
+  log.write(L"OK\r\n");
+  log.writeLine(L"first\nsecond\r\nthird");
+  log.append(L"", false);
+  log.append(L"Options", true);
+  log.append(L"Plain", false);
+  EXPECT_EQ(bytesOf(path), "earlier run\r\nCopying File  C:\\Apps\\T\xc3\xa9st.dll...OK\r\n"
+                           "first\r\nsecond\r\nthird\r\n" +
+                               std::string(72, '-') + "\r\n" + std::string(31, '-') +
+                               " Options " + std::string(32, '-') + "\r\nPlain");
+}
+
+TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
+  const Folder temp(fs::temp_directory_path());
+  wchar_t common[MAX_PATH] = {};
+  ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common),
+            S_OK);
+  const Folder machine{fs::path(common)};
+  engine::machine_wide_folders();  // looked up before the links are planted
+  const nv_test::planted_links links({machine.path.wstring()});
+
+  const fs::path original = temp.path / L"original.log";
+  std::ofstream(original) << "someone else's";
+  const bool secondName =
+      ::CreateHardLinkW((temp.path / L"second.log").c_str(), original.c_str(), nullptr) != FALSE;
+
+  const struct {
+    const char* what;
+    fs::path path;
+    bool linkRefusal;
+  } cases[] = {
+      {"a folder", temp.path, false},
+      {"a missing folder", temp.path / L"missing" / L"install.log", false},
+      {"below a link in a folder every user can write to", machine.path / L"install.log", true},
+      {"a file with a second name", temp.path / L"second.log", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!secondName && c.path.filename() == L"second.log") continue;
+    CLogFile log;
+    const std::error_code error = log.Open(c.path.wstring());
+    EXPECT_TRUE(error);
+    EXPECT_EQ(error == engine::link_refused(), c.linkRefusal) << error.message();
+    EXPECT_FALSE(log.isOpen());
+    log.writeLine(L"nothing");
+  }
+  EXPECT_FALSE(fs::exists(machine.path / L"install.log")) << "nothing made through the link";
+  EXPECT_EQ(bytesOf(original), "someone else's");
+  if (!secondName) GTEST_SKIP() << "no hard link could be made here; the second name is untested";
+}
+
+}  // namespace
