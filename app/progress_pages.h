@@ -41,7 +41,7 @@ class CDlgInstall : public CWizardPage, public engine::InstallProgress {
   // Appends `text` as it is, or, when `banner` is true or `text` is empty, as a line of dashes
   // that fills the log box with `text` in its middle; then scrolls down one line.
   void appendLog(const std::wstring& text, bool banner = false) override;
-  // The frame the page lives in.
+  // The page itself (Windows makes the frame the owner of any window shown for it).
   HWND ownerWindow() const override;
 
   // Position 0 and the bar shown; it stays shown from the first installation attempt on.

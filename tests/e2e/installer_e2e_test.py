@@ -222,6 +222,18 @@ def log_records(sc, lines):
     return records
 
 
+def check_merged_log(sc, lines, install_folder, menu_folder):
+    """A reinstallation's log: the header, the files, and every record once after the merge."""
+    check_log_header(sc, lines, install_folder, menu_folder, update_from=LABEL)
+    records = log_records(sc, lines)
+    check_files(sc, records, install_folder)
+    for kind in (0x2FF, 0x3FF, 0x4FF, 0x5FF, 0x6FF):
+        sc.check(f"one record of kind {kind:04x} after the merge",
+                 [r[0] for r in records].count(kind) == 1, records)
+    paths = [r[2].lower() for r in records if r[0] >> 8 in (0, 1)]
+    sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
+
+
 def check_files(sc, records, install_folder, skip_kinds=()):
     """Every payload file (but Temporary) is recorded once, exists and has its CRC-32."""
     for entry in PAYLOAD:
@@ -532,14 +544,7 @@ def scenario_reinstall():
         sc.finish(process)
         lines, _ = read_log(sc, install_folder)
         if lines:
-            check_log_header(sc, lines, install_folder, menu_folder, update_from=LABEL)
-            records = log_records(sc, lines)
-            check_files(sc, records, install_folder)
-            for kind in (0x2FF, 0x3FF, 0x4FF, 0x5FF, 0x6FF):
-                sc.check(f"one record of kind {kind:04x} after the merge",
-                         [r[0] for r in records].count(kind) == 1, records)
-            paths = [r[2].lower() for r in records if r[0] >> 8 in (0, 1)]
-            sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
+            check_merged_log(sc, lines, install_folder, menu_folder)
         check_registry(sc, install_folder, 1)
         check_temp_clean(sc)
 
@@ -946,14 +951,7 @@ def scenario_unattended_reinstall():
                  run_lines("English", install_folder, menu_folder))
         ulog, _ = read_log(sc, install_folder)
         if ulog:
-            check_log_header(sc, ulog, install_folder, menu_folder, update_from=LABEL)
-            records = log_records(sc, ulog)
-            check_files(sc, records, install_folder)
-            for kind in (0x2FF, 0x3FF, 0x4FF, 0x5FF, 0x6FF):
-                sc.check(f"one record of kind {kind:04x} after the merge",
-                         [r[0] for r in records].count(kind) == 1, records)
-            paths = [r[2].lower() for r in records if r[0] >> 8 in (0, 1)]
-            sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
+            check_merged_log(sc, ulog, install_folder, menu_folder)
         check_registry(sc, install_folder, 1)
         check_registration_run(sc, install_folder)
         check_temp_clean(sc)
