@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 
 // Which shortcuts /SHORTCUTS asks for.
 struct ShortcutOption {

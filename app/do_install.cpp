@@ -9,7 +9,7 @@
 
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/directx_setup.h"
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
 #include "engine/error_code_text.h"

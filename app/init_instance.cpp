@@ -6,7 +6,7 @@
 #include "app/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/unattended_install.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"

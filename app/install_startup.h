@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/existing_install.h"
 #include "nv/product.h"
 

@@ -1,6 +1,6 @@
 #include "app/logged_progress.h"
 
-#include "app/languages.h"
+#include "localization/languages.h"
 
 void CLoggedProgress::setStatus(const std::wstring& text) {
   status_ = text;

@@ -1,7 +1,7 @@
 #include "app/mode_page.h"
 
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "resources/resource_ids.h"
 
 CDlgMode::CDlgMode(HINSTANCE module) : CWizardPage(IDD_MODE_PAGE, module) {}

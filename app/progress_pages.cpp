@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/logged_progress.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"

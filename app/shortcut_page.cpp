@@ -4,7 +4,7 @@
 
 #include "app/folder_picker.h"
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"
 #include "resources/resource_ids.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/wizard_page.h"
 #include "app/image_owners.h"
 

@@ -5,7 +5,7 @@
 
 #include "app/do_install.h"
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/logged_progress.h"
 #include "app/progress_pages.h"
 #include "engine/error_code_text.h"

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "nv/fatal_error.h"
 #include "nv/ui_hooks.h"
 #include "nv/version_info.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/message_pump.h"
 #include "nv/fixed_path.h"
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/install_journal.h"
 #include "nv/instance_tracking.h"
 #include "nv/product.h"

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/com_ptr.h"
 #include "engine/machine_folders.h"
 #include "nv/fixed_path.h"

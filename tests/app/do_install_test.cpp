@@ -1,6 +1,6 @@
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/log_file.h"
 #include "app/progress_pages.h"
 #include "app/unattended_install.h"

@@ -1,5 +1,5 @@
 #include "app/install_app.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/progress_pages.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "app/install_app.h"
 #include "app/install_dlg.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/mode_page.h"
 #include "app/path_page.h"
 #include "app/shortcut_page.h"

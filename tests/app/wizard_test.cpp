@@ -11,7 +11,7 @@
 
 #include "app/install_app.h"
 #include "app/install_startup.h"
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "app/wizard_frame.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"

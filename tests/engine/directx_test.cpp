@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
 #include "ui/message_filter.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/languages.h"
+#include "localization/languages.h"
 #include "engine/com_ptr.h"
 
 namespace {

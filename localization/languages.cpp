@@ -1,4 +1,4 @@
-#include "app/languages.h"
+#include "localization/languages.h"
 
 #include <clocale>
 #include <locale>
