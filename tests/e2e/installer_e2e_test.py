@@ -761,19 +761,24 @@ def scenario_stored_dutch():
         sc.finish(process)
 
 
+def make_broken_installer(sc):
+    """C:\\broken_installer.exe: a copy of the installer whose payload has 64 damaged bytes."""
+    drive_c = os.path.join(sc.prefix.path, "drive_c")
+    shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
+    data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
+    for i in range(len(data) // 2, len(data) // 2 + 64):
+        data[i] ^= 0x5A
+    with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
+        f.write(data)
+    sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
+                                          "C:\\broken_payload.bin"]))
+
+
 def scenario_failed():
     """A copy of the installer whose payload is corrupt: the installation fails, stays on the
     Progress page with Install enabled, and leaves nothing on disk."""
     with Scenario("failed", TEMPLATE) as sc:
-        drive_c = os.path.join(sc.prefix.path, "drive_c")
-        shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
-        data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
-        for i in range(len(data) // 2, len(data) // 2 + 64):
-            data[i] ^= 0x5A
-        with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
-            f.write(data)
-        sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
-                                              "C:\\broken_payload.bin"]))
+        make_broken_installer(sc)
         process = sc.start(exe="C:\\broken_installer.exe")
         sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT]))
         status, log = run_install(sc)
@@ -1034,15 +1039,7 @@ def scenario_unattended_product_running():
 
 def scenario_unattended_corrupt():
     with Scenario("unattended_corrupt", TEMPLATE) as sc:
-        drive_c = os.path.join(sc.prefix.path, "drive_c")
-        shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
-        data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
-        for i in range(len(data) // 2, len(data) // 2 + 64):
-            data[i] ^= 0x5A
-        with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
-            f.write(data)
-        sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
-                                              "C:\\broken_payload.bin"]))
+        make_broken_installer(sc)
         before = machine_state(sc)
         log = os.path.join(sc.folder, "unattended.log")
         code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
