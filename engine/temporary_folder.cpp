@@ -12,7 +12,9 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
+#include "nv/link_check.h"
 
 namespace engine {
 
@@ -34,9 +36,7 @@ std::error_code LastError() {
   return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
 }
 
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
+bool IsLink(DWORD attributes) { return nv::is_link(nv::file_facts{attributes}); }
 
 // Deletes a file of the folder, read-only or not; a link goes as a link, and whatever it points
 // to keeps its attributes.
@@ -127,10 +127,9 @@ std::error_code CTemporaryFolder::HoldFile(const std::wstring& file) {
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return LastError();
   // A link put in the file's place is not what was written.
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(handle.get(), &information)) return LastError();
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return {ERROR_CANT_ACCESS_FILE, std::system_category()};
+  const nv::file_facts facts = nv::facts_of(handle.get());
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (nv::is_link(facts)) return link_refused();
   held_.push_back(std::move(handle));
   return {};
 }

@@ -13,22 +13,10 @@ file_facts system_facts_of_handle(HANDLE object) {
   return {information.dwFileAttributes, information.nNumberOfLinks};
 }
 
-file_facts system_facts_of_path(const std::wstring& path) {
-  file_facts facts;
-  facts.attributes = ::GetFileAttributesW(path.c_str());
-  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return facts;
-  // Opened as itself, not as what a link there points to, and without any access to its data.
-  unique_handle object(::CreateFileW(path.c_str(), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                     nullptr));
-  if (object) facts.links = system_facts_of_handle(object.get()).links;
-  return facts;
-}
+DWORD system_attributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
 
 link_queries& queries() {
-  static link_queries current{system_facts_of_path, system_facts_of_handle};
+  static link_queries current{system_attributes, system_facts_of_handle};
   return current;
 }
 
@@ -37,12 +25,23 @@ bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 }  // namespace
 
 link_queries set_link_queries(link_queries replacement) {
-  if (!replacement.of_path) replacement.of_path = system_facts_of_path;
+  if (!replacement.attributes) replacement.attributes = system_attributes;
   if (!replacement.of_handle) replacement.of_handle = system_facts_of_handle;
   return std::exchange(queries(), std::move(replacement));
 }
 
-file_facts facts_of(const std::wstring& path) { return queries().of_path(path); }
+file_facts facts_of(const std::wstring& path) {
+  file_facts facts;
+  facts.attributes = queries().attributes(path);
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return facts;
+  unique_handle object(::CreateFileW(path.c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                     nullptr));
+  if (object) facts.links = facts_of(object.get()).links;
+  return facts;
+}
 
 file_facts facts_of(HANDLE object) { return queries().of_handle(object); }
 
@@ -65,7 +64,8 @@ std::wstring first_link_below(const std::wstring& root, const std::wstring& path
       continue;
     }
     const std::wstring element = path.substr(0, end);
-    const file_facts facts = facts_of(element);
+    // The attributes alone decide; no element is opened on the way down.
+    const file_facts facts{queries().attributes(element)};
     if (facts.attributes == INVALID_FILE_ATTRIBUTES) return {};
     if (is_link(facts)) return element;
     start = end + 1;

@@ -19,8 +19,8 @@ struct file_facts {
 };
 
 struct link_queries {
-  // The facts of a path, not following a link there.
-  std::function<file_facts(const std::wstring& path)> of_path;
+  // The attributes of a path, not following a link there; INVALID_FILE_ATTRIBUTES when absent.
+  std::function<DWORD(const std::wstring& path)> attributes;
   // The facts of an open file or folder.
   std::function<file_facts(HANDLE object)> of_handle;
 };
@@ -28,6 +28,8 @@ struct link_queries {
 // Replaces the queries; an empty member restores the system's. Returns the previous queries.
 link_queries set_link_queries(link_queries queries);
 
+// The attributes of `path` and, when it exists, the facts of the object itself (opened without
+// following a link and without access to its data).
 file_facts facts_of(const std::wstring& path);
 file_facts facts_of(HANDLE object);
 

@@ -14,11 +14,11 @@ class planted_links {
  public:
   explicit planted_links(std::set<std::wstring> paths) : paths_(std::move(paths)) {
     previous_ = nv::set_link_queries({[this](const std::wstring& path) {
-                                        nv::file_facts facts = previous_.of_path(path);
+                                        DWORD attributes = previous_.attributes(path);
                                         if (paths_.count(path) &&
-                                            facts.attributes != INVALID_FILE_ATTRIBUTES)
-                                          facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                                        return facts;
+                                            attributes != INVALID_FILE_ATTRIBUTES)
+                                          attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                                        return attributes;
                                       },
                                       {}});
   }
