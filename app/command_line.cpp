@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/payload_names.h"
 #include "nv/command_line.h"
 #include "nv/fixed_path.h"
 
@@ -37,33 +38,13 @@ std::vector<std::wstring_view> splitAt(std::wstring_view text, wchar_t separator
   }
 }
 
-// A device name of the system (CON, NUL, COM1...), which no file or folder can be called,
-// whatever extension follows it.
-bool isDeviceName(std::wstring_view element) {
-  const std::wstring stem = upper(element.substr(0, element.find(L'.')));
-  static constexpr std::array<std::wstring_view, 6> plain{L"CON", L"PRN", L"AUX", L"NUL",
-                                                          L"CONIN$", L"CONOUT$"};
-  if (std::find(plain.begin(), plain.end(), stem) != plain.end()) return true;
-  return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
-         stem[3] >= L'1' && stem[3] <= L'9';
-}
-
-// One element between backslashes that a file or folder can have as its name.
-bool isNameElement(std::wstring_view element) {
-  if (element.empty() || element == L"." || element == L"..") return false;
-  if (element.back() == L' ' || element.back() == L'.') return false;
-  for (wchar_t c : element)
-    if (c < 32 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos)
-      return false;
-  return !isDeviceName(element);
-}
-
 // Elements separated by single backslashes, each a possible name; a trailing backslash is
 // allowed when `trailing` is.
 bool areNameElements(std::wstring_view path, bool trailing) {
   if (trailing && path.ends_with(L'\\')) path.remove_suffix(1);
   const auto elements = splitAt(path, L'\\');
-  return std::all_of(elements.begin(), elements.end(), isNameElement);
+  // The same rule as for the names in the payload's table.
+  return std::all_of(elements.begin(), elements.end(), engine::is_plain_name);
 }
 
 bool startsWithDrive(std::wstring_view path) {
@@ -250,21 +231,9 @@ std::optional<OptionError> checkFolderOnMachine(std::wstring_view option,
 }
 
 std::wstring describeOptionError(const OptionError& error) {
-  switch (error.fault) {
-    case OptionFault::Unknown:
-      return formatLocalized(1135, {error.option});
-    case OptionFault::MissingValue:
-      return formatLocalized(1136, {error.option});
-    case OptionFault::Repeated:
-      return formatLocalized(1137, {error.option});
-    case OptionFault::RelativePath:
-      return formatLocalized(1138, {error.option});
-    case OptionFault::NotAPath:
-      return formatLocalized(1139, {error.option});
-    case OptionFault::BadValue:
-      return formatLocalized(1140, {error.option});
-    case OptionFault::NotWritable:
-      return formatLocalized(1141, {error.option, error.detail});
-  }
-  return formatLocalized(1135, {error.option});
+  // One message per fault, in the order of OptionFault; only the last names a detail (%2).
+  static constexpr std::array<UINT, 7> kMessages{1135, 1136, 1137, 1138, 1139, 1140, 1141};
+  const auto index = static_cast<std::size_t>(error.fault);
+  return formatLocalized(index < kMessages.size() ? kMessages[index] : kMessages[0],
+                         {error.option, error.detail});
 }
