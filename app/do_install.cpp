@@ -48,6 +48,14 @@ std::wstring uninstallLogPath(const std::wstring& uninstallerPath) {
   return buffer;
 }
 
+// A run that stops before anything was changed: string 1121 with `errorText` as status and line.
+bool failBeforeChanges(engine::InstallProgress& progress, const std::wstring& errorText) {
+  const std::wstring failure = formatLocalized(1121, {errorText});
+  progress.setStatus(failure);
+  progress.appendLog(failure + kLineBreak);
+  return false;
+}
+
 // Ends the journal of a run that an exception leaves after the extraction: rolled back while the
 // installation can still be undone, committed once the uninstall log writer has taken the
 // records over (it merges the previous installation's records into them, which a rollback must
@@ -85,24 +93,15 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   progress.setStatus(localizedString(1114));
 
   std::wstring errorText;
-  if (!app.MakeTemporaryFolderName(errorText)) {
-    const std::wstring failure = formatLocalized(1121, {errorText});
-    progress.setStatus(failure);
-    progress.appendLog(failure + kLineBreak);
-    return false;
-  }
+  if (!app.MakeTemporaryFolderName(errorText)) return failBeforeChanges(progress, errorText);
   const std::wstring samplesFolder = formatLocalized(1018, {nv::product_label(true)});
 
   // The working folder and the payload stream live until the end of this scope, on every way
   // out; the folder takes its temporary files with it.
   engine::CTemporaryFolder temporaryFolder(app.tempFolder);
-  if (const std::error_code error = temporaryFolder.Create()) {
-    // A working folder that is not this run's own cannot be trusted with what runs elevated.
-    const std::wstring failure = formatLocalized(1121, {engine::error_code_text(error)});
-    progress.setStatus(failure);
-    progress.appendLog(failure + kLineBreak);
-    return false;
-  }
+  // A working folder that is not this run's own cannot be trusted with what runs elevated.
+  if (const std::error_code error = temporaryFolder.Create())
+    return failBeforeChanges(progress, engine::error_code_text(error));
   progress.startProgress();
   engine::byte_range_stream payload(CurrentPayload());
 

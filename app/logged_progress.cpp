@@ -1,5 +1,12 @@
 #include "app/logged_progress.h"
 
+#include <exception>
+#include <system_error>
+
+#include "app/do_install.h"
+#include "app/install_app.h"
+#include "app/progress_pages.h"
+#include "engine/error_code_text.h"
 #include "localization/languages.h"
 
 void CLoggedProgress::setStatus(const std::wstring& text) {
@@ -29,4 +36,26 @@ void CLoggedProgress::setProgress(std::uint64_t done, std::uint64_t total) {
 
 void CLoggedProgress::logOutcome(bool installed) {
   file_.writeLine(installed ? localizedString(1120) : status_);
+}
+
+bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
+                      engine::InstallProgress* window) {
+  for (const SummaryLine& line : installSummary(app)) app.logFile.append(line.text, line.banner);
+  CLoggedProgress logged(app.logFile, window);
+  bool installed = false;
+  try {
+    installed = DoInstall(logged, app, programs);
+  } catch (const std::system_error& error) {
+    // The journal was ended on the way out (undone, or kept once the uninstall log had taken it
+    // over); the run is reported as failed either way.
+    logged.setStatus(formatLocalized(1121, {engine::error_code_text(error.code())}));
+    logged.logOutcome(false);
+    throw;
+  } catch (const std::exception&) {
+    logged.setStatus(formatLocalized(1121, {L"7"}));
+    logged.logOutcome(false);
+    throw;
+  }
+  logged.logOutcome(installed);
+  return installed;
 }

@@ -10,6 +10,9 @@
 #include "app/log_file.h"
 #include "engine/install_progress.h"
 
+class CInstallApp;
+struct InstalledPrograms;
+
 class CLoggedProgress : public engine::InstallProgress {
  public:
   // `file` may be closed (nothing is written); `window` may be null (nothing is shown).
@@ -36,3 +39,9 @@ class CLoggedProgress : public engine::InstallProgress {
   engine::InstallProgress* window_;
   std::wstring status_;
 };
+
+// Runs the install sequence with the /LOG file of `app` following it: the summary of the
+// settings, every line as it comes, then the outcome, also when an exception ends the run (it
+// travels on). `window` shows the run as well; null for an unattended run.
+bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
+                      engine::InstallProgress* window);

@@ -86,11 +86,7 @@ bool CDlgInstall::DoInstall() {
   CInstallApp& app = installApp();
   if (!app.logFile.isOpen()) return ::DoInstall(*this, app, programs);
   // The file gets the summary the page shows, then the run's lines as the page gets them.
-  for (const SummaryLine& line : installSummary(app)) app.logFile.append(line.text, line.banner);
-  CLoggedProgress logged(app.logFile, this);
-  const bool installed = ::DoInstall(logged, app, programs);
-  logged.logOutcome(installed);
-  return installed;
+  return RunLoggedInstall(app, programs, this);
 }
 
 void CDlgInstall::writeSummary() {
