@@ -29,20 +29,14 @@
 #include "nv/utf8.h"
 #include "payload_test_support.h"
 #include "resources/resource_ids.h"
+#include "text_lines.h"
 
 namespace {
 
+using app_test::lines;
+
 using namespace payload_test;
 using engine::PayloadKind;
-
-std::vector<std::wstring> lines(const std::wstring& text) {
-  std::vector<std::wstring> result;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-    result.push_back(text.substr(start, end - start));
-  result.push_back(text.substr(start));
-  return result;
-}
 
 // The lines written since the last line of dashes (the banner of the latest run).
 std::vector<std::wstring> runLines(const std::wstring& text) {
@@ -343,43 +337,31 @@ TEST_F(DoInstallTest, WorkingFolderFilesAreLockedUntilTheDirectXStepIsOver) {
   EXPECT_EQ(lockProbe::remove, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
-// A folder of this test below a machine-wide folder, removed afterwards.
-struct machineWideFolder {
-  fs::path path;
-  explicit machineWideFolder(int csidl) {
-    wchar_t root[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, root);
-    path = fs::path(root) / (L"nv-links-" + std::to_wstring(::GetCurrentProcessId()));
-    fs::create_directories(path);
-  }
-  ~machineWideFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::wstring token(const wchar_t* rest) const {
-    return L"<CommonData>\\" + path.filename().wstring() + rest;
-  }
-};
+// `<CommonData>` and the name of `folder` (below the all-users data), then `rest`.
+std::wstring commonDataToken(const nv_test::temp_folder& folder, const wchar_t* rest) {
+  return L"<CommonData>\\" + folder.path().filename().wstring() + rest;
+}
 
 TEST_F(DoInstallTest, ALinkBelowTheAllUsersDataFailsTheEntryAndRollsBack) {
   // A user made the maker's folder a junction before the installation.
-  const machineWideFolder common(CSIDL_COMMON_APPDATA);
+  const nv_test::temp_folder common(nv_test::system_folder(CSIDL_COMMON_APPDATA));
   auto files = productFiles();
-  files.push_back({L"metal.mat", common.token(L"\\Materials"), "metal", PayloadKind::SharedData});
+  files.push_back(
+      {L"metal.mat", commonDataToken(common, L"\\Materials"), "metal", PayloadKind::SharedData});
   usePayload(bzip2(plain_archive(files)));
-  const nv_test::planted_links links({common.path.wstring()});
+  const nv_test::planted_links links({common.path().wstring()});
   expectFailureUndone(L"1:00000780");
-  EXPECT_TRUE(fs::is_empty(common.path)) << "nothing made or written through the link";
+  EXPECT_TRUE(fs::is_empty(common.path())) << "nothing made or written through the link";
 }
 
 TEST_F(DoInstallTest, ASharedFileWithASecondNameIsLeftAlone) {
-  const machineWideFolder common(CSIDL_COMMON_APPDATA);
-  const fs::path shared = common.path / L"library.dat";
+  const nv_test::temp_folder common(nv_test::system_folder(CSIDL_COMMON_APPDATA));
+  const fs::path shared = common.path() / L"library.dat";
   write_file(shared, "system's own");
-  if (!::CreateHardLinkW((common.path / L"elsewhere.dat").c_str(), shared.c_str(), nullptr))
+  if (!::CreateHardLinkW((common.path() / L"elsewhere.dat").c_str(), shared.c_str(), nullptr))
     GTEST_SKIP() << "no hard link could be made here";
   auto files = productFiles();
-  files.push_back({L"library.dat", common.token(L""), "new", PayloadKind::SharedData});
+  files.push_back({L"library.dat", commonDataToken(common, L""), "new", PayloadKind::SharedData});
   usePayload(bzip2(plain_archive(files)));
   ASSERT_TRUE(page.DoInstall());
   EXPECT_EQ(read_file(shared), "system's own");
@@ -388,14 +370,14 @@ TEST_F(DoInstallTest, ASharedFileWithASecondNameIsLeftAlone) {
 }
 
 TEST_F(DoInstallTest, ALinkBelowTheAllUsersStartMenuFailsOnlyTheShortcutStep) {
-  const machineWideFolder menu(CSIDL_COMMON_STARTMENU);
-  app.menuFolder = (menu.path / L"Tessaline 7").wstring();
+  const nv_test::temp_folder menu(nv_test::system_folder(CSIDL_COMMON_STARTMENU));
+  app.menuFolder = (menu.path() / L"Tessaline 7").wstring();
   usePayload(bzip2(plain_archive(productFiles())));
-  const nv_test::planted_links links({menu.path.wstring()});
+  const nv_test::planted_links links({menu.path().wstring()});
   ASSERT_TRUE(page.DoInstall());
   const auto lines = log();
   EXPECT_NE(std::find(lines.begin(), lines.end(), L"Shortcuts Creation...Failed"), lines.end());
-  EXPECT_TRUE(fs::is_empty(menu.path)) << "no folder made and no link saved through the link";
+  EXPECT_TRUE(fs::is_empty(menu.path())) << "no folder made and no link saved through the link";
 }
 
 TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentSharedData) {

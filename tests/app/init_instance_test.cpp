@@ -26,8 +26,11 @@
 #include "nv/product_test_support.h"
 #include "nv/utf8.h"
 #include "nv/version_info.h"
+#include "text_lines.h"
 
 namespace {
+
+using app_test::fileLines;
 
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
@@ -36,19 +39,6 @@ std::filesystem::path besideTests(const wchar_t* name) {
   wchar_t self[MAX_PATH]{};
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   return std::filesystem::path(self).parent_path() / name;
-}
-
-// The lines of a UTF-8 file with CR LF line breaks; a last line without its break is kept.
-std::vector<std::wstring> fileLines(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::wstring text = nv::from_utf8(
-      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  std::vector<std::wstring> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
 }
 
 // Another installer holding the single-instance mutex, from a thread of its own, while it lives.

@@ -14,6 +14,7 @@
 
 #include "engine/machine_folders.h"
 #include "nv/link_test_support.h"
+#include "nv/product_test_support.h"
 
 namespace {
 
@@ -24,22 +25,9 @@ std::string bytesOf(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A folder of its own below `base`, removed with its content.
-struct Folder {
-  explicit Folder(const fs::path& base)
-      : path(base / (L"nv-log-file-" + std::to_wstring(::GetCurrentProcessId()))) {
-    fs::create_directories(path);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  fs::path path;
-};
-
 TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
-  const Folder folder(fs::temp_directory_path());
-  const fs::path path = folder.path / L"install.log";
+  const nv_test::temp_folder folder;
+  const fs::path path = folder.path() / L"install.log";
   std::ofstream(path, std::ios::binary) << "earlier run\r\n";
   CLogFile log;
   ASSERT_FALSE(log.Open(path.wstring()));
@@ -60,28 +48,25 @@ TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
 }
 
 TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
-  const Folder temp(fs::temp_directory_path());
-  wchar_t common[MAX_PATH] = {};
-  ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common),
-            S_OK);
-  const Folder machine{fs::path(common)};
+  const nv_test::temp_folder temp;
+  const nv_test::temp_folder machine(nv_test::system_folder(CSIDL_COMMON_APPDATA));
   engine::machine_wide_folders();  // looked up before the links are planted
-  const nv_test::planted_links links({machine.path.wstring()});
+  const nv_test::planted_links links({machine.path().wstring()});
 
-  const fs::path original = temp.path / L"original.log";
+  const fs::path original = temp.path() / L"original.log";
   std::ofstream(original) << "someone else's";
   const bool secondName =
-      ::CreateHardLinkW((temp.path / L"second.log").c_str(), original.c_str(), nullptr) != FALSE;
+      ::CreateHardLinkW((temp.path() / L"second.log").c_str(), original.c_str(), nullptr) != FALSE;
 
   const struct {
     const char* what;
     fs::path path;
     bool linkRefusal;
   } cases[] = {
-      {"a folder", temp.path, false},
-      {"a missing folder", temp.path / L"missing" / L"install.log", false},
-      {"below a link in a folder every user can write to", machine.path / L"install.log", true},
-      {"a file with a second name", temp.path / L"second.log", true},
+      {"a folder", temp.path(), false},
+      {"a missing folder", temp.path() / L"missing" / L"install.log", false},
+      {"below a link in a folder every user can write to", machine.path() / L"install.log", true},
+      {"a file with a second name", temp.path() / L"second.log", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -93,7 +78,7 @@ TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
     EXPECT_FALSE(log.isOpen());
     log.writeLine(L"nothing");
   }
-  EXPECT_FALSE(fs::exists(machine.path / L"install.log")) << "nothing made through the link";
+  EXPECT_FALSE(fs::exists(machine.path() / L"install.log")) << "nothing made through the link";
   EXPECT_EQ(bytesOf(original), "someone else's");
   if (!secondName) GTEST_SKIP() << "no hard link could be made here; the second name is untested";
 }

@@ -19,17 +19,11 @@
 #include "nv/version_info.h"
 #include "resources/resource_ids.h"
 #include "ui/gdi.h"
+#include "text_lines.h"
 
 namespace {
 
-std::vector<std::wstring> lines(const std::wstring& text) {
-  std::vector<std::wstring> result;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-    result.push_back(text.substr(start, end - start));
-  result.push_back(text.substr(start));
-  return result;
-}
+using app_test::lines;
 
 // The control's own visibility (the pages and their host stay hidden in these tests).
 bool shown(const ui::window_ref& control) {

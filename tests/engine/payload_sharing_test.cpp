@@ -7,6 +7,7 @@
 #include "engine/file_crc32.h"
 #include "engine/win_handle.h"
 #include "nv/link_test_support.h"
+#include "nv/product_test_support.h"
 #include "payload_test_support.h"
 
 namespace {
@@ -83,25 +84,21 @@ TEST(PayloadSharing, MissingFileFailsAtOnceWithItsSystemCode) {
 // The extractor itself refuses to write through a link below the all-users data, whoever calls it.
 TEST(PayloadSharing, NothingIsWrittenThroughALinkBelowTheAllUsersData) {
   scratch_folder scratch;
-  wchar_t common[MAX_PATH] = {};
-  ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common)));
-  const std::wstring name = L"nv-sink-links-" + std::to_wstring(::GetCurrentProcessId());
-  const fs::path planted = fs::path(common) / name;
-  fs::create_directories(planted);
-  std::vector<test_file> files{{L"metal.mat", L"<CommonData>\\" + name + L"\\Materials", "metal",
-                                engine::PayloadKind::SharedData}};
+  const nv_test::temp_folder common(nv_test::system_folder(CSIDL_COMMON_APPDATA));
+  const fs::path& planted = common.path();
+  std::vector<test_file> files{{L"metal.mat",
+                                L"<CommonData>\\" + planted.filename().native() + L"\\Materials",
+                                "metal", engine::PayloadKind::SharedData}};
   recorder rec;
   bool ok;
   {
     const nv_test::planted_links links({planted.native()});
     ok = extract(bzip2(plain_archive(files)), scratch.path(), rec);
   }
-  const bool empty = fs::is_empty(planted);
-  fs::remove_all(planted);
   EXPECT_FALSE(ok);
   ASSERT_EQ(rec.count(ev_failed), 1u);
   EXPECT_EQ(rec.failure()->code, std::error_code(ERROR_CANT_ACCESS_FILE, std::system_category()));
-  EXPECT_TRUE(empty) << "no folder made or file written through the link";
+  EXPECT_TRUE(fs::is_empty(planted)) << "no folder made or file written through the link";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "nv/product_test_support.h"
 #include "nv/unique_handle.h"
 
 namespace {
@@ -30,7 +31,7 @@ class FakeFileSystem {
     previous_ = nv::set_link_queries(
         {[this](const std::wstring& path) {
            const auto found = paths_.find(path);
-           return found == paths_.end() ? nv::file_facts{} : found->second;
+           return found == paths_.end() ? DWORD{INVALID_FILE_ATTRIBUTES} : found->second.attributes;
          },
          [this](HANDLE) { return handle_facts_; }});
   }
@@ -80,17 +81,8 @@ TEST(LinkCheck, TheFirstLinkBelowTheRootIsFoundAtEveryLevel) {
 // A grant reads and writes the access list through one handle of the object itself: a link there
 // and a file with a second name are refused, an ordinary folder or file is granted.
 TEST(GrantUsersAccess, RefusesLinksAndFilesWithASecondName) {
-  wchar_t temp[MAX_PATH] = {};
-  ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
-  const fs::path folder = fs::path(temp) / (L"nv-links-" + std::to_wstring(::GetCurrentProcessId()));
-  fs::create_directories(folder);
-  struct Remove {
-    fs::path p;
-    ~Remove() {
-      std::error_code ec;
-      fs::remove_all(p, ec);
-    }
-  } remove{folder};
+  const nv_test::temp_folder scratch;
+  const fs::path& folder = scratch.path();
   const fs::path file = folder / L"shared.dat";
   nv::unique_handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                   nullptr));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <filesystem>
@@ -30,12 +31,23 @@ inline std::wstring unique_name(const wchar_t* prefix) {
 }
 
 // A folder of its own under the system temporary folder, removed with everything in it.
+// A folder of the system by CSIDL, such as the all-users application data; empty when none.
+inline std::filesystem::path system_folder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+  return path;
+}
+
 class temp_folder {
  public:
-  temp_folder() {
-    wchar_t base[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, base);
-    path_ = std::filesystem::path(base) / unique_name(L"nv_product_test_");
+  // A fresh folder below `base`, by default below the temporary folder.
+  explicit temp_folder(std::filesystem::path base = {}) {
+    if (base.empty()) {
+      wchar_t temp[MAX_PATH] = {};
+      ::GetTempPathW(MAX_PATH, temp);
+      base = temp;
+    }
+    path_ = base / unique_name(L"nv_product_test_");
     std::filesystem::create_directories(path_);
   }
   ~temp_folder() {
