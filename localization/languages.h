@@ -127,3 +127,6 @@ std::wstring formatLocalized(UINT baseId, std::initializer_list<std::wstring_vie
 
 // String 1000, followed by " – " and the versioned product label when `withProduct`.
 std::wstring applicationTitle(bool withProduct);
+// The same with the program's name from message `nameId` (1000 the installer's, 1150 the
+// uninstaller's).
+std::wstring programTitle(UINT nameId, bool withProduct);

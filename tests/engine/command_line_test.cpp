@@ -1,6 +1,6 @@
 // The installer's command line: every option and its value forms, quoting and blanks in paths,
 // each way an argument is refused, and the checks of folder options against the disk.
-#include "app/command_line.h"
+#include "engine/command_line.h"
 
 #include <windows.h>
 
