@@ -57,6 +57,11 @@ std::uint32_t runningInstances() {
   return count ? count() : nv::running_instances();
 }
 
+std::wstring commandLine() {
+  const auto& line = checks().commandLine;
+  return line ? line() : std::wstring(::GetCommandLineW());
+}
+
 std::wstring mutexName() {
   if (nv::application_id().empty()) nv::initialize_application_id();
   return nv::mutex_name(nv::application_id());
@@ -215,8 +220,8 @@ CUninstallApp::~CUninstallApp() {
 
 BOOL CUninstallApp::InitInstance() {
   nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
-  const std::wstring commandLine = ::GetCommandLineW();
-  const std::vector<std::wstring> arguments = nv::command_line_arguments(commandLine);
+  const std::wstring line = commandLine();
+  const std::vector<std::wstring> arguments = nv::command_line_arguments(line);
   // The finisher, started by an uninstaller that has done its work, has no window and no log.
   if (!arguments.empty() && _wcsnicmp(arguments[0].c_str(), kFinishOption,
                                       std::char_traits<wchar_t>::length(kFinishOption)) == 0) {
@@ -224,7 +229,7 @@ BOOL CUninstallApp::InitInstance() {
     return FALSE;
   }
 
-  ParsedCommandLine parsed = parseCommandLine(commandLine, Program::Uninstaller);
+  ParsedCommandLine parsed = parseCommandLine(line, Program::Uninstaller);
   StartupReport report(*this, parsed.options.unattended);
   const int exitCode = startUp(*this, std::move(parsed), report);
   if (logFile.isOpen()) report.note(formatLocalized(Text::ExitCode, {std::to_wstring(exitCode)}));

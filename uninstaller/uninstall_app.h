@@ -20,6 +20,7 @@ namespace uninstaller {
 struct UninstallChecks {
   std::function<bool()> isAdministrator;            // nv::is_administrator
   std::function<std::uint32_t()> runningInstances;  // nv::running_instances
+  std::function<std::wstring()> commandLine;        // GetCommandLineW
 };
 
 // Replaces the checks (empty members restore the real ones); returns the previous ones.
