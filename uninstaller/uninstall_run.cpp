@@ -1,5 +1,7 @@
 #include "uninstaller/uninstall_run.h"
 
+#include <windows.h>
+
 #include "engine/same_path.h"
 #include "localization/languages.h"
 #include "nv/link_check.h"
@@ -60,6 +62,7 @@ class Removal {
       progress_.setProgress(i + 1, steps.size() + 1);
     }
     removeLog();
+    scheduleDeferredFolders();
     progress_.setProgress(1, 1);
   }
 
@@ -196,6 +199,16 @@ class Removal {
     }
     removeEntry(Text::RemovingFile, context_.logPath);
     if (result.incomplete) result.deferred.clear();
+  }
+
+  // A deferred folder that holds something removed only at the restart cannot be emptied by the
+  // finisher; it goes at the restart too, after what it holds.
+  void scheduleDeferredFolders() {
+    for (const auto& folder : result.deferred) {
+      bool holdsScheduled = false;
+      for (const auto& path : scheduled_) holdsScheduled = holdsScheduled || nv::is_below(folder, path);
+      if (holdsScheduled) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
   }
 
   bool isOwnExecutable(const std::wstring& path) const {
