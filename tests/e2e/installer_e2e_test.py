@@ -20,6 +20,7 @@ Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK
          [scenario ... | unattended | uninstall]
 Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
 no X display."""
+import difflib
 import os
 import re
 import shutil
@@ -1101,9 +1102,14 @@ def fresh_state():
     if not FRESH:
         prefix = winenv.Prefix(TEMPLATE, os.path.join(work, "fresh_state"))
         probe = type("Probe", (), {"prefix": prefix})()
-        FRESH.append(machine_state(probe))
+        FRESH.append((machine_state(probe), software_keys(prefix)))
         prefix.close()
     return FRESH[0]
+
+
+def software_keys(prefix):
+    """Every key and value below HKLM\\Software, one line each."""
+    return prefix.run(["reg", "query", r"HKLM\Software", "/s"])[1].splitlines()
 
 
 def kept_files(kinds):
@@ -1127,7 +1133,7 @@ def check_removed(sc, kept_names):
     """The machine as before the installation but for the kept files and the folders that hold
     them; the temporary folders (the finisher's copy waits there for a restart) and the product
     stand-in's record left out."""
-    before_files, before_keys = fresh_state()
+    (before_files, before_keys), before_software = fresh_state()
     files, keys = machine_state(sc)
     temp = [os.path.relpath(t, os.path.join(sc.prefix.path, "drive_c")) for t in temp_folders(sc)]
     kept_paths = {p for p in files if os.path.basename(p) in kept_names}
@@ -1147,6 +1153,10 @@ def check_removed(sc, kept_names):
     sc.check("every kept file still there", {os.path.basename(p) for p in kept_paths} == kept_names,
              kept_paths)
     sc.check("registry as before the installation", keys == before_keys, keys)
+    software = software_keys(sc.prefix)
+    changed = [line for line in difflib.unified_diff(before_software, software, lineterm="", n=0)
+               if line[:1] in "+-" and line[:3] not in ("+++", "---")]
+    sc.check("HKLM\\Software as before the installation", not changed, changed[:12])
     record = open(sc.record, encoding="utf-8").read() if os.path.exists(sc.record) else ""
     main = win_join(default_folders(sc)[0], "Tessaline.exe")
     sc.check("the product unregistered itself",
