@@ -3,7 +3,7 @@
 // installation.
 #include <system_error>
 
-#include "app/command_line.h"
+#include "engine/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/log_file.h"
+#include "engine/log_file.h"
 #include "engine/existing_install.h"
 #include "engine/install_journal.h"
 #include "nv/instance_tracking.h"

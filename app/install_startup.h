@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "localization/languages.h"
+#include "localization/start_language.h"
 #include "engine/existing_install.h"
 #include "nv/product.h"
 
@@ -30,14 +30,6 @@ InstalledVersion classifyVersion(bool hasFixedInfo, nv::ProductVersion fileVersi
 // The classification of the product executable at `productPath` (empty: not installed). A file
 // without a version resource counts as the same version.
 InstalledVersion classifyInstalledProduct(const std::wstring& productPath);
-
-// The "NvLanguage" value under the product's uninstall key in HKEY_LOCAL_MACHINE (4 bytes, its
-// registry type ignored); nothing when it cannot be read.
-std::optional<DWORD> readStoredLanguage();
-
-// The language to start in: `systemDefault`, replaced by `stored` when that is a product
-// language, then English when the result has no installer translation.
-LanguageId chooseStartLanguage(LanguageId systemDefault, std::optional<DWORD> stored);
 
 // Program Files\Nuvelle\<registry name>. When the system cannot name the Program Files folder,
 // the "ProgramFiles" environment value stands in; empty when neither is known.

@@ -9,35 +9,6 @@
 #include "engine/error_code_text.h"
 #include "localization/languages.h"
 
-void CLoggedProgress::setStatus(const std::wstring& text) {
-  status_ = text;
-  if (window_) window_->setStatus(text);
-}
-
-void CLoggedProgress::setStatusPath(const std::wstring& text) {
-  status_ = text;
-  if (window_) window_->setStatusPath(text);
-}
-
-void CLoggedProgress::appendLog(const std::wstring& text, bool banner) {
-  file_.append(text, banner);
-  if (window_) window_->appendLog(text, banner);
-}
-
-HWND CLoggedProgress::ownerWindow() const { return window_ ? window_->ownerWindow() : nullptr; }
-
-void CLoggedProgress::startProgress() {
-  if (window_) window_->startProgress();
-}
-
-void CLoggedProgress::setProgress(std::uint64_t done, std::uint64_t total) {
-  if (window_) window_->setProgress(done, total);
-}
-
-void CLoggedProgress::logOutcome(bool installed) {
-  file_.writeLine(installed ? localizedString(1120) : status_);
-}
-
 bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
                       engine::InstallProgress* window) {
   for (const SummaryLine& line : installSummary(app)) app.logFile.append(line.text, line.banner);
@@ -49,13 +20,13 @@ bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
     // The journal was ended on the way out (undone, or kept once the uninstall log had taken it
     // over); the run is reported as failed either way.
     logged.setStatus(formatLocalized(1121, {engine::error_code_text(error.code())}));
-    logged.logOutcome(false);
+    logged.logOutcome(false, {});
     throw;
   } catch (const std::exception&) {
     logged.setStatus(formatLocalized(1121, {L"7"}));
-    logged.logOutcome(false);
+    logged.logOutcome(false, {});
     throw;
   }
-  logged.logOutcome(installed);
+  logged.logOutcome(installed, localizedString(1120));
   return installed;
 }

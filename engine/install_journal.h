@@ -76,8 +76,9 @@ class CInstallJournal {
   bool WriteUninstallLog(const std::wstring& logPath, const std::wstring& installFolder,
                          const std::wstring& menuFolder);
   // Reads the previous installation's log into the previous* members; with null it only clears
-  // the two previous folders.
-  void ReadUninstallLog(const wchar_t* path);
+  // the two previous folders. True when the file opened with the header of a version-1 log (its
+  // records are then those up to the first damaged line).
+  bool ReadUninstallLog(const wchar_t* path);
 };
 
 // Moves (or copies, with `keepSource`) `source` to a fresh "nv" file in the system temporary

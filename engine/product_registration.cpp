@@ -32,6 +32,10 @@ const std::wstring& RegistryName() { return nv::product_registry_name(nv::curren
 
 }  // namespace
 
+std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath) {
+  return L"\"" + uninstallerPath + L"\" /S";
+}
+
 bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgramPath,
                        const std::wstring& uninstallerPath, LanguageId selectedLanguage) {
   HKEY raw = nullptr;
@@ -65,6 +69,8 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
   SetDword(key.get(), L"NoModify", 1);
   SetDword(key.get(), L"NoRepair", 1);
   SetDword(key.get(), L"NvLanguage", static_cast<DWORD>(selectedLanguage));
+  // Deployment systems remove the product with this command, without any window.
+  SetString(key.get(), L"QuietUninstallString", QuietUninstallCommand(uninstallerPath));
 
   key.reset();
   journal.EndOperation(outcome, nullptr);

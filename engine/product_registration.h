@@ -25,8 +25,12 @@ inline constexpr wchar_t uninstallKeyParent[] =
 // HKEY_LOCAL_MACHINE subkey of the maker, holding the product path value.
 inline constexpr wchar_t makerKey[] = L"Software\\Nuvelle";
 
+// The command that removes the product without a window: the uninstaller's path in quotes and
+// " /S".
+std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath);
+
 // Writes the product's uninstall key (named by the current product's registry name) with its
-// twelve values, journaled: with a backup of the key when it existed, without one when it is
+// twelve values and "QuietUninstallString", journaled: with a backup of the key when it existed, without one when it is
 // new. Values of an existing key that are not among the twelve stay. True when the key was
 // opened or created and "DisplayName" and "UninstallString" were written.
 bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgramPath,

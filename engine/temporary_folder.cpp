@@ -105,19 +105,21 @@ CTemporaryFolder::~CTemporaryFolder() {
   ::RemoveDirectoryW(path.c_str());
 }
 
-std::error_code CTemporaryFolder::Create() {
+std::error_code CreateProtectedFolder(const std::wstring& folder) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkingFolderSecurity,
                                                               SDDL_REVISION_1, &raw, nullptr))
     return LastError();
   const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
-  if (!::CreateDirectoryW(path.c_str(), &attributes)) {
-    const std::error_code error = LastError();
-    refused_ = true;  // someone else's folder: left as it is
-    return error;
-  }
+  if (!::CreateDirectoryW(folder.c_str(), &attributes)) return LastError();
   return {};
+}
+
+std::error_code CTemporaryFolder::Create() {
+  const std::error_code error = CreateProtectedFolder(path);
+  if (error) refused_ = true;  // someone else's folder, or none: left as it is
+  return error;
 }
 
 void CTemporaryFolder::AddFile(const std::wstring& file) { files.push_back(file); }

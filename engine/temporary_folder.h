@@ -59,6 +59,10 @@ class CTemporaryFolder {
 // Administrators and SYSTEM, inherited by everything below.
 inline constexpr wchar_t kWorkingFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
+// Creates `folder` with the working folder's access list (kWorkingFolderSecurity); a folder that
+// already exists is refused (ERROR_ALREADY_EXISTS) and left alone.
+std::error_code CreateProtectedFolder(const std::wstring& folder);
+
 // The working folder of the running installation, for the extraction callbacks; null when none.
 extern CTemporaryFolder* currentTemporaryFolder;
 

@@ -244,8 +244,10 @@ std::wstring formatLocalized(UINT baseId, std::initializer_list<std::wstring_vie
   return formatMessage(localizedString(baseId), inserts);
 }
 
-std::wstring applicationTitle(bool withProduct) {
-  std::wstring title = localizedString(1000);
+std::wstring applicationTitle(bool withProduct) { return programTitle(1000, withProduct); }
+
+std::wstring programTitle(UINT nameId, bool withProduct) {
+  std::wstring title = localizedString(nameId);
   if (withProduct) title += L" \u2013 " + nv::product_label(false);
   return title;
 }

@@ -4,9 +4,9 @@
 // the product's language); ten are installer UI languages, for which the installer's own messages
 // are translated. Any other language runs the installer in English.
 //
-// A message has a base id in the French block (1000-1021, 1100-1144); the same message of
-// language L has the id base + offset(L). An entry whose text is exactly "#" is untranslated:
-// localizedId falls back to English, then to French.
+// A message has a base id in the French block (1000-1021, 1100-1144, 1150-1181); the same
+// message of language L has the id base + offset(L). An entry whose text is exactly "#" is
+// untranslated: localizedId falls back to English, then to French.
 #pragma once
 
 #include <windows.h>
@@ -127,3 +127,6 @@ std::wstring formatLocalized(UINT baseId, std::initializer_list<std::wstring_vie
 
 // String 1000, followed by " – " and the versioned product label when `withProduct`.
 std::wstring applicationTitle(bool withProduct);
+// The same with the program's name from message `nameId` (1000 the installer's, 1150 the
+// uninstaller's).
+std::wstring programTitle(UINT nameId, bool withProduct);

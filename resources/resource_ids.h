@@ -83,3 +83,21 @@
 
 // End page (dialog 137).
 #define IDC_RESULT 1016
+
+// The uninstaller's frame and its three pages (same frame controls as the installer's).
+#define IDD_UNINSTALL 140
+#define IDD_CONFIRM_PAGE 141
+#define IDD_REMOVAL_PAGE 142
+#define IDD_REMOVED_PAGE 143
+
+// Confirmation page (dialog 141).
+#define IDC_QUESTION 1030
+#define IDC_REMOVE_EXAMPLES 1031
+#define IDC_KEPT_NOTE 1032
+
+// Removal page (dialog 142): IDC_LOG, IDC_PROGRESS_BAR and IDC_STATUS as on the Progress page.
+#define IDC_HEADING 1033
+
+// End page of the removal (dialog 143): IDC_RESULT as on the installer's End page.
+#define IDC_SUMMARY_LABEL 1034
+#define IDC_SUMMARY 1035

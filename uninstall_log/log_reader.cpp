@@ -172,21 +172,21 @@ bool is_folder(const std::wstring& path) {
 
 namespace engine {
 
-void CInstallJournal::ReadUninstallLog(const wchar_t* path) {
+bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
   using namespace uninstall_log;
   previousInstallFolder.clear();
   previousMenuFolder.clear();
-  if (!path) return;
+  if (!path) return false;
 
   const nv::unique_handle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
+  if (!file) return false;
 
   line_source lines(file.get());
   int version = 0;
   for (std::size_t position = 0;; ++position) {
     raw_line raw = lines.next();
-    if (raw.status != raw_line::state::ok) return;
+    if (raw.status != raw_line::state::ok) return version == format_version;
     std::wstring line = std::move(raw.text);
     trim_right(line);
 
@@ -196,10 +196,10 @@ void CInstallJournal::ReadUninstallLog(const wchar_t* path) {
       switch (position) {
         case 0:
           if (cut_marker(line, version_marker)) version = leading_number(line);
-          if (version != format_version) return;
+          if (version != format_version) return false;
           break;
         case 2: {
-          if (!cut_marker(line, install_marker)) return;
+          if (!cut_marker(line, install_marker)) return version == format_version;
           const std::size_t end = line.find(label_end_marker);
           if (end != std::wstring::npos) line.erase(end);
           trim(line);
@@ -212,7 +212,7 @@ void CInstallJournal::ReadUninstallLog(const wchar_t* path) {
           // is empty; the space is put back so that such a line still counts.
           line += L' ';
           if (!cut_marker(line, position == 3 ? install_path_marker : shortcut_path_marker))
-            return;
+            return version == format_version;
           trim(line);
           if (is_folder(line)) (position == 3 ? previousInstallFolder : previousMenuFolder) = line;
           break;
@@ -223,9 +223,9 @@ void CInstallJournal::ReadUninstallLog(const wchar_t* path) {
       continue;
     }
 
-    if (version != format_version) return;
+    if (version != format_version) return false;
     std::optional<JournalRecord> record = parse_entry_line(line);
-    if (!record) return;
+    if (!record) return version == format_version;
     if (record->kind == RecordKind::UninstallKey || record->kind == RecordKind::ProductRegistration)
       record->path.clear();
     previousRecords.push_back(std::move(*record));

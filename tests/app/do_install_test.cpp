@@ -1,7 +1,7 @@
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
 #include "localization/languages.h"
-#include "app/log_file.h"
+#include "engine/log_file.h"
 #include "app/progress_pages.h"
 #include "app/unattended_install.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/command_line.h"
+#include "engine/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"

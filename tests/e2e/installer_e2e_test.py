@@ -4,7 +4,7 @@
 Every scenario runs in a fresh copy of a template prefix; the scenarios that need an earlier
 installation start from a copy of the prefix that the fresh quick installation left behind.
 After each scenario the machine is checked: installed files and their CRC-32 against the demo
-payload, read-only executables, the uninstall log's bytes, the uninstall key's twelve values, the
+payload, read-only executables, the uninstall log's bytes, the uninstall key's values, the
 product path value, the shortcuts read back, the working folder and backups gone.
 Screenshots (PNG when ImageMagick is there) of the pages and message boxes go to SCREENSHOTS.
 
@@ -12,10 +12,15 @@ The unattended scenarios run the installer with /S through the robot's run-unsee
 when any top-level window of the installer's process is shown; they check the exit code, the
 machine afterwards and the /LOG file's lines. They run when named, or all with "unattended".
 
+The uninstaller's scenarios start from the quick installation's machine and compare the machine
+after the removal with the one before the installation. They run when named, or all with
+"uninstall".
+
 Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
-         [scenario ... | unattended]
+         [scenario ... | unattended | uninstall]
 Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
 no X display."""
+import difflib
 import os
 import re
 import shutil
@@ -149,11 +154,12 @@ class Scenario:
     def wizard(self, *commands, title=TITLE, timeout=30000):
         return self.robot(["window", title, timeout], *commands)
 
-    def shot(self, picture, box=None):
-        """Screenshot of the wizard (or of the message box with `box` text) as `picture`."""
+    def shot(self, picture, box=None, title=TITLE):
+        """Screenshot of the window titled `title` (or of the message box with `box` text) as
+        `picture`."""
         os.makedirs(screenshots, exist_ok=True)
         bmp = os.path.join(screenshots, picture + ".bmp")
-        select = ["box", box, 10000] if box is not None else ["window", TITLE, 10000]
+        select = ["box", box, 10000] if box is not None else ["window", title, 10000]
         ok, _, out = self.robot(select, ["screenshot", self.prefix.windows(bmp)])
         if self.check(f"screenshot {picture}", ok, out):
             if box is None:
@@ -267,13 +273,15 @@ def check_registry(sc, install_folder, language):
     values = {name: sc.prefix.reg_query(UNINSTALL_KEY, name) for name in (
         "DisplayName", "UninstallString", "DisplayIcon", "DisplayVersion", "Publisher",
         "URLInfoAbout", "HelpLink", "URLUpdateInfo", "HelpTelephone", "NoModify", "NoRepair",
-        "NvLanguage")}
+        "NvLanguage", "QuietUninstallString")}
     expected = {"DisplayName": ("REG_SZ", LABEL),
                 "UninstallString": ("REG_SZ", win_join(install_folder, "Uninstall.exe")),
                 "DisplayIcon": ("REG_SZ", main + ",0"),
                 "DisplayVersion": ("REG_SZ", "7.8.22.1"), "Publisher": ("REG_SZ", "Nuvelle"),
                 "NoModify": ("REG_DWORD", "0x1"), "NoRepair": ("REG_DWORD", "0x1"),
-                "NvLanguage": ("REG_DWORD", hex(language))}
+                "NvLanguage": ("REG_DWORD", hex(language)),
+                "QuietUninstallString": ("REG_SZ",
+                                         f'"{win_join(install_folder, "Uninstall.exe")}" /S')}
     for name, want in expected.items():
         sc.check(f"uninstall key value {name}", values[name] == want, f"{values[name]} != {want}")
     web = values["URLInfoAbout"]
@@ -1080,6 +1088,264 @@ def scenario_unattended_bad_option():
         check_unchanged(sc, before)
 
 
+# ---- the uninstaller's scenarios ----
+UNINSTALLER = "C:\\Program Files\\Nuvelle\\Tessaline 7\\Uninstall.exe"
+QUESTION, REMOVE_EXAMPLES, RESULT, SUMMARY = 1030, 1031, 1016, 1035
+
+
+def uninstaller_title(lang="English"):
+    return s(lang, 1150) + " \u2013 " + LABEL
+
+
+def fresh_state():
+    """The machine before any installation: the template's files and keys."""
+    if not FRESH:
+        prefix = winenv.Prefix(TEMPLATE, os.path.join(work, "fresh_state"))
+        probe = type("Probe", (), {"prefix": prefix})()
+        FRESH.append((machine_state(probe), software_keys(prefix)))
+        prefix.close()
+    return FRESH[0]
+
+
+def software_keys(prefix):
+    """Every key and value below HKLM\\Software, one line each."""
+    return prefix.run(["reg", "query", r"HKLM\Software", "/s"])[1].splitlines()
+
+
+def kept_files(kinds):
+    """File names of the payload that an uninstallation keeps: shared data, and examples unless
+    they were removed."""
+    return {e["name"] for e in PAYLOAD if e["kind"] in kinds}
+
+
+def wait_for_finisher(sc, timeout=30):
+    """The finisher removes the uninstaller and the installation folder after the uninstaller
+    has ended."""
+    folder = sc.prefix.unix(UNINSTALLER.rsplit("\\", 1)[0])
+    end = time.time() + timeout
+    while os.path.exists(folder) and time.time() < end:
+        time.sleep(0.2)
+    sc.check("the installation folder removed after the uninstaller ended",
+             not os.path.exists(folder), os.listdir(folder) if os.path.exists(folder) else "")
+
+
+def check_removed(sc, kept_names):
+    """The machine as before the installation but for the kept files and the folders that hold
+    them; the temporary folders (the finisher's copy waits there for a restart) and the product
+    stand-in's record left out."""
+    (before_files, before_keys), before_software = fresh_state()
+    files, keys = machine_state(sc)
+    temp = [os.path.relpath(t, os.path.join(sc.prefix.path, "drive_c")) for t in temp_folders(sc)]
+    kept_paths = {p for p in files if os.path.basename(p) in kept_names}
+    kept_folders = set()
+    for path in kept_paths:
+        folder = os.path.dirname(path)
+        while folder:
+            kept_folders.add(folder)
+            folder = os.path.dirname(folder)
+    ignored = lambda p: (any(p == t or p.startswith(t + os.sep) for t in temp) or  # noqa: E731
+                         os.path.normpath(p) == "standin_record.txt")
+    changed = sorted(p for p in set(files) ^ set(before_files)
+                     if not ignored(p) and p not in kept_paths and p not in kept_folders)
+    changed += sorted(p for p in set(files) & set(before_files)
+                      if files[p] != before_files[p] and not ignored(p))
+    sc.check("files as before the installation", not changed, changed[:12])
+    sc.check("every kept file still there", {os.path.basename(p) for p in kept_paths} == kept_names,
+             kept_paths)
+    sc.check("registry as before the installation", keys == before_keys, keys)
+    software = software_keys(sc.prefix)
+    changed = [line for line in difflib.unified_diff(before_software, software, lineterm="", n=0)
+               if line[:1] in "+-" and line[:3] not in ("+++", "---")]
+    sc.check("HKLM\\Software as before the installation", not changed, changed[:12])
+    record = open(sc.record, encoding="utf-8").read() if os.path.exists(sc.record) else ""
+    main = win_join(default_folders(sc)[0], "Tessaline.exe")
+    sc.check("the product unregistered itself",
+             f'command line: "{main}" /Unregister /Background' in record, record)
+
+
+def uninstall_wizard(sc, lang="English", remove_examples=False, shots=None):
+    """Confirms the removal in the uninstaller's wizard, waits for its end page and exits."""
+    process = sc.start(exe=UNINSTALLER)
+    title = uninstaller_title(lang)
+    sc.must("confirmation page", sc.robot(
+        ["window", title, 30000], ["expect-text", QUESTION, s(lang, 1151, LABEL)],
+        ["expect-visible", REMOVE_EXAMPLES, 1], ["expect-check", REMOVE_EXAMPLES, 0],
+        ["expect-text", IDOK, s(lang, 1154)]))
+    if remove_examples:
+        sc.must("examples box checked", sc.robot(["window", title, 1000],
+                                                 ["click", REMOVE_EXAMPLES],
+                                                 ["expect-check", REMOVE_EXAMPLES, 1]))
+    if shots:
+        sc.shot(shots + "_uninstall_confirm", title=title)
+    sc.must("Remove pressed", sc.robot(["window", title, 1000], ["post-click", IDOK]))
+    values = sc.must("removal ran", sc.robot(
+        ["window", title, 1000], ["wait-text", IDOK, s(lang, 1004), 120000],
+        ["text", RESULT], ["text", SUMMARY]))
+    if shots:
+        sc.shot(shots + "_uninstall_end", title=title)
+    sc.check("the end page says the removal is complete", texts(values)[0] == s(lang, 1170),
+             values)
+    sc.must("Exit ends", sc.robot(["window", title, 1000], ["post-click", IDOK],
+                                  ["wait-gone", 10000]))
+    sc.check("the uninstaller ended with 0", winenv.wait_exit(process, 30) == 0, "")
+    wait_for_finisher(sc)
+    return texts(values)[1].split("\r\n")
+
+
+def run_uninstaller(sc, options):
+    return run_unattended(sc, options, exe=UNINSTALLER)
+
+
+def scenario_uninstall_wizard():
+    with Scenario("uninstall_wizard", INSTALLED) as sc:
+        summary = uninstall_wizard(sc, shots="en")
+        check_removed(sc, kept_files(("SharedData", "Sample")))
+        for e in PAYLOAD:
+            if e["kind"] == "SharedData":
+                sc.check(f"{e['name']} listed as kept", any(
+                    l.startswith(s("English", 1166, "\x00").split("\x00")[0]) and e["name"] in l
+                    for l in summary), summary)
+
+
+def scenario_uninstall_update_examples():
+    """An update on top of an older version merges the logs; the wizard then removes the
+    examples too."""
+    with Scenario("uninstall_update_examples", INSTALLED) as sc:
+        replace_product(sc, default_folders(sc)[0], "tessaline_7_8_21_9.exe")
+        code, _ = run_unattended(sc, "/S")
+        sc.check("the update installed", code == 0, code)
+        uninstall_wizard(sc, remove_examples=True)
+        check_removed(sc, kept_files(("SharedData",)))
+
+
+def scenario_uninstall_unattended():
+    with Scenario("uninstall_unattended", INSTALLED) as sc:
+        log = os.path.join(sc.folder, "uninstall.log")
+        code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 0", code == 0, code)
+        wait_for_finisher(sc)
+        check_removed(sc, kept_files(("SharedData", "Sample")))
+        lines = unattended_log(sc, log, 0)
+        in_order(sc, "the removal in the log", lines,
+                 [s("English", 1180, LABEL), s("English", 1160, "Tessaline"),
+                  s("English", 1161, "Tessaline", "0"), s("English", 1159) + s("English", 1011),
+                  s("English", 1170), s("English", 1144, "0")])
+
+
+def scenario_uninstall_tampered_log():
+    """Records that name a system file, a file of another folder and a path with ".." are
+    refused; the files stay."""
+    with Scenario("uninstall_tampered_log", INSTALLED) as sc:
+        install_folder = default_folders(sc)[0]
+        victims = ["C:\\windows\\system32\\notepad.exe", "C:\\Other\\keep.txt",
+                   "C:\\Program Files\\Common Files\\keep2.txt"]
+        recorded = victims[:2] + [win_join(install_folder, "..\\..\\Common Files\\keep2.txt")]
+        for path in victims[1:]:
+            os.makedirs(os.path.dirname(sc.prefix.unix(path)), exist_ok=True)
+            open(sc.prefix.unix(path), "w").write("not Tessaline's")
+        sc.check("the system file exists", os.path.exists(sc.prefix.unix(victims[0])), "")
+        log_file = sc.prefix.unix(win_join(install_folder, "Uninstall.ulog"))
+        text = open(log_file, "rb").read()[2:].decode("utf-16-le")
+        count = len(text.split("\r\n")) - 1 - 6
+        text += "".join(f"{count + i:04d}:0101:1 -- {p}\r\n" for i, p in enumerate(recorded))
+        os.chmod(log_file, 0o644)
+        open(log_file, "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+        log = os.path.join(sc.folder, "uninstall.log")
+        code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 0", code == 0, code)
+        for path in victims:
+            sc.check(f"{path} untouched", os.path.exists(sc.prefix.unix(path)), path)
+        lines = unattended_log(sc, log, 0)
+        for path, text_id in zip(recorded, (1162, 1162, 1163)):
+            sc.check(f"{path} refused in the log", s("English", text_id, path) in lines, lines)
+        wait_for_finisher(sc)
+
+
+def scenario_uninstall_refusals():
+    """The product running, a second uninstaller, a missing log: nothing is removed."""
+    with Scenario("uninstall_refusals", INSTALLED) as sc:
+        before = machine_state(sc)
+        product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                                  {"NV_STANDIN_LIFETIME_MS": "120000"})
+        sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+        code, _ = run_uninstaller(sc, "/S")
+        sc.check("product running: exit code 1618", code == 1618, code)
+        process = sc.start(exe=UNINSTALLER)
+        message = s("English", 1175, "Tessaline")
+        values = sc.must("the product-running box", sc.robot(["box", message[:25], 20000]))
+        sc.check("its text", values[0][1] == message, values)
+        sc.must("Retry asks again", sc.robot(["box", message[:25], 1000], ["post-click", IDRETRY],
+                                             ["sleep", 500], ["box", message[:25], 5000],
+                                             ["post-click", IDCANCEL], ["wait-gone", 5000]))
+        sc.check("Cancel ends the uninstaller", winenv.wait_exit(process, 20) is not None, "")
+        sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                                   ["wait-gone", 5000]))
+        winenv.wait_exit(product, 20)
+
+        first = sc.start(exe=UNINSTALLER)
+        sc.must("the first uninstaller's window", sc.robot(["window", uninstaller_title(), 30000]))
+        code, _ = run_uninstaller(sc, "/S")
+        sc.check("second uninstaller: exit code 1618", code == 1618, code)
+        sc.must("Cancel ends the first", sc.robot(["window", uninstaller_title(), 1000],
+                                                  ["post-click", IDCANCEL], ["wait-gone", 5000]))
+        # Wine hands the exit code on to Linux, which keeps its low eight bits: 1602 is 66.
+        code = winenv.wait_exit(first, 20)
+        sc.check("the first ended as cancelled", code == 1602 % 256, code)
+
+        log_file = sc.prefix.unix(win_join(default_folders(sc)[0], "Uninstall.ulog"))
+        os.rename(log_file, log_file + ".away")
+        code, _ = run_uninstaller(sc, "/S")
+        sc.check("log missing: exit code 1603", code == 1603, code)
+        os.rename(log_file + ".away", log_file)
+        check_unchanged(sc, before)
+
+
+def scenario_uninstall_file_in_use():
+    """A file another program holds is removed at the restart; the exit code says so."""
+    with Scenario("uninstall_file_in_use", INSTALLED) as sc:
+        held = win_join(default_folders(sc)[0], "Lang", "Tessaline.de.dll")
+        ready = os.path.join(sc.folder, "held")
+        holder = sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), held,
+                                  "file:" + sc.prefix.windows(ready)])
+        end = time.time() + 20
+        while not os.path.exists(ready) and time.time() < end:
+            time.sleep(0.1)
+        log = os.path.join(sc.folder, "uninstall.log")
+        code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("exit code 3010", code == 3010, code)
+        lines = unattended_log(sc, log, 3010)
+        sc.check("the file named as removed at the restart", s("English", 1165, held) in lines,
+                 lines)
+        sc.check("the end says a restart completes it", s("English", 1171) in lines, lines)
+        pending = sc.prefix.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                      "PendingFileRenameOperations")
+        sc.check("the removal is pending", pending and "Tessaline.de.dll" in pending[1], pending)
+        holder.kill()
+        winenv.wait_exit(holder, 10)
+        # The finisher removes the uninstaller; the folders that hold the held file go with it
+        # at the restart.
+        exe = sc.prefix.unix(UNINSTALLER)
+        end = time.time() + 30
+        while os.path.exists(exe) and time.time() < end:
+            time.sleep(0.2)
+        sc.check("the finisher removed the uninstaller", not os.path.exists(exe), exe)
+        sc.prefix.run(["wineboot", "-r"], timeout=120)
+        for path in (held, default_folders(sc)[0]):
+            sc.check(f"{path} is gone after the restart", not os.path.exists(sc.prefix.unix(path)),
+                     path)
+
+
+UNINSTALL = [
+    ("uninstall_wizard", scenario_uninstall_wizard),
+    ("uninstall_update_examples", scenario_uninstall_update_examples),
+    ("uninstall_unattended", scenario_uninstall_unattended),
+    ("uninstall_tampered_log", scenario_uninstall_tampered_log),
+    ("uninstall_refusals", scenario_uninstall_refusals),
+    ("uninstall_file_in_use", scenario_uninstall_file_in_use),
+]
+FRESH = []
+
+
 UNATTENDED = [
     ("unattended_fresh", scenario_unattended_fresh),
     ("unattended_options", scenario_unattended_options),
@@ -1117,19 +1383,22 @@ if not os.path.exists(NOT_ADMIN_INSTALLER):
 TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(work)), "template")
 INSTALLED = os.path.join(work, "installed")
 NEEDS_INSTALLATION = ("reinstall", "update", "newer", "unattended_reinstall", "unattended_update",
-                      "unattended_newer")
+                      "unattended_newer") + tuple(name for name, _ in UNINSTALL)
 # Without names the wizard's scenarios run; "unattended" names all the unattended ones.
 if "unattended" in only:
     only.discard("unattended")
     only.update(name for name, _ in UNATTENDED)
+if "uninstall" in only:
+    only.discard("uninstall")
+    only.update(name for name, _ in UNINSTALL)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
 started = time.time()
-for name, scenario in SCENARIOS + UNATTENDED:
-    if (only and name not in only) or (not only and (name, scenario) in UNATTENDED) or \
+for name, scenario in SCENARIOS + UNATTENDED + UNINSTALL:
+    if (only and name not in only) or (not only and (name, scenario) in UNATTENDED + UNINSTALL) or \
             name in NOT_RUN:
         continue
     if name in NEEDS_INSTALLATION and not os.path.isdir(INSTALLED):

@@ -83,7 +83,7 @@ class RegistrationTest : public ::testing::Test {
   const std::wstring uninstaller = L"C:\\Program Files\\Nuvelle\\Tessaline 7\\Uninstall.exe";
 };
 
-// The twelve values in the order they are written.
+// The twelve values and the quiet uninstall command, in the order they are written.
 std::vector<std::pair<std::wstring, RegValue>> ExpectedValues(const std::wstring& mainProgram,
                                                               const std::wstring& uninstaller,
                                                               DWORD language) {
@@ -101,10 +101,11 @@ std::vector<std::pair<std::wstring, RegValue>> ExpectedValues(const std::wstring
       {L"NoModify", DwordValue(1)},
       {L"NoRepair", DwordValue(1)},
       {L"NvLanguage", DwordValue(language)},
+      {L"QuietUninstallString", StringValue(L"\"" + uninstaller + L"\" /S")},
   };
 }
 
-TEST_F(RegistrationTest, FreshUninstallKeyHoldsTwelveValuesAndIsJournaledWithoutBackup) {
+TEST_F(RegistrationTest, FreshUninstallKeyHoldsThirteenValuesAndIsJournaledWithoutBackup) {
   scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
   // The chosen language is recorded, not the one the installer displays (English here).
   ASSERT_TRUE(engine::WriteUninstallKey(journal, mainProgram, uninstaller, Languages::Polish));
@@ -113,7 +114,7 @@ TEST_F(RegistrationTest, FreshUninstallKeyHoldsTwelveValuesAndIsJournaledWithout
   ASSERT_TRUE(key);
   std::map<std::wstring, RegValue> values;
   for (auto& [name, value] : ReadValues(key.get())) values[name] = value;
-  EXPECT_EQ(values.size(), 12u);
+  EXPECT_EQ(values.size(), 13u);
   for (const auto& [name, expected] : ExpectedValues(mainProgram, uninstaller, 15)) {
     SCOPED_TRACE(testing::Message() << "value " << testing::PrintToString(name));
     ASSERT_EQ(values.count(name), 1u);
@@ -157,7 +158,7 @@ TEST_F(RegistrationTest, ExistingUninstallKeyKeepsForeignValuesAndIsBackedUp) {
   const auto key = OpenMachineKey(kKeyPath);
   std::map<std::wstring, RegValue> values;
   for (auto& [name, value] : ReadValues(key.get())) values[name] = value;
-  EXPECT_EQ(values.size(), 13u);
+  EXPECT_EQ(values.size(), 14u);  // the thirteen and the foreign one
   EXPECT_EQ(values[L"Comments"].data, StringValue(L"left by 7.08u").data);
   EXPECT_EQ(values[L"DisplayVersion"].data, StringValue(L"7.8.22.1").data);
   EXPECT_EQ(values[L"NvLanguage"].data, DwordValue(Languages::German).data);

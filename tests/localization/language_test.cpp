@@ -17,14 +17,15 @@ namespace L = Languages;
 
 using nv_testing::running_under_wine;
 
-// Base ids of the French block; `usedOnly` leaves out those the installer never shows.
+// Base ids of the French block: the installer's (1000-1021, 1100-1144) and the uninstaller's
+// (1150-1181); `usedOnly` leaves out those no program shows.
 std::vector<UINT> baseIds(bool usedOnly) {
   std::vector<UINT> ids;
-  for (UINT id = 1000; id <= 1144; ++id) {
+  for (UINT id = 1000; id <= 1181; ++id) {
     const bool unused = id == 1019 || id == 1020 || id == 1021 || id == 1109 || id == 1128 ||
                         id == 1132;
-    if ((id <= 1021 || id >= 1100) && id != 1116 && id != 1130 && !(usedOnly && unused))
-      ids.push_back(id);
+    const bool assigned = id <= 1021 || (id >= 1100 && id <= 1144) || id >= 1150;
+    if (assigned && id != 1116 && id != 1130 && !(usedOnly && unused)) ids.push_back(id);
   }
   return ids;
 }
@@ -60,7 +61,8 @@ TEST(LanguageTable, ProductAndUiColumns) {
 }
 
 // Every block holds every base id in a table tagged with its LANGID, and "#" stands exactly
-// where the installer expects untranslated entries.
+// where the installer expects untranslated entries: throughout the blocks of the languages it
+// cannot display.
 TEST(LanguageStrings, EveryBlockHoldsEveryIdInItsLanguage) {
   for (LanguageId language = 0; language < L::Count; ++language) {
     const UINT offset = languageStringOffset(language);
@@ -71,6 +73,7 @@ TEST(LanguageStrings, EveryBlockHoldsEveryIdInItsLanguage) {
                                   languageLangId(language)),
                 nullptr)
           << "id " << id;
+      if (!isInstallerUiLanguage(language)) EXPECT_EQ(raw(id), L"#") << "id " << id;
     }
     if (!isInstallerUiLanguage(language)) continue;
     for (UINT base : baseIds(true)) {
@@ -92,6 +95,9 @@ TEST(LanguageStrings, TextsSurviveTheResourceCompiler) {
   EXPECT_EQ(raw(1112), L"Cr\u00e9er un raccourci dans le menu suivant\u00a0:");
   EXPECT_EQ(raw(1123), L"Dossier d'installation\u00a0: %1.");
   EXPECT_EQ(raw(2115), L"Copying File  %1...");
+  EXPECT_EQ(raw(2156), L"Removing File  %1...");
+  EXPECT_EQ(raw(1165), L"%1 est en cours d'utilisation\u00a0; il sera supprim\u00e9 au "
+                       L"red\u00e9marrage de l'ordinateur.");
   EXPECT_EQ(raw(2129), L"'%1' will be installed in the selected Langage, but the Installer, still "
                        L"under translation,  shall run in English.");
   EXPECT_EQ(raw(1003), L"\u00c0 propos de '%1'");
@@ -138,7 +144,7 @@ TEST_F(LanguageTest, EveryLanguageHasUsableTextForEveryMessage) {
       const std::wstring text = localizedString(base);
       const std::wstring english = raw(base + 1000) == L"#" ? raw(base) : raw(base + 1000);
       EXPECT_FALSE(text.empty() || text == L"#") << "language " << language << " base " << base;
-      for (const wchar_t* insert : {L"%1", L"%2"}) {
+      for (const wchar_t* insert : {L"%1", L"%2", L"%3"}) {
         EXPECT_EQ(text.find(insert) == std::wstring::npos,
                   english.find(insert) == std::wstring::npos)
             << "language " << language << " base " << base << " " << insert;

@@ -5,6 +5,8 @@
 //   - started with "/Register" it appends a record of how it was started to the file named by
 //     NV_STANDIN_RECORD and exits with -10 (the product's "registered" answer), or with the value
 //     of NV_STANDIN_EXIT when that is set;
+//   - started with "/Unregister" (by the uninstaller) it appends the same record and exits with
+//     0, or with the value of NV_STANDIN_UNREGISTER_EXIT when that is set;
 //   - started otherwise it shows a small window until it is closed, or until
 //     NV_STANDIN_LIFETIME_MS milliseconds have passed.
 // The record holds three lines, each "key: value", written in UTF-8:
@@ -138,6 +140,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   if (has_option(L"/Register")) {
     append_record();
     return static_cast<int>(environment_number(L"NV_STANDIN_EXIT").value_or(kRegistered));
+  }
+  if (has_option(L"/Unregister")) {
+    append_record();
+    return static_cast<int>(environment_number(L"NV_STANDIN_UNREGISTER_EXIT").value_or(0));
   }
   return run_window(instance);
 }

@@ -1,6 +1,6 @@
 // The installer's command line: every option and its value forms, quoting and blanks in paths,
 // each way an argument is refused, and the checks of folder options against the disk.
-#include "app/command_line.h"
+#include "engine/command_line.h"
 
 #include <windows.h>
 
@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -153,6 +154,34 @@ TEST(CommandLine, RefusedFormsNameTheFirstWrongOption) {
     EXPECT_EQ(parsed.error->option, c.option);
     EXPECT_EQ(parsed.options.unattended, c.unattended);
   }
+}
+
+// Each program knows its own options: the uninstaller takes /S, /REMOVEEXAMPLES, /LOG and help,
+// and none of the installer's choices of folders, shortcuts or language.
+TEST(CommandLine, TheUninstallerKnowsOnlyItsOwnOptions) {
+  const ParsedCommandLine accepted = parseCommandLine(
+      L"Uninstall.exe /s /RemoveExamples /LOG=\"C:\\Logs\\u 1.log\"", Program::Uninstaller);
+  ASSERT_FALSE(accepted.error);
+  EXPECT_TRUE(accepted.options.unattended);
+  EXPECT_TRUE(accepted.options.removeExamples);
+  EXPECT_EQ(accepted.options.logFile, std::optional<std::wstring>(L"C:\\Logs\\u 1.log"));
+
+  const std::vector<std::pair<const wchar_t*, Program>> refused = {
+      {L"Uninstall.exe /D=C:\\T7", Program::Uninstaller},
+      {L"Uninstall.exe /LANG=fr", Program::Uninstaller},
+      {L"Uninstall.exe /SHORTCUTS=none", Program::Uninstaller},
+      {L"Uninstall.exe /MENU=Nuvelle", Program::Uninstaller},
+      {L"Install.exe /REMOVEEXAMPLES", Program::Installer},
+  };
+  for (const auto& [line, program] : refused) {
+    SCOPED_TRACE(testing::Message() << line);
+    const ParsedCommandLine parsed = parseCommandLine(line, program);
+    ASSERT_TRUE(parsed.error);
+    EXPECT_EQ(static_cast<int>(parsed.error->fault), static_cast<int>(OptionFault::Unknown));
+  }
+  EXPECT_EQ(static_cast<int>(parseCommandLine(L"Uninstall.exe /REMOVEEXAMPLES=1",
+                                              Program::Uninstaller).error->fault),
+            static_cast<int>(OptionFault::BadValue));
 }
 
 // Every fault has its own sentence, naming the option (and the system's reason for the log).

@@ -1,4 +1,4 @@
-#include "app/log_file.h"
+#include "engine/log_file.h"
 
 #include <windows.h>
 

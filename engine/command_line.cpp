@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "engine/command_line.h"
 
 #include <windows.h>
 
@@ -112,23 +112,26 @@ std::optional<LanguageId> languageFrom(std::wstring_view value) {
   return language;
 }
 
-enum class Option { Unattended, Help, Folder, Menu, Shortcuts, Language, Log };
+enum class Option { Unattended, Help, Folder, Menu, Shortcuts, Language, Log, RemoveExamples };
 
 struct OptionName {
   std::wstring_view name;
   Option option;
   bool takesValue;
+  bool installer;    // an option of the installer
+  bool uninstaller;  // an option of the uninstaller
 };
 
-constexpr std::array<OptionName, 8> kOptions{{
-    {L"/S", Option::Unattended, false},
-    {L"/?", Option::Help, false},
-    {L"/HELP", Option::Help, false},
-    {L"/D", Option::Folder, true},
-    {L"/MENU", Option::Menu, true},
-    {L"/SHORTCUTS", Option::Shortcuts, true},
-    {L"/LANG", Option::Language, true},
-    {L"/LOG", Option::Log, true},
+constexpr std::array<OptionName, 9> kOptions{{
+    {L"/S", Option::Unattended, false, true, true},
+    {L"/?", Option::Help, false, true, true},
+    {L"/HELP", Option::Help, false, true, true},
+    {L"/D", Option::Folder, true, true, false},
+    {L"/MENU", Option::Menu, true, true, false},
+    {L"/SHORTCUTS", Option::Shortcuts, true, true, false},
+    {L"/LANG", Option::Language, true, true, false},
+    {L"/LOG", Option::Log, true, true, true},
+    {L"/REMOVEEXAMPLES", Option::RemoveExamples, false, false, true},
 }};
 
 // Takes the value of one known option into `options`; the fault when it cannot.
@@ -142,6 +145,9 @@ std::optional<OptionFault> apply(Option option, std::wstring_view value,
       break;
     case Option::Help:
       options.help = true;
+      break;
+    case Option::RemoveExamples:
+      options.removeExamples = true;
       break;
     case Option::Folder:
       fault = checkAbsolutePath(value, true, path);
@@ -169,7 +175,7 @@ std::optional<OptionFault> apply(Option option, std::wstring_view value,
 
 }  // namespace
 
-ParsedCommandLine parseCommandLine(std::wstring_view commandLine) {
+ParsedCommandLine parseCommandLine(std::wstring_view commandLine, Program program) {
   ParsedCommandLine parsed;
   std::set<Option> seen;
   const auto refuse = [&parsed](OptionFault fault, std::wstring option) {
@@ -178,8 +184,10 @@ ParsedCommandLine parseCommandLine(std::wstring_view commandLine) {
   for (const std::wstring& argument : nv::command_line_arguments(commandLine)) {
     const std::size_t equals = argument.find(L'=');
     const std::wstring_view name = std::wstring_view(argument).substr(0, equals);
-    const auto known = std::find_if(kOptions.begin(), kOptions.end(),
-                                    [&](const OptionName& o) { return iequal(name, o.name); });
+    const auto known = std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionName& o) {
+      return iequal(name, o.name) &&
+             (program == Program::Installer ? o.installer : o.uninstaller);
+    });
     if (known == kOptions.end()) {
       refuse(OptionFault::Unknown, argument.substr(0, kShownArgument));
       continue;

@@ -1,8 +1,8 @@
-// The /LOG file: the progress log of the installer written to a file as UTF-8 with CR LF line
-// breaks, appended to what is already there. Every piece of text is written with its own write
-// as it comes, so that a run that is killed still leaves what it had logged. The installer runs
-// elevated and the path comes from the command line: the file is never reached through a link
-// that a user could have placed.
+// The /LOG file: the progress log of the installer or the uninstaller written to a file as UTF-8
+// with CR LF line breaks, appended to what is already there. Every piece of text is written with
+// its own write as it comes, so that a run that is killed still leaves what it had logged. Both
+// programs run elevated and the path comes from the command line: the file is never reached
+// through a link that a user could have placed.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// The installer's command line: the options an administrator gives to install without the wizard
-// (/S) or to start the wizard with other choices, read once at start-up. Parsing looks at the text
+// The command line of the installer and of the uninstaller: the options an administrator gives to
+// run without the wizard (/S) or to start the wizard with other choices, read once at start-up. Parsing looks at the text
 // only; the checks that need the machine (what already exists on the way to a folder) come after.
 // Everything here comes from whoever started the elevated installer: what cannot be taken exactly
 // as it stands is refused, never guessed at.
@@ -17,10 +17,14 @@ struct ShortcutOption {
   bool desktop = false;
 };
 
+// Whose command line it is: each program knows its own options.
+enum class Program { Installer, Uninstaller };
+
 // What the command line asks for; an option that was not given is left empty.
 struct InstallOptions {
   bool unattended = false;                     // /S
   bool help = false;                           // /? or /HELP
+  bool removeExamples = false;                 // /REMOVEEXAMPLES (the uninstaller's)
   std::optional<std::wstring> installFolder;   // /D=, an absolute path
   std::optional<std::wstring> menuFolder;      // /MENU=, absolute or below the Programs menu
   std::optional<ShortcutOption> shortcuts;     // /SHORTCUTS=
@@ -30,7 +34,7 @@ struct InstallOptions {
 
 // Why an option is refused.
 enum class OptionFault {
-  Unknown,        // not an option of the installer
+  Unknown,        // not an option of the program
   MissingValue,   // /D, /MENU, /SHORTCUTS, /LANG or /LOG without "=" and a value
   Repeated,       // the same option twice
   RelativePath,   // /D or /LOG not absolute (a drive letter, a colon and a backslash)
@@ -54,7 +58,8 @@ struct ParsedCommandLine {
 
 // Parses a whole command line, program name first (as GetCommandLineW gives it). Option names
 // are case-insensitive; values may be quoted (see nv::command_line_arguments).
-ParsedCommandLine parseCommandLine(std::wstring_view commandLine);
+ParsedCommandLine parseCommandLine(std::wstring_view commandLine,
+                                   Program program = Program::Installer);
 
 // The error for a folder option whose path runs into a file: the nearest element of `folder`
 // that exists must be a folder, or the folder can never be made.

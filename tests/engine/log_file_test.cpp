@@ -1,6 +1,6 @@
 // The /LOG file: UTF-8 with CR LF, appended, each piece on disk as soon as it is written; banner
 // lines; and the paths it refuses to open because they could lead somewhere else.
-#include "app/log_file.h"
+#include "engine/log_file.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,0 +1,148 @@
+#include "uninstaller/removal_places.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "nv/link_test_support.h"
+#include "nv/product_test_support.h"
+
+namespace {
+
+using engine::RecordKind;
+using uninstaller::MachineFolders;
+using uninstaller::PathVerdict;
+using uninstaller::PlaceRefusal;
+
+// A small machine in a temporary folder: system folders, desktops, Start menu, application data
+// and an installation with its menu folder, all real folders so that links can be planted.
+struct Machine {
+  nv_test::temp_folder root;
+  std::wstring at(const std::wstring& relative) const { return root.path().wstring() + L"\\" + relative; }
+
+  std::wstring install = at(L"Program Files\\Nuvelle\\Tessaline 7");
+  std::wstring menu = at(L"Start Menu\\Programs\\Nuvelle\\Tessaline 7");
+  MachineFolders folders;
+
+  Machine() {
+    for (const auto* folder : {L"Windows\\System32", L"Program Files\\Nuvelle\\Tessaline 7\\Lang",
+                               L"Start Menu\\Programs\\Nuvelle\\Tessaline 7", L"Data\\Nuvelle\\Textures",
+                               L"Public Desktop\\Examples", L"User\\Desktop", L"User\\AppData\\Nuvelle"})
+      std::filesystem::create_directories(at(folder));
+    folders.commonAppData = at(L"Data");
+    folders.userAppData = at(L"User\\AppData");
+    folders.commonDesktop = at(L"Public Desktop");
+    folders.userDesktop = at(L"User\\Desktop");
+    folders.startMenus = {at(L"Start Menu")};
+    folders.systemFolders = {at(L"Windows"), at(L"Windows\\System32"), at(L"Program Files"),
+                             at(L"Data"), at(L"Start Menu\\Programs")};
+  }
+
+  uninstaller::RemovalPlaces places() const {
+    return uninstaller::placesFor(install, menu, install, folders).places;
+  }
+};
+
+struct PathCase {
+  const char* what;
+  RecordKind kind;
+  int payloadKind;
+  std::wstring relative;  // below the machine's root; absolute when it starts with a drive
+  PathVerdict expected;
+};
+
+TEST(RemovalPlaces, EachKindOfRecordIsJudgedAgainstItsOwnPlaces) {
+  const Machine machine;
+  const auto places = machine.places();
+  const std::vector<PathCase> cases = {
+      {"program file", RecordKind::InstalledFile, 1, L"Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe", PathVerdict::allowed},
+      {"language library below", RecordKind::InstalledFile, 0, L"Program Files\\Nuvelle\\Tessaline 7\\Lang\\T.de.dll", PathVerdict::allowed},
+      {"program file elsewhere", RecordKind::InstalledFile, 1, L"Program Files\\Other\\Tessaline.exe", PathVerdict::outside},
+      {"system file", RecordKind::InstalledFile, 2, L"Windows\\System32\\kernel32.dll", PathVerdict::outside},
+      {"system file by ..", RecordKind::InstalledFile, 1, L"Program Files\\Nuvelle\\Tessaline 7\\..\\..\\..\\Windows\\x.dll", PathVerdict::parentElement},
+      {"a . element", RecordKind::InstalledFile, 1, L"Program Files\\Nuvelle\\Tessaline 7\\.\\x.dll", PathVerdict::parentElement},
+      {"relative path", RecordKind::InstalledFile, 1, L"\\relative\\x.dll", PathVerdict::outside},
+      {"the install folder itself as a file", RecordKind::InstalledFile, 1, L"Program Files\\Nuvelle\\Tessaline 7", PathVerdict::outside},
+      {"program file on the desktop", RecordKind::InstalledFile, 1, L"Public Desktop\\Tessaline.exe", PathVerdict::outside},
+      {"example on the public desktop", RecordKind::InstalledFile, 4, L"Public Desktop\\Examples\\First.tsl", PathVerdict::allowed},
+      {"example in the maker's data", RecordKind::InstalledFile, 4, L"Data\\Nuvelle\\Textures\\Marble.tex", PathVerdict::allowed},
+      {"example in another maker's data", RecordKind::InstalledFile, 4, L"Data\\Other\\Marble.tex", PathVerdict::outside},
+      {"menu shortcut", RecordKind::MenuShortcut, -1, L"Start Menu\\Programs\\Nuvelle\\Tessaline 7\\T.lnk", PathVerdict::allowed},
+      {"desktop shortcut", RecordKind::DesktopShortcut, -1, L"User\\Desktop\\Tessaline 7.08v.LNK", PathVerdict::allowed},
+      {"shortcut that is no link file", RecordKind::UninstallShortcut, -1, L"Start Menu\\Programs\\Nuvelle\\Tessaline 7\\T.exe", PathVerdict::outside},
+      {"shortcut beside the menu folder", RecordKind::MenuShortcut, -1, L"Start Menu\\Programs\\Other.lnk", PathVerdict::outside},
+      {"shortcut in the install folder", RecordKind::MenuShortcut, -1, L"Program Files\\Nuvelle\\Tessaline 7\\T.lnk", PathVerdict::outside},
+      {"created install folder", RecordKind::CreatedFolder, -1, L"Program Files\\Nuvelle\\Tessaline 7", PathVerdict::allowed},
+      {"maker folder above the install folder", RecordKind::CreatedFolder, -1, L"Program Files\\Nuvelle", PathVerdict::allowed},
+      {"maker folder above the menu folder", RecordKind::CreatedFolder, -1, L"Start Menu\\Programs\\Nuvelle", PathVerdict::allowed},
+      {"Program Files as a created folder", RecordKind::CreatedFolder, -1, L"Program Files", PathVerdict::outside},
+      {"maker data folder", RecordKind::CreatedFolder, -1, L"Data\\Nuvelle", PathVerdict::allowed},
+      {"user maker folder", RecordKind::CreatedFolder, -1, L"User\\AppData\\Nuvelle", PathVerdict::allowed},
+      {"examples folder", RecordKind::CreatedFolder, -1, L"Public Desktop\\Examples", PathVerdict::allowed},
+      {"system folder as created folder", RecordKind::CreatedFolder, -1, L"Windows\\System32", PathVerdict::outside},
+      {"uninstall key record", RecordKind::UninstallKey, -1, L"Program Files\\Nuvelle\\Tessaline 7\\x", PathVerdict::outside},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring path = c.relative.rfind(L"\\", 0) == 0 ? c.relative : machine.at(c.relative);
+    EXPECT_EQ(uninstaller::judgePath(places, c.kind, c.payloadKind, path), c.expected);
+  }
+}
+
+TEST(RemovalPlaces, ALinkOnTheWayIsRefusedButTheRecordedPathItselfMayBeOne) {
+  const Machine machine;
+  const auto places = machine.places();
+  const std::wstring lang = machine.at(L"Program Files\\Nuvelle\\Tessaline 7\\Lang");
+  const std::wstring inLang = lang + L"\\T.de.dll";
+  {
+    nv_test::planted_links links({lang});
+    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+              PathVerdict::linkOnTheWay);
+    // The link itself, as a created folder, is removed as a link.
+    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::CreatedFolder, -1, lang),
+              PathVerdict::allowed);
+  }
+  {
+    nv_test::planted_links links({machine.install});
+    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+              PathVerdict::linkOnTheWay);
+  }
+  EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+            PathVerdict::allowed);
+}
+
+TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereAnInstallationCanBe) {
+  const Machine machine;
+  struct Case {
+    const char* what;
+    std::wstring install, menu, own;
+    PlaceRefusal installRefusal, menuRefusal;
+  };
+  const std::wstring other = machine.at(L"Program Files\\Other");
+  const std::vector<Case> cases = {
+      {"the installation", machine.install, machine.menu, machine.install, PlaceRefusal::none, PlaceRefusal::none},
+      {"the uninstaller runs elsewhere", machine.install, machine.menu, other, PlaceRefusal::notOwnFolder, PlaceRefusal::none},
+      {"a drive's root", L"C:\\", machine.menu, L"C:\\", PlaceRefusal::systemFolder, PlaceRefusal::none},
+      {"a system folder", machine.at(L"Windows"), machine.menu, machine.at(L"Windows"), PlaceRefusal::systemFolder, PlaceRefusal::none},
+      {"a folder holding the system", machine.root.path().wstring(), machine.menu, machine.root.path().wstring(), PlaceRefusal::systemFolder, PlaceRefusal::none},
+      {"a menu folder outside the Start menu", machine.install, machine.at(L"User\\Desktop"), machine.install, PlaceRefusal::none, PlaceRefusal::notBelowStartMenu},
+      {"the Programs menu itself", machine.install, machine.at(L"Start Menu\\Programs"), machine.install, PlaceRefusal::none, PlaceRefusal::systemFolder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto result = uninstaller::placesFor(c.install, c.menu, c.own, machine.folders);
+    EXPECT_EQ(result.installRefusal, c.installRefusal);
+    EXPECT_EQ(result.menuRefusal, c.menuRefusal);
+    EXPECT_EQ(result.places.installFolder.empty(), c.installRefusal != PlaceRefusal::none);
+    EXPECT_EQ(result.places.menuFolder.empty(), c.menuRefusal != PlaceRefusal::none);
+  }
+  // Without its install folder, nothing of the program files may go.
+  const auto places = uninstaller::placesFor(machine.install, machine.menu, other, machine.folders).places;
+  EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 1, machine.install + L"\\T.exe"),
+            PathVerdict::outside);
+}
+
+}  // namespace

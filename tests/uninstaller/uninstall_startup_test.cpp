@@ -1,0 +1,87 @@
+#include "uninstaller/uninstall_app.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "localization/languages.h"
+#include "nv/fatal_error.h"
+#include "nv/processor_check.h"
+#include "nv/product_test_support.h"
+#include "uninstaller/uninstall_run.h"
+
+namespace {
+
+namespace Exit = uninstaller::UninstallExit;
+
+struct StartupCase {
+  const char* what;
+  std::wstring commandLine;
+  bool administrator;
+  std::vector<std::uint32_t> counts;  // running instances, one per question
+  std::vector<int> answers;           // to the message boxes, in order
+  int exitCode;
+  std::vector<UINT> boxes;            // the messages shown, by id (none in an unattended run)
+};
+
+// Start-up refuses before it removes anything: nothing in these cases reaches a log, since this
+// test program's folder has none.
+TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
+  nv::check_processor();
+  ASSERT_TRUE(nv::processor_supported);
+  const std::vector<StartupCase> cases = {
+      {"bad option, unattended", L"Uninstall.exe /S /D=C:\\T", true, {}, {}, Exit::BadCommandLine, {}},
+      {"help, unattended", L"Uninstall.exe /s /?", true, {}, {}, Exit::Removed, {}},
+      {"not an administrator, unattended", L"Uninstall.exe /S", false, {}, {}, Exit::NotAdministrator, {}},
+      {"product running, unattended", L"Uninstall.exe /S", true, {2}, {}, Exit::Busy, {}},
+      {"no log, unattended", L"Uninstall.exe /S /REMOVEEXAMPLES", true, {}, {}, Exit::Failed, {}},
+      {"not an administrator", L"Uninstall.exe", false, {}, {IDOK}, Exit::NotAdministrator, {1174}},
+      {"product running, Retry then Cancel", L"Uninstall.exe", true, {2, 2}, {IDRETRY, IDCANCEL}, 0, {1175, 1175}},
+      {"product closed after Retry, no log", L"Uninstall.exe", true, {2, 1}, {IDRETRY, IDOK}, Exit::Failed, {1175, 1173}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    nv_test::scratch_machine_key machine;
+    std::vector<nv::message_box_request> shown;
+    auto answers = c.answers;
+    auto counts = c.counts;
+    const auto previousDisplay = nv::set_message_box_display([&](const nv::message_box_request& box) {
+      shown.push_back(box);
+      const int answer = answers.empty() ? IDCANCEL : answers.front();
+      if (!answers.empty()) answers.erase(answers.begin());
+      return answer;
+    });
+    const auto previousChecks = uninstaller::setUninstallChecks(
+        {[&] { return c.administrator; },
+         [&] {
+           const std::uint32_t n = counts.empty() ? 1 : counts.front();
+           if (!counts.empty()) counts.erase(counts.begin());
+           return n;
+         },
+         [&] { return c.commandLine; }});
+    {
+      uninstaller::CUninstallApp app;
+      EXPECT_FALSE(app.InitInstance());
+      EXPECT_EQ(app.exit_code(), c.exitCode);
+    }
+    uninstaller::setUninstallChecks(previousChecks);
+    nv::set_message_box_display(previousDisplay);
+
+    ASSERT_EQ(shown.size(), c.boxes.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      // The texts name the product; 1173 names the log's path, of which only the text before
+      // it is compared.
+      const std::wstring pattern = localizedString(c.boxes[i]);
+      ASSERT_FALSE(pattern.empty());
+      if (c.boxes[i] == 1173)
+        EXPECT_EQ(shown[i].text.substr(0, pattern.find(L"%1")), pattern.substr(0, pattern.find(L"%1")));
+      else
+        EXPECT_EQ(shown[i].text, formatLocalized(c.boxes[i], {L"Tessaline"}));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// Where the uninstaller may remove anything. The uninstall log is read from the installation
+// folder, but its records may have come from logs found elsewhere (an installer merges the log it
+// finds beside itself), so the elevated uninstaller judges every path before it touches it: each
+// kind of record has its own places, a place must be a folder an installation really writes to,
+// and a path outside them, with a "." or ".." element, or with a link on the way is refused.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/install_journal.h"
+
+namespace uninstaller {
+
+// The folders the machine names, looked up once by machineFolders(); tests fill their own.
+struct MachineFolders {
+  std::wstring commonAppData;   // all-users application data
+  std::wstring userAppData;     // the current user's application data
+  std::wstring commonDesktop;   // all-users desktop
+  std::wstring userDesktop;     // the current user's desktop
+  std::vector<std::wstring> startMenus;  // all-users and the user's Start menu
+  // Folders of the system that no place may be, or contain (Windows, Program Files, ...).
+  std::vector<std::wstring> systemFolders;
+};
+
+const MachineFolders& machineFolders();
+
+// The places of one uninstallation; an empty member is no place at all.
+struct RemovalPlaces {
+  std::wstring installFolder;    // the log's "Install Path", when it is the uninstaller's folder
+  std::wstring menuFolder;       // the log's "Shortcut Path", when it lies below a Start menu
+  std::wstring makerDataFolder;  // all-users application data\Nuvelle
+  std::wstring userMakerFolder;  // the user's application data\Nuvelle (created folders only)
+  std::wstring commonDesktop;
+  std::wstring userDesktop;
+};
+
+// Why a log's folder is not taken as a place.
+enum class PlaceRefusal { none, notOwnFolder, notBelowStartMenu, systemFolder };
+
+struct PlacesResult {
+  RemovalPlaces places;
+  PlaceRefusal installRefusal = PlaceRefusal::none;
+  PlaceRefusal menuRefusal = PlaceRefusal::none;
+};
+
+// The places for a log whose header names `logInstallFolder` and `logMenuFolder`, read by an
+// uninstaller that runs from `ownFolder`. The install folder counts only when it is the
+// uninstaller's own folder; the menu folder only when it lies below a Start menu; neither when it
+// is, or holds, a folder of the system.
+PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring& logMenuFolder,
+                       const std::wstring& ownFolder, const MachineFolders& machine);
+
+enum class PathVerdict {
+  allowed,
+  outside,        // not below a place of its kind, or not a full path with a drive letter
+  parentElement,  // a "." or ".." element
+  linkOnTheWay,   // a junction or symbolic link between the place and the path
+};
+
+// The verdict on removing `path` for a record of `kind` (`payloadKind` for installed files):
+// installed program files below the install folder; example files there, below the maker's
+// application data or on the all-users desktop; shortcuts in the menu folder or on a desktop;
+// created folders below any place, or the maker's folder ("Nuvelle") that holds the install or
+// menu folder. The path itself may be a link: it is removed as a link, never followed.
+PathVerdict judgePath(const RemovalPlaces& places, engine::RecordKind kind, int payloadKind,
+                      const std::wstring& path);
+
+}  // namespace uninstaller

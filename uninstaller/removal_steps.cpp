@@ -1,0 +1,174 @@
+#include "uninstaller/removal_steps.h"
+
+#include <shlwapi.h>
+
+#include "engine/product_registration.h"
+#include "nv/fixed_path.h"
+#include "nv/link_check.h"
+#include "nv/product.h"
+#include "nv/unique_handle.h"
+
+namespace uninstaller {
+
+namespace {
+
+StepResult failure(DWORD code) {
+  return {Outcome::failed, std::error_code(static_cast<int>(code), std::system_category())};
+}
+
+// The errors of a file that another program holds open or runs.
+bool inUse(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE;
+}
+
+// Schedules `path` for removal at the next restart.
+StepResult scheduleAtRestart(const std::wstring& path) {
+  if (::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    return {Outcome::scheduled, {}};
+  return failure(::GetLastError());
+}
+
+bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// True when every entry of `folder` is in `scheduled`; false for an unreadable folder.
+bool holdsOnlyScheduled(const std::wstring& folder, const std::vector<std::wstring>& scheduled) {
+  WIN32_FIND_DATAW entry{};
+  const std::wstring pattern = nv::fixed_path::append(folder, L"*");
+  HANDLE raw = ::FindFirstFileW(pattern.c_str(), &entry);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  struct find_closer {
+    HANDLE handle;
+    ~find_closer() { ::FindClose(handle); }
+  } closer{raw};
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = nv::fixed_path::append(folder, name);
+    bool found = false;
+    for (const auto& item : scheduled) found = found || _wcsicmp(item.c_str(), path.c_str()) == 0;
+    if (!found) return false;
+  } while (::FindNextFileW(raw, &entry));
+  return true;
+}
+
+// The outcome for a path whose attributes could not be read: absent when it does not exist.
+StepResult missingOrFailed(const std::wstring& path) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return failure(ERROR_ACCESS_DENIED);
+  const DWORD error = ::GetLastError();
+  return isMissing(error) ? StepResult{Outcome::absent, {}} : failure(error);
+}
+
+std::wstring productKeyPath() {
+  return std::wstring(engine::uninstallKeyParent) + L"\\" +
+         nv::product_registry_name(nv::current_product());
+}
+
+}  // namespace
+
+bool IsInUseError(const std::error_code& error) {
+  return error.category() == std::system_category() && inUse(static_cast<DWORD>(error.value()));
+}
+
+StepResult RemoveFileOrLink(const std::wstring& path, WhenInUse whenInUse) {
+  const nv::file_facts facts = nv::facts_of(path);
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return missingOrFailed(path);
+  const bool link = nv::is_link(facts);
+  if (!link && (facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return failure(ERROR_DIRECTORY);
+  if (!link && (facts.attributes & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(path.c_str(), facts.attributes & ~FILE_ATTRIBUTE_READONLY);
+  // A link to a folder is removed as a folder entry; the folder it points to stays.
+  const BOOL removed = (facts.attributes & FILE_ATTRIBUTE_DIRECTORY)
+                           ? ::RemoveDirectoryW(path.c_str())
+                           : ::DeleteFileW(path.c_str());
+  if (removed) return {Outcome::removed, {}};
+  const DWORD error = ::GetLastError();
+  if (isMissing(error)) return {Outcome::absent, {}};
+  if (inUse(error) && whenInUse == WhenInUse::schedule) return scheduleAtRestart(path);
+  return failure(error);
+}
+
+StepResult RemoveEmptyFolder(const std::wstring& path, const std::vector<std::wstring>& scheduled) {
+  const nv::file_facts facts = nv::facts_of(path);
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return missingOrFailed(path);
+  if (!(facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return failure(ERROR_DIRECTORY);
+  if (::RemoveDirectoryW(path.c_str())) return {Outcome::removed, {}};
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_DIR_NOT_EMPTY)
+    return isMissing(error) ? StepResult{Outcome::absent, {}} : failure(error);
+  if (!nv::is_link(facts) && !scheduled.empty() && holdsOnlyScheduled(path, scheduled))
+    return scheduleAtRestart(path);
+  return {Outcome::notEmpty, {}};
+}
+
+StepResult RemoveUninstallKey() {
+  const DWORD error = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, productKeyPath().c_str());
+  if (error == ERROR_SUCCESS) return {Outcome::removed, {}};
+  if (isMissing(error)) return {Outcome::absent, {}};
+  return failure(error);
+}
+
+StepResult RemoveProductPath() {
+  HKEY raw = nullptr;
+  DWORD error = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, engine::makerKey, 0, KEY_ALL_ACCESS, &raw);
+  if (isMissing(error)) return {Outcome::absent, {}};
+  if (error != ERROR_SUCCESS) return failure(error);
+  nv::reg_key key(raw);
+  const std::wstring value = nv::product_registry_name(nv::current_product()) + L" Path";
+  error = ::RegDeleteValueW(key.get(), value.c_str());
+  if (error != ERROR_SUCCESS && !isMissing(error)) return failure(error);
+  const Outcome outcome = error == ERROR_SUCCESS ? Outcome::removed : Outcome::absent;
+
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+      subkeys == 0 && values == 0) {
+    key.reset();
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, engine::makerKey);
+  }
+  return {outcome, {}};
+}
+
+std::wstring UnregistrationCommandLine(const std::wstring& mainProgram) {
+  std::wstring commandLine = mainProgram;
+  if (commandLine.find(L' ') != std::wstring::npos) commandLine = L'"' + commandLine + L'"';
+  return commandLine + L" /Unregister /Background";
+}
+
+std::optional<DWORD> RunUnregistration(const std::wstring& mainProgram,
+                                       nv::named_mutex& installerMutex, std::error_code& error) {
+  error.clear();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNOACTIVATE;
+  std::wstring commandLine = UnregistrationCommandLine(mainProgram);
+  const std::wstring folder = nv::fixed_path::remove_file_spec(mainProgram);
+
+  const bool held = installerMutex.owned();
+  if (held) installerMutex.unlock();
+  PROCESS_INFORMATION process{};
+  const BOOL started =
+      ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  if (!started) {
+    error = std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    if (held) installerMutex.try_lock();
+    return std::nullopt;
+  }
+  const nv::unique_handle processHandle(process.hProcess);
+  const nv::unique_handle threadHandle(process.hThread);
+  ::WaitForSingleObject(processHandle.get(), INFINITE);
+  DWORD exitCode = 0;
+  const bool exited = ::GetExitCodeProcess(processHandle.get(), &exitCode) != FALSE;
+  if (held) installerMutex.try_lock();
+  if (!exited) {
+    error = std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    return std::nullopt;
+  }
+  return exitCode;
+}
+
+}  // namespace uninstaller

@@ -1,0 +1,104 @@
+#include "uninstaller/self_removal.h"
+
+#include <cwchar>
+
+#include "engine/temporary_folder.h"
+#include "nv/fixed_path.h"
+#include "nv/link_check.h"
+#include "nv/unique_handle.h"
+#include "uninstaller/removal_steps.h"
+
+namespace uninstaller {
+
+namespace {
+
+constexpr DWORD kWaitForUninstaller = 60'000;
+constexpr int kDeleteAttempts = 50;  // 10 s in all: the system may still hold the image
+constexpr DWORD kDeletePause = 200;
+
+std::error_code lastError() {
+  return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+}
+
+std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Removes `path`, a file or an empty folder, trying again while the ended uninstaller's image is
+// still held; a file still held at the end, and a folder that holds only such files, go at the
+// next restart and are added to `scheduled`.
+void removeAfterExit(const std::wstring& path, std::vector<std::wstring>& scheduled) {
+  const nv::file_facts facts = nv::facts_of(path);
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return;
+  StepResult result;
+  if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) && !nv::is_link(facts)) {
+    result = RemoveEmptyFolder(path, scheduled);
+  } else {
+    for (int attempt = 1; attempt < kDeleteAttempts; ++attempt) {
+      result = RemoveFileOrLink(path, WhenInUse::report);
+      if (result.outcome != Outcome::failed || !IsInUseError(result.error)) return;
+      ::Sleep(kDeletePause);
+    }
+    result = RemoveFileOrLink(path, WhenInUse::schedule);
+  }
+  if (result.outcome == Outcome::scheduled) scheduled.push_back(path);
+}
+
+}  // namespace
+
+std::error_code StartFinisher(const std::wstring& ownExecutable,
+                              const std::vector<std::wstring>& paths) {
+  std::wstring folder;
+  std::wstring errorText;
+  if (!engine::MakeTemporaryFolderName(folder, errorText))
+    return std::make_error_code(std::errc::no_such_file_or_directory);
+  if (const std::error_code error = engine::CreateProtectedFolder(folder)) return error;
+  const std::wstring copy = nv::fixed_path::append(folder, nv::fixed_path::file_name(ownExecutable));
+  if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) {
+    const std::error_code error = lastError();
+    ::RemoveDirectoryW(folder.c_str());
+    return error;
+  }
+
+  // The finisher learns of the uninstaller's end through a handle it inherits.
+  HANDLE self = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                         &self, SYNCHRONIZE, TRUE, 0))
+    return lastError();
+  const nv::unique_handle selfHandle(self);
+
+  std::wstring commandLine = quoted(copy) + L" " + kFinishOption +
+                             std::to_wstring(reinterpret_cast<UINT_PTR>(self));
+  for (const auto& path : paths) commandLine += L" " + quoted(path);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process))
+    return lastError();
+  const nv::unique_handle processHandle(process.hProcess);
+  const nv::unique_handle threadHandle(process.hThread);
+  return {};
+}
+
+int RunFinisher(const std::vector<std::wstring>& arguments, const std::wstring& ownExecutable) {
+  constexpr std::size_t optionLength = sizeof kFinishOption / sizeof kFinishOption[0] - 1;
+  if (arguments.empty() || arguments[0].size() <= optionLength ||
+      _wcsnicmp(arguments[0].c_str(), kFinishOption, optionLength) != 0)
+    return 87;
+  wchar_t* end = nullptr;
+  const auto value = std::wcstoull(arguments[0].c_str() + optionLength, &end, 10);
+  if (*end != L'\0') return 87;
+  const nv::unique_handle uninstaller(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(value)));
+  ::WaitForSingleObject(uninstaller.get(), kWaitForUninstaller);
+
+  std::vector<std::wstring> scheduled;
+  for (std::size_t i = 1; i < arguments.size(); ++i) removeAfterExit(arguments[i], scheduled);
+
+  // The copy and its folder go at the next restart.
+  ::MoveFileExW(ownExecutable.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  const std::wstring folder = nv::fixed_path::remove_file_spec(ownExecutable);
+  ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return 0;
+}
+
+}  // namespace uninstaller

@@ -1,0 +1,240 @@
+#include "uninstaller/uninstall_app.h"
+
+#include <utility>
+#include <vector>
+
+#include "engine/command_line.h"
+#include "engine/install_journal.h"
+#include "engine/logged_progress.h"
+#include "localization/languages.h"
+#include "localization/start_language.h"
+#include "nv/command_line.h"
+#include "nv/fatal_error.h"
+#include "nv/fixed_path.h"
+#include "nv/privileges.h"
+#include "nv/processor_check.h"
+#include "nv/product.h"
+#include "nv/ui_hooks.h"
+#include "nv/version_info.h"
+#include "uninstall_log/log_format.h"
+#include "uninstaller/removal_places.h"
+#include "uninstaller/removal_plan.h"
+#include "uninstaller/self_removal.h"
+#include "uninstaller/uninstall_dlg.h"
+#include "uninstaller/uninstall_run.h"
+
+namespace uninstaller {
+
+namespace {
+
+constexpr UINT kRefusalBox = MB_OK | MB_ICONEXCLAMATION;
+
+// Message ids of start-up's texts.
+namespace Text {
+constexpr UINT ExitCode = 1144;
+constexpr UINT Name = 1150;
+constexpr UINT LogUnreadable = 1173;
+constexpr UINT NotAdministrator = 1174;
+constexpr UINT CloseProduct = 1175;
+constexpr UINT NothingRemoved = 1177;
+constexpr UINT Help = 1178;
+constexpr UINT ForeignInstallFolder = 1179;
+constexpr UINT Heading = 1180;
+}  // namespace Text
+
+UninstallChecks& checks() {
+  static UninstallChecks current;
+  return current;
+}
+
+bool userIsAdministrator() {
+  const auto& check = checks().isAdministrator;
+  return check ? check() : nv::is_administrator();
+}
+
+std::uint32_t runningInstances() {
+  const auto& count = checks().runningInstances;
+  return count ? count() : nv::running_instances();
+}
+
+std::wstring commandLine() {
+  const auto& line = checks().commandLine;
+  return line ? line() : std::wstring(::GetCommandLineW());
+}
+
+std::wstring mutexName() {
+  if (nv::application_id().empty()) nv::initialize_application_id();
+  return nv::mutex_name(nv::application_id());
+}
+
+std::wstring ownExecutable() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+// How start-up tells what stops it: a box in the wizard's run, the exit code alone in an
+// unattended one, and the /LOG file's line in both.
+class StartupReport {
+ public:
+  StartupReport(CUninstallApp& app, bool unattended) : app_(app), unattended_(unattended) {}
+  bool unattended() const noexcept { return unattended_; }
+
+  // Ends start-up for the reason `text`; `boxOnly` is added to the box's text after an empty
+  // line. Returns `exitCode`, the same with or without a window.
+  int refuse(const std::wstring& text, int exitCode, const std::wstring& boxOnly = {}) {
+    note(text);
+    if (!unattended_)
+      nv::message_box(boxOnly.empty() ? text : text + L"\r\n\r\n" + boxOnly, kRefusalBox);
+    return exitCode;
+  }
+  void note(const std::wstring& text) { app_.logFile.writeLine(text); }
+
+ private:
+  CUninstallApp& app_;
+  bool unattended_;
+};
+
+void chooseLanguage(CUninstallApp& app) {
+  setCurrentLanguage(
+      chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
+  currentLanguage().selectedLanguage = currentLanguage().language;
+  app.set_name(programTitle(Text::Name, true));
+}
+
+// What the log names and where the uninstaller may remove it.
+struct Removal {
+  std::wstring executable;
+  std::wstring logPath;
+  engine::CInstallJournal log;
+  PlacesResult places;
+};
+
+// Carries out the removal, shown in `window` (none for an unattended run) and written to the
+// /LOG file, and leaves the uninstaller's own files to the finisher.
+RunResult remove(CUninstallApp& app, Removal& removal, engine::InstallProgress* window,
+                 bool removeExamples) {
+  const auto steps = planRemoval(removal.log.previousRecords, removal.places.places, removeExamples);
+  const RunContext context{removal.executable, removal.logPath, &app.installerMutex};
+  CLoggedProgress logged(app.logFile, window);
+  RunResult result = RunRemoval(steps, context, logged);
+  if (!result.deferred.empty()) {
+    if (StartFinisher(removal.executable, result.deferred)) {
+      // Without a finisher the files go at the next restart.
+      for (const auto& path : result.deferred)
+        ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      result.restartNeeded = true;
+    }
+  }
+  return result;
+}
+
+int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
+  const InstallOptions& options = parsed.options;
+  if (options.logFile && !parsed.error) {
+    if (const std::error_code error = app.logFile.Open(*options.logFile))
+      parsed.error = OptionError{OptionFault::NotWritable, L"/LOG",
+                                 nv::error_text(static_cast<DWORD>(error.value()))};
+  }
+  if (!nv::processor_supported)
+    return report.refuse(nv::error_text(static_cast<DWORD>(E_UNEXPECTED)),
+                         UninstallExit::ProcessorUnsupported);
+  if (parsed.error) {
+    chooseLanguage(app);
+    return report.refuse(describeOptionError(*parsed.error), UninstallExit::BadCommandLine,
+                         localizedString(Text::NothingRemoved));
+  }
+  if (options.help) {
+    if (report.unattended()) return UninstallExit::Removed;
+    chooseLanguage(app);
+    nv::message_box(localizedString(Text::Help), MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  if (!app.installerMutex.try_lock())
+    return report.refuse(nv::error_text(ERROR_BUSY), UninstallExit::Busy);
+  chooseLanguage(app);
+
+  const std::wstring product = nv::product_label(true);
+  if (!userIsAdministrator())
+    return report.refuse(formatLocalized(Text::NotAdministrator, {product}),
+                         UninstallExit::NotAdministrator);
+  while (runningInstances() > 1) {
+    const std::wstring text = formatLocalized(Text::CloseProduct, {product});
+    if (report.unattended()) return report.refuse(text, UninstallExit::Busy);
+    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+      report.note(text);
+      return 0;
+    }
+  }
+
+  Removal removal;
+  removal.executable = ownExecutable();
+  const std::wstring ownFolder = nv::fixed_path::remove_file_spec(removal.executable);
+  removal.logPath = nv::fixed_path::append(ownFolder, uninstall_log::log_file_name);
+  if (!removal.log.ReadUninstallLog(removal.logPath.c_str()))
+    return report.refuse(formatLocalized(Text::LogUnreadable, {removal.logPath}),
+                         UninstallExit::Failed);
+  removal.places = placesFor(removal.log.previousInstallFolder, removal.log.previousMenuFolder,
+                             ownFolder, machineFolders());
+  report.note(formatLocalized(Text::Heading, {nv::product_label(false)}));
+  if (removal.places.installRefusal != PlaceRefusal::none)
+    report.note(formatLocalized(Text::ForeignInstallFolder,
+                                {removal.log.previousInstallFolder, ownFolder}));
+
+  if (report.unattended())
+    return ExitCodeOf(remove(app, removal, nullptr, options.removeExamples));
+  CUninstallDlg dialog(hasExamples(removal.log.previousRecords),
+                       [&](engine::InstallProgress& progress, bool removeExamples) {
+                         return remove(app, removal, &progress, removeExamples);
+                       });
+  const INT_PTR answer = dialog.DoModal();
+  if (!dialog.removed()) {
+    report.note(localizedString(Text::NothingRemoved));
+    return answer == -1 ? UninstallExit::Failed : UninstallExit::Cancelled;
+  }
+  return ExitCodeOf(dialog.result());
+}
+
+}  // namespace
+
+UninstallChecks setUninstallChecks(UninstallChecks replacement) {
+  return std::exchange(checks(), std::move(replacement));
+}
+
+CUninstallApp::CUninstallApp() : installerMutex(mutexName(), false, true) {
+  nv::set_current_product(nv::tessaline_7);
+  HICON icon = nv::executable_icon();
+  nv::ui_providers().application_icon = [icon] { return icon; };
+}
+
+CUninstallApp::~CUninstallApp() {
+  if (installerMutex.owned()) installerMutex.unlock();
+}
+
+BOOL CUninstallApp::InitInstance() {
+  nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
+  const std::wstring line = commandLine();
+  const std::vector<std::wstring> arguments = nv::command_line_arguments(line);
+  // The finisher, started by an uninstaller that has done its work, has no window and no log.
+  if (!arguments.empty() && _wcsnicmp(arguments[0].c_str(), kFinishOption,
+                                      std::char_traits<wchar_t>::length(kFinishOption)) == 0) {
+    set_exit_code(RunFinisher(arguments, ownExecutable()));
+    return FALSE;
+  }
+
+  ParsedCommandLine parsed = parseCommandLine(line, Program::Uninstaller);
+  StartupReport report(*this, parsed.options.unattended);
+  const int exitCode = startUp(*this, std::move(parsed), report);
+  if (logFile.isOpen()) report.note(formatLocalized(Text::ExitCode, {std::to_wstring(exitCode)}));
+  set_exit_code(exitCode);
+  return FALSE;
+}
+
+}  // namespace uninstaller
