@@ -26,7 +26,8 @@ needles = [n for n in needles if n]
 def found_in(data):
     hits = []
     for needle in needles:
-        for form in (needle, needle.replace("/", "\\")):
+        # As written, with backslashes, and as tools mangle paths into symbol names.
+        for form in (needle, needle.replace("/", "\\"), re.sub(r"[^A-Za-z0-9]", "_", needle)):
             if form.encode() in data or form.encode("utf-16-le") in data:
                 hits.append(form)
     return sorted(set(hits))
@@ -48,8 +49,8 @@ if os.path.exists(archive):
     if hits:
         print(f"payload.bz2: names the build's folders: {', '.join(hits)}")
     failed |= bool(hits)
-print(f"{build}: {len(names)} release executables {'FAILED' if failed else 'checked'}: "
-      f"no time stamp, no build folder")
+print(f"{build}: {len(names)} release executables: " +
+      ("FAILED" if failed else "no time stamp, no build folder"))
 sys.exit(1 if failed else 0)
 PY
 }
@@ -61,9 +62,11 @@ if [ "${1:-}" = --inspect ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nv-reproducible.XXXXXX")
+status=0
+# The two builds stay for a look when they differ.
 cleanup() {
   WINEPREFIX="$work/wineprefix" wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
+  if [ $status -eq 1 ]; then echo "the builds are in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
@@ -89,7 +92,6 @@ build "$first"
 sleep 2  # a different second at least, whatever the machine's speed
 build "$second"
 
-status=0
 echo "== SHA-256 of the release executables ($(git -C "$root" describe --always --dirty))"
 while read -r name; do
   a=$(sha256sum "$first/build/bin/$name" | cut -d' ' -f1)
