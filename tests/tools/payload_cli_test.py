@@ -67,8 +67,7 @@ for i, (row, (rel, data)) in enumerate(zip(rows, expected)):
 check("list kinds", [r[1] for r in rows] == ["0", "1", "3", "5"], rows)
 
 # Nothing of the packing machine's folders is stored: a source outside the manifest's folder
-# keeps its relative form, an absolute one its file name alone; the bytes do not depend on where
-# the manifest lies.
+# keeps its relative form, an absolute one its file name alone.
 os.makedirs(os.path.join(work, "sub"))
 absolute = "Z:" + os.path.join(work, "src", "plain.bin").replace("/", "\\")
 with open(os.path.join(work, "sub", "m.txt"), "w", encoding="utf-8") as f:
@@ -77,12 +76,6 @@ rc, out = payload("pack", "sub/m.txt", "b.bz2")
 rc, out = payload("list", "b.bz2")
 check("stored sources", [line.split("\t")[5] for line in out.splitlines() if "\t" in line] ==
       ["..\\src\\plain.bin", "plain.bin"], out)
-shutil.copytree(os.path.join(work, "src"), os.path.join(work, "moved", "src"))
-shutil.copyfile(os.path.join(work, "m.txt"), os.path.join(work, "moved", "m.txt"))
-rc, out = payload("pack", "moved/m.txt", "moved.bz2")
-check("the same manifest and files elsewhere pack the same bytes",
-      open(os.path.join(work, "moved.bz2"), "rb").read() ==
-      open(os.path.join(work, "a.bz2"), "rb").read(), out)
 
 rc, out = payload("verify", "a.bz2")
 check("verify intact", rc == 0, out)
