@@ -1,6 +1,6 @@
 # Builds that depend only on the sources: the same commit gives byte-identical programs in any
 # folder at any time.
-# - no time stamps in the PE headers (the COFF header, export and resource directories);
+# - no time stamps in the PE headers (the linker would write the time of the link);
 # - no folder of the build machine in the binaries: paths that reach them through __FILE__
 #   (assertions, Boost's exception locations) are written relative to the source, build and
 #   dependency folders;
@@ -27,8 +27,8 @@ endforeach()
 
 # The programs a release consists of: the shipped executables and the release engineers' tools.
 # Their file names go to release-executables.txt in the build folder, one a line, and the
-# folders they must not name to build-folders.txt, for scripts/check-reproducible.sh. Runs when the top folder's CMakeLists.txt has been read, after
-# every program has been added.
+# folders they must not name to build-folders.txt, for scripts/check-reproducible.sh. Runs when
+# the top folder's CMakeLists.txt has been read, after every program has been added.
 function(nv_list_release_executables)
   get_property(shipped GLOBAL PROPERTY NV_SHIPPED_EXECUTABLES)
   get_property(tools GLOBAL PROPERTY NV_RELEASE_TOOLS)
