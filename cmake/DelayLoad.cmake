@@ -12,8 +12,11 @@ function(nv_delay_load name dll)
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${name}_delay.a)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
-  execute_process(COMMAND ${NV_DLLTOOL} --input-def ${def} --output-delaylib ${lib}
-                          --dllname ${dll} --kill-at
+  # dlltool names the library's symbols after the output path and its temporary files after its
+  # process id: a plain name and a fixed prefix keep the build folder and the run out of both.
+  execute_process(COMMAND ${NV_DLLTOOL} --input-def ${def} --output-delaylib lib${name}_delay.a
+                          --dllname ${dll} --kill-at --temp-prefix ${name}_delay
+                  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload
                   RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "dlltool could not make the delay-load library for ${dll}")

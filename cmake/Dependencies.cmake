@@ -17,6 +17,9 @@ if(NOT EXISTS "${NV_DEPS_DIR}/.complete-v1")
   endif()
 endif()
 
+# The dependencies' own paths appear in the binaries as deps/...
+nv_map_build_path(${NV_DEPS_DIR} "deps/")
+
 # libbz2 as a static library: the seven library sources, no tools, never BZ_IMPORT.
 set(bz2_dir "${NV_DEPS_DIR}/bzip2-1.0.8")
 add_library(bz2_static STATIC

@@ -19,7 +19,7 @@ apt_update() {
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
           wine wine32:i386 wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wine
-          bzip2 lbzip2 xz-utils dpkg-dev googletest bc time)
+          bzip2 lbzip2 xz-utils dpkg-dev googletest bc time osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do

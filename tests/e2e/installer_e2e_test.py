@@ -11,6 +11,8 @@ Screenshots (PNG when ImageMagick is there) of the pages and message boxes go to
 The unattended scenarios run the installer with /S through the robot's run-unseen, which fails
 when any top-level window of the installer's process is shown; they check the exit code, the
 machine afterwards and the /LOG file's lines. They run when named, or all with "unattended".
+One of them installs a release's installer: the demo payload changed, packed, embedded into the
+built installer and signed with a throw-away test certificate, as the README's release steps do.
 
 The uninstaller's scenarios start from the quick installation's machine and compare the machine
 after the removal with the one before the installation. They run when named, or all with
@@ -96,20 +98,20 @@ def title_of(lang):
 
 
 # ---- the demo payload ----
-def read_payload():
+def read_payload(folder):
     entries = []
-    for line in open(os.path.join(payload_dir, "payload.manifest"), encoding="utf-8"):
+    for line in open(os.path.join(folder, "payload.manifest"), encoding="utf-8"):
         line = line.rstrip("\r\n")
         if not line or line.startswith("#"):
             continue
         kind, dest, source = line.split("\t")
-        data = open(os.path.join(payload_dir, source), "rb").read()
+        data = open(os.path.join(folder, source), "rb").read()
         entries.append({"kind": kind, "dest": dest, "name": os.path.basename(source),
                         "crc": zlib.crc32(data), "size": len(data)})
     return entries
 
 
-PAYLOAD = read_payload()
+PAYLOAD = read_payload(payload_dir)
 KIND_CODE = {"LanguageLibrary": 0, "MainProgram": 1, "Uninstaller": 2, "SharedData": 3,
              "Sample": 4}
 
@@ -240,9 +242,9 @@ def check_merged_log(sc, lines, install_folder, menu_folder):
     sc.check("no folder or file recorded twice", len(paths) == len(set(paths)), paths)
 
 
-def check_files(sc, records, install_folder, skip_kinds=()):
+def check_files(sc, records, install_folder, skip_kinds=(), payload=PAYLOAD):
     """Every payload file (but Temporary) is recorded once, exists and has its CRC-32."""
-    for entry in PAYLOAD:
+    for entry in payload:
         if entry["kind"] == "Temporary":
             continue
         code = 0x100 + KIND_CODE[entry["kind"]]
@@ -408,13 +410,14 @@ def quick_install(sc, lang="English", env=None, shots=None, language_id=1):
     return install_folder, menu_folder, log
 
 
-def check_fresh_machine(sc, install_folder, menu_folder, language=1, menu=True, desktop=True):
+def check_fresh_machine(sc, install_folder, menu_folder, language=1, menu=True, desktop=True,
+                        payload=PAYLOAD):
     lines, _ = read_log(sc, install_folder)
     if lines is None:
         return
     check_log_header(sc, lines, install_folder, menu_folder)
     records = log_records(sc, lines)
-    main, uninstaller = check_files(sc, records, install_folder)
+    main, uninstaller = check_files(sc, records, install_folder, payload=payload)
     check_registry(sc, install_folder, language)
     check_registration_run(sc, install_folder)
     check_temp_clean(sc)
@@ -1346,6 +1349,60 @@ UNINSTALL = [
 FRESH = []
 
 
+def make_release(sc):
+    """The release steps of the README on a changed payload: payload pack, payload embed into the
+    built installer, scripts/sign.sh with the throw-away test certificate. Returns the signed
+    installer and the new payload's entries."""
+    folder = os.path.join(sc.folder, "release")
+    shutil.copytree(payload_dir, folder)
+    # One language library with other bytes, one material fewer, one new.
+    with open(os.path.join(folder, "files", "Tessaline.fr.dll"), "wb") as f:
+        f.write(b"French resources of the release\r\n" * 300)
+    with open(os.path.join(folder, "files", "Glass.mat"), "wb") as f:
+        f.write(b"a material only the release has\r\n" * 40)
+    manifest = os.path.join(folder, "payload.manifest")
+    lines = [line for line in open(manifest, encoding="utf-8").read().splitlines()
+             if not line.endswith("files/Wood.mat")]
+    lines.append("SharedData\t<CommonData>\\Nuvelle\\Materials\tfiles/Glass.mat")
+    with open(manifest, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    win = sc.prefix.windows
+    payload_exe = os.path.join(bin_dir, "payload.exe")
+    archive, unsigned = os.path.join(folder, "p.bz2"), os.path.join(folder, "unsigned.exe")
+    for args in (["pack", win(manifest), win(archive)],
+                 ["embed", win(installer), win(archive), win(unsigned)]):
+        code, out = sc.prefix.run([payload_exe, *args])
+        if not sc.check(f"payload {args[0]}", code == 0, out):
+            raise ScenarioFailed(f"payload {args[0]}: {out}")
+    certificate = os.path.join(os.path.dirname(work), "test-certificate")
+    signed = os.path.join(folder, "InstallTessaline7.08v.exe")
+    env = dict(os.environ, NV_SIGN_PKCS12=os.path.join(certificate, "signer.p12"),
+               NV_SIGN_PASSWORD="test")
+    for step, command in (
+            ("test certificate", ["bash", SIGN_SH, "--test-certificate", certificate]),
+            ("signing", ["bash", SIGN_SH, unsigned, signed]),
+            ("signature verified", ["osslsigncode", "verify", "-CAfile",
+                                    os.path.join(certificate, "ca.pem"), "-in", signed])):
+        r = subprocess.run(command, env=env, capture_output=True, text=True)
+        if not sc.check(step, r.returncode == 0, r.stdout + r.stderr):
+            raise ScenarioFailed(step)
+    return win(signed), read_payload(folder)
+
+
+def scenario_unattended_release():
+    """A release's installer, signed, with a changed payload installs that payload."""
+    with Scenario("unattended_release", TEMPLATE) as sc:
+        exe, payload = make_release(sc)
+        code, _ = run_unattended(sc, "/S", exe=exe)
+        sc.check("exit code 0", code == 0, code)
+        install_folder, menu_folder = default_folders(sc)
+        check_fresh_machine(sc, install_folder, menu_folder, payload=payload)
+        drive = os.path.join(sc.prefix.path, "drive_c")
+        dropped = [os.path.join(d, n) for d, _, names in os.walk(drive) for n in names
+                   if n == "Wood.mat"]
+        sc.check("the file the release dropped is not installed", not dropped, dropped)
+
+
 UNATTENDED = [
     ("unattended_fresh", scenario_unattended_fresh),
     ("unattended_options", scenario_unattended_options),
@@ -1356,6 +1413,7 @@ UNATTENDED = [
     ("unattended_product_running", scenario_unattended_product_running),
     ("unattended_corrupt", scenario_unattended_corrupt),
     ("unattended_bad_option", scenario_unattended_bad_option),
+    ("unattended_release", scenario_unattended_release),
 ]
 
 SCENARIOS = [
@@ -1376,6 +1434,9 @@ SCENARIOS = [
 # library's membership hook stands in for a user without those rights.
 NOT_ADMIN_INSTALLER = os.environ.get("NV_E2E_NOT_ADMIN_INSTALLER", "")
 NOT_RUN = {}
+SIGN_SH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "sign.sh")
+if not shutil.which("osslsigncode"):
+    NOT_RUN["unattended_release"] = "osslsigncode is not installed (scripts/bootstrap.sh)"
 if not os.path.exists(NOT_ADMIN_INSTALLER):
     NOT_RUN["not_administrator"] = "the test build installer_not_admin.exe is missing"
 

@@ -62,9 +62,20 @@ for i, (row, (rel, data)) in enumerate(zip(rows, expected)):
     check(f"list row {i} index", row[0] == str(i), row)
     check(f"list row {i} size", row[2] == str(len(data)), row)
     check(f"list row {i} crc", row[3] == f"{zlib.crc32(data):08x}", row)
-    check(f"list row {i} source stored in full", row[5].endswith(rel.split("/")[-1]) and
-          ":" in row[5], row)
+    check(f"list row {i} source stored relative to the manifest",
+          row[5] == rel.replace("/", "\\"), row)
 check("list kinds", [r[1] for r in rows] == ["0", "1", "3", "5"], rows)
+
+# Nothing of the packing machine's folders is stored: a source outside the manifest's folder
+# keeps its relative form, an absolute one its file name alone.
+os.makedirs(os.path.join(work, "sub"))
+absolute = "Z:" + os.path.join(work, "src", "plain.bin").replace("/", "\\")
+with open(os.path.join(work, "sub", "m.txt"), "w", encoding="utf-8") as f:
+    f.write(f"0\t<InstallPath>\t../src/plain.bin\n0\t<InstallPath>\t{absolute}\n")
+rc, out = payload("pack", "sub/m.txt", "b.bz2")
+rc, out = payload("list", "b.bz2")
+check("stored sources", [line.split("\t")[5] for line in out.splitlines() if "\t" in line] ==
+      ["..\\src\\plain.bin", "plain.bin"], out)
 
 rc, out = payload("verify", "a.bz2")
 check("verify intact", rc == 0, out)

@@ -3,6 +3,7 @@
 //   payload list ARCHIVE
 //   payload verify ARCHIVE
 //   payload extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR]
+//   payload embed INSTALLER ARCHIVE OUT
 #include <windows.h>
 
 #include <cstdio>
@@ -20,13 +21,15 @@
 #include "engine/payload_extractor.h"
 #include "engine/payload_format.h"
 #include "nv/utf8.h"
+#include "tools/payload/payload_embed.h"
 #include "tools/payload/payload_pack.h"
 
 namespace {
 
 const wchar_t usage[] =
     L"usage: payload pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
-    L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR]";
+    L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR] | "
+    L"embed INSTALLER ARCHIVE OUT";
 
 // One line of UTF-8 text on `stream`.
 void print(std::FILE* stream, const std::wstring& line) {
@@ -114,9 +117,19 @@ std::wstring absolute_folder(const std::wstring& folder) {
 
 int run(const std::vector<std::wstring>& args) {
   if (args.size() == 3 && args[0] == L"pack") {
-    auto entries = payload_tool::read_manifest(args[1]);
-    payload_tool::pack_payload(entries, args[2]);
-    print(stdout, L"packed " + std::to_wstring(entries.size()) + L" entries");
+    auto content = payload_tool::read_manifest(args[1]);
+    payload_tool::pack_payload(content, args[2]);
+    print(stdout, L"packed " + std::to_wstring(content.entries.size()) + L" entries");
+    return 0;
+  }
+  if (args.size() == 4 && args[0] == L"embed") {
+    const auto result = payload_tool::embed_payload(args[1], args[2], args[3]);
+    wchar_t language[8];
+    std::swprintf(language, 8, L"%04x", unsigned(result.language));
+    print(stdout, L"embedded " + args[2] + L" into " + args[3] + L" (language " + language + L")");
+    if (result.removed_signature)
+      print(stdout, L"note: " + args[1] + L" was signed; that signature covered the old payload "
+                    L"and is not in " + args[3] + L": sign " + args[3] + L" now");
     return 0;
   }
   if (args.size() == 2 && args[0] == L"list") return list(args[1]);

@@ -34,11 +34,11 @@ engine::PayloadKind parse_kind(const std::string& text) {
 
 }  // namespace
 
-std::vector<engine::PayloadEntry> read_manifest(const std::filesystem::path& manifest) {
-  std::ifstream in(manifest, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + manifest.string());
-  const auto base = std::filesystem::absolute(manifest).parent_path();
-  std::vector<engine::PayloadEntry> entries;
+manifest read_manifest(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + file.string());
+  const auto folder = std::filesystem::absolute(file).parent_path();
+  manifest content;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -55,21 +55,26 @@ std::vector<engine::PayloadEntry> read_manifest(const std::filesystem::path& man
       engine::PayloadEntry entry;
       entry.kind = parse_kind(fields[0]);
       entry.destination = widen(fields[1]);
-      entry.sourcePath = (base / widen(fields[2])).lexically_normal();
-      entries.push_back(std::move(entry));
+      const auto source = std::filesystem::path(widen(fields[2])).lexically_normal();
+      const bool absolute = source.has_root_name() || source.has_root_directory();
+      entry.sourcePath = absolute ? source.filename() : source;
+      content.files.push_back(absolute ? source : folder / source);
+      content.entries.push_back(std::move(entry));
     } catch (const std::runtime_error& e) {
       throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
     }
   }
-  return entries;
+  return content;
 }
 
-void pack_payload(std::vector<engine::PayloadEntry>& entries, const std::filesystem::path& out) {
+void pack_payload(manifest& content, const std::filesystem::path& out) {
+  auto& entries = content.entries;
   std::vector<char> block(4096);
   // Size and CRC first: the table precedes the data it describes.
-  for (auto& entry : entries) {
-    std::ifstream file(entry.sourcePath, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + entry.sourcePath.string());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    auto& entry = entries[i];
+    std::ifstream file(content.files[i], std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + content.files[i].string());
     engine::crc32 crc;
     entry.size = 0;
     while (file.read(block.data(), block.size()) || file.gcount() > 0) {
@@ -88,15 +93,16 @@ void pack_payload(std::vector<engine::PayloadEntry>& entries, const std::filesys
     chain.push(file);
     const auto table = engine::serialize_payload_table(entries);
     chain.write(reinterpret_cast<const char*>(table.data()), std::streamsize(table.size()));
-    for (const auto& entry : entries) {
-      std::ifstream source(entry.sourcePath, std::ios::binary);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const auto& entry = entries[i];
+      std::ifstream source(content.files[i], std::ios::binary);
       std::uint64_t copied = 0;
       while (source.read(block.data(), block.size()) || source.gcount() > 0) {
         chain.write(block.data(), source.gcount());
         copied += std::uint64_t(source.gcount());
       }
       if (copied != entry.size)
-        throw std::runtime_error("changed while packing: " + entry.sourcePath.string());
+        throw std::runtime_error("changed while packing: " + content.files[i].string());
     }
     chain.flush();
     chain.reset();  // completes the bzip2 stream

@@ -10,14 +10,22 @@
 
 namespace payload_tool {
 
-// Entries of a manifest (UTF-8, one `KIND<TAB>DESTINATION<TAB>SOURCE` per line, blank lines and
-// lines starting with '#' ignored; KIND a number 0-5 or a kind name). Sources become absolute,
-// relative to the manifest's folder; size and CRC are left 0. Throws std::runtime_error naming
-// the line for a malformed one.
-std::vector<engine::PayloadEntry> read_manifest(const std::filesystem::path& manifest);
+// The entries of a manifest and, for each, the file its bytes are read from.
+struct manifest {
+  std::vector<engine::PayloadEntry> entries;
+  std::vector<std::filesystem::path> files;
+};
+
+// Reads a manifest (UTF-8, one `KIND<TAB>DESTINATION<TAB>SOURCE` per line, blank lines and lines
+// starting with '#' ignored; KIND a number 0-5 or a kind name). A relative SOURCE is read from
+// the manifest's folder and stored as written (normalised, with backslashes); an absolute one is
+// stored as its file name alone. So the archive holds nothing of the folders of the machine that
+// packed it, and the same manifest and files give the same bytes anywhere. Size and CRC are left
+// 0. Throws std::runtime_error naming the line for a malformed one.
+manifest read_manifest(const std::filesystem::path& file);
 
 // Packs the entries' source files, table first, into one bzip2 stream (block size 9) at `out`,
 // filling in each entry's size and CRC. Throws std::runtime_error on unreadable input or output.
-void pack_payload(std::vector<engine::PayloadEntry>& entries, const std::filesystem::path& out);
+void pack_payload(manifest& content, const std::filesystem::path& out);
 
 }  // namespace payload_tool

@@ -1,0 +1,134 @@
+#include "tools/payload/payload_embed.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/embedded_payload.h"
+#include "engine/payload_extractor.h"
+#include "engine/same_path.h"
+#include "nv/unique_handle.h"
+#include "tools/payload/installer_image.h"
+
+namespace payload_tool {
+namespace {
+
+std::string windows_error(const std::string& what, DWORD error = ::GetLastError()) {
+  return what + " (error " + std::to_string(error) + ")";
+}
+
+struct resource_update_traits {
+  using type = HANDLE;
+  static HANDLE normalize(HANDLE h) noexcept { return h; }
+  // Reached only for an update that was not committed: its changes are discarded.
+  static void close(HANDLE h) noexcept { ::EndUpdateResourceW(h, TRUE); }
+};
+using resource_update = nv::unique_resource<resource_update_traits>;
+
+// A file under a temporary name that is deleted when its owner goes, unless it was renamed to
+// its final name.
+class pending_file {
+ public:
+  // Creates an empty file with a unique name in `folder`.
+  explicit pending_file(const std::filesystem::path& folder) {
+    wchar_t name[MAX_PATH];
+    if (!::GetTempFileNameW(folder.c_str(), L"emb", 0, name))
+      throw std::runtime_error(windows_error("cannot create a file in " + folder.string()));
+    path_ = name;
+  }
+  pending_file(const pending_file&) = delete;
+  pending_file& operator=(const pending_file&) = delete;
+  ~pending_file() {
+    if (!path_.empty()) ::DeleteFileW(path_.c_str());
+  }
+  const std::filesystem::path& path() const { return path_; }
+  // Renames the file to `target`, replacing a file there.
+  void commit(const std::filesystem::path& target) {
+    if (!::MoveFileExW(path_.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      throw std::runtime_error(windows_error("cannot write " + target.string()));
+    path_.clear();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::byte> read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read " + path.string());
+  const auto* begin = reinterpret_cast<const std::byte*>(bytes.data());
+  return {begin, begin + bytes.size()};
+}
+
+// The one variant of the payload resource of `exe`, or a refusal naming what is wrong.
+payload_variant single_variant(const std::filesystem::path& exe) {
+  auto variants = payload_variants(exe);
+  if (variants.empty())
+    throw std::runtime_error("no payload resource (type 260, name 134) in " + exe.string() +
+                             ": not an installer");
+  if (variants.size() > 1)
+    throw std::runtime_error(std::to_string(variants.size()) +
+                             " language variants of the payload resource in " + exe.string() +
+                             ": an installer carries exactly one");
+  return std::move(variants.front());
+}
+
+}  // namespace
+
+embed_result embed_payload(const std::filesystem::path& installer,
+                           const std::filesystem::path& archive, const std::filesystem::path& out) {
+  if (engine::SamePath(installer, out))
+    throw std::runtime_error("OUT names the installer itself: write the copy to another file");
+
+  const auto bytes = read_file(archive);
+  engine::byte_range_stream stream(bytes);
+  if (bytes.empty() || !engine::verify_payload(stream))
+    throw std::runtime_error("not a payload the installer accepts (payload verify fails): " +
+                             archive.string());
+
+  embed_result result;
+  result.language = single_variant(installer).language;
+
+  const auto folder = std::filesystem::absolute(out).parent_path();
+  pending_file copy(folder);
+  if (!::CopyFileW(installer.c_str(), copy.path().c_str(), FALSE) ||
+      !::SetFileAttributesW(copy.path().c_str(), FILE_ATTRIBUTE_NORMAL))
+    throw std::runtime_error(windows_error("cannot copy " + installer.string()));
+  // A signature covers the old payload; a stale one would only make the copy look tampered with.
+  result.removed_signature = find_certificate_table(copy.path()).size != 0;
+  if (result.removed_signature) remove_certificate_table(copy.path());
+  const auto tables = read_symbol_tables(copy.path());
+
+  {
+    resource_update update(::BeginUpdateResourceW(copy.path().c_str(), FALSE));
+    if (!update) throw std::runtime_error(windows_error("cannot update the resources of the copy"));
+    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(engine::payload_resource_type),
+                           MAKEINTRESOURCEW(engine::payload_resource_name), result.language,
+                           const_cast<std::byte*>(bytes.data()), DWORD(bytes.size())))
+      throw std::runtime_error(windows_error("cannot replace the payload resource"));
+    if (!::EndUpdateResourceW(update.release(), FALSE))
+      throw std::runtime_error(windows_error("cannot write the resources of the copy"));
+  }
+
+  // The system's resource writer moves what lies behind the sections without updating the
+  // header's pointer to it.
+  point_at_symbol_tables(copy.path(), tables);
+
+  // The copy must read back as an installer with the new archive and nothing of the old one.
+  const auto written = single_variant(copy.path());
+  if (written.language != result.language || written.bytes != bytes)
+    throw std::runtime_error("the copy does not carry the archive as written");
+  copy.commit(out);
+  return result;
+}
+
+}  // namespace payload_tool
