@@ -20,7 +20,7 @@ using nv_testing::running_under_wine;
 // Base ids of the French block; `usedOnly` leaves out those the installer never shows.
 std::vector<UINT> baseIds(bool usedOnly) {
   std::vector<UINT> ids;
-  for (UINT id = 1000; id <= 1144; ++id) {
+  for (UINT id = 1000; id <= 1145; ++id) {
     const bool unused = id == 1019 || id == 1020 || id == 1021 || id == 1109 || id == 1128 ||
                         id == 1132;
     if ((id <= 1021 || id >= 1100) && id != 1116 && id != 1130 && !(usedOnly && unused))
