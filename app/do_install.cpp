@@ -155,6 +155,7 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
 
   progress.setStatus(localizedString(1118));
   progress.appendLog(localizedString(1118));
+  engine::ReachStep("install.registry");
   app.uninstallLog.SecureUninstallKey();
   const bool keyWritten = engine::WriteUninstallKey(app.uninstallLog, mainProgramPath,
                                                     uninstallerPath,

@@ -183,12 +183,12 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
   // An installation that was killed or cut off by a power failure is undone before anything
   // reads the machine, the stored language included; it is told once the language is chosen.
   const engine::RecoveryResult recovered = engine::RecoverInterruptedRuns();
-  engine::ReachStep("startup.recovered");
 
   chooseStartupLanguage(app, report);
   if (options.language) chooseOptionLanguage(app, *options.language, report);
   if (recovered.undidInstallation())
     report.tell(localizedString(1145), MB_OK | MB_ICONINFORMATION);
+  engine::ReachStep("startup.recovered");
 
   if (!userIsAdministrator())
     return report.refuse(localizedString(1126), UnattendedExit::NotAdministrator);

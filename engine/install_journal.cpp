@@ -346,7 +346,9 @@ std::error_code CInstallJournal::OpenRunFile() {
     std::wstring name;
     error = PrepareJournalFolder(folder, true);
     if (!error) error = NewRunName(name);
-    if (!error) error = file->Create(folder + L"\\" + name + kJournalExtension);
+    // The records made before the file could exist (the maker's folder that holds it) go with
+    // its first line.
+    if (!error) error = file->Create(folder + L"\\" + name + kJournalExtension, records);
     if (error.value() != ERROR_PATH_NOT_FOUND) break;
   }
   if (error) {
@@ -359,9 +361,7 @@ std::error_code CInstallJournal::OpenRunFile() {
   runEnded_ = false;
   aheadRecords_.clear();
   foldersAroundJournal_.clear();
-  // The records made before the file could exist (the maker's folder that holds it).
-  for (const JournalRecord& record : records) Ahead(record);
-  return runFileError_;
+  return {};
 }
 
 void CInstallJournal::CloseRunFile() {

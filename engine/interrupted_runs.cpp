@@ -161,6 +161,8 @@ RecoveryResult RecoverInterruptedRuns(const RecoveryObserver& observer) {
     if (observer) observer(run);
     result.runs.push_back(std::move(run));
   }
+  // A run interrupted after it made the folder and before its file existed left it empty.
+  RemoveJournalFolder(folder, {});
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/payload_format.h"
+#include "engine/step_points.h"
 #include "nv/utf8.h"
 
 namespace engine {
@@ -115,6 +116,13 @@ std::string Flags(const JournalRecord& record) {
   return flags.empty() ? "-" : flags;
 }
 
+std::string RecordLine(std::uint64_t sequence, const JournalRecord& record) {
+  return EntryLine(sequence, "record",
+                   {std::to_string(static_cast<std::int32_t>(record.kind)),
+                    std::to_string(record.payloadKind), Flags(record), Escaped(record.path),
+                    Escaped(record.backupPath), Escaped(record.backupSource)});
+}
+
 // The records of a journal as they are read: every record by its number, and whether a later
 // mark withdrew it.
 struct ReadRecords {
@@ -193,38 +201,41 @@ bool Apply(const std::vector<std::string_view>& fields, ReadRecords& read, bool&
 
 }  // namespace
 
-std::error_code CJournalFile::Create(const std::wstring& path) {
+std::error_code CJournalFile::Create(const std::wstring& path,
+                                     const std::vector<JournalRecord>& records) {
   file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return LastError();
   path_ = path;
   sequence_ = 0;
   records_ = 0;
-  std::string line(kJournalVersionLine);
-  line += kLineFeed;
-  if (const std::error_code error = Append(line)) {
+  std::string lines(kJournalVersionLine);
+  lines += kLineFeed;
+  for (const JournalRecord& record : records) {
+    lines += RecordLine(sequence_++, record);
+    ++records_;
+  }
+  if (const std::error_code error = Append(lines, "journal.version")) {
     Delete();
     return error;
   }
   return {};
 }
 
-std::error_code CJournalFile::Append(const std::string& entry) {
+std::error_code CJournalFile::Append(const std::string& entry, const char* step) {
   if (!file_) return {ERROR_INVALID_HANDLE, std::system_category()};
   DWORD written = 0;
   if (!::WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr))
     return LastError();
   if (written != entry.size()) return {ERROR_WRITE_FAULT, std::system_category()};
   if (!::FlushFileBuffers(file_.get())) return LastError();
+  // The entry is on disk and its change not yet made.
+  ReachStep(step);
   return {};
 }
 
 std::error_code CJournalFile::AppendRecord(const JournalRecord& record) {
-  const std::error_code error = Append(EntryLine(
-      sequence_, "record",
-      {std::to_string(static_cast<std::int32_t>(record.kind)), std::to_string(record.payloadKind),
-       Flags(record), Escaped(record.path), Escaped(record.backupPath),
-       Escaped(record.backupSource)}));
+  const std::error_code error = Append(RecordLine(sequence_, record), "journal.record");
   // A record whose line was not completely written still takes its number: the reader stops at
   // that line, and a later mark must never name the wrong record.
   ++sequence_;
@@ -235,22 +246,26 @@ std::error_code CJournalFile::AppendRecord(const JournalRecord& record) {
 std::error_code CJournalFile::AppendEnd(std::size_t record, bool done, const wchar_t* path) {
   return Append(EntryLine(sequence_++, "end",
                           {std::to_string(record), done ? "1" : "0", path ? "p" : "-",
-                           path ? Escaped(path) : std::string()}));
+                           path ? Escaped(path) : std::string()}),
+                "journal.end");
 }
 
 std::error_code CJournalFile::AppendPath(std::size_t record, const std::wstring& path) {
-  return Append(EntryLine(sequence_++, "path", {std::to_string(record), Escaped(path)}));
+  return Append(EntryLine(sequence_++, "path", {std::to_string(record), Escaped(path)}),
+                "journal.path");
 }
 
 std::error_code CJournalFile::AppendNoBackup(std::size_t record) {
-  return Append(EntryLine(sequence_++, "nobackup", {std::to_string(record)}));
+  return Append(EntryLine(sequence_++, "nobackup", {std::to_string(record)}), "journal.nobackup");
 }
 
 std::error_code CJournalFile::AppendWithdraw(std::size_t record) {
-  return Append(EntryLine(sequence_++, "withdraw", {std::to_string(record)}));
+  return Append(EntryLine(sequence_++, "withdraw", {std::to_string(record)}), "journal.withdraw");
 }
 
-std::error_code CJournalFile::AppendCommit() { return Append(EntryLine(sequence_++, "commit", {})); }
+std::error_code CJournalFile::AppendCommit() {
+  return Append(EntryLine(sequence_++, "commit", {}), "journal.commit");
+}
 
 std::error_code CJournalFile::Delete() {
   if (!file_) return {};

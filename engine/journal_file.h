@@ -41,8 +41,9 @@ inline constexpr std::string_view kJournalVersionLine = "Nuvelle installation jo
 // while it is open: a run whose file cannot be opened that way is still alive.
 class CJournalFile {
  public:
-  // Creates the file `path`, which must not exist yet, and writes the version line.
-  std::error_code Create(const std::wstring& path);
+  // Creates the file `path`, which must not exist yet, and writes the version line followed by
+  // `records` (changes made before the file could exist), all flushed at once.
+  std::error_code Create(const std::wstring& path, const std::vector<JournalRecord>& records = {});
   bool isOpen() const noexcept { return static_cast<bool>(file_); }
   const std::wstring& path() const noexcept { return path_; }
   // How many records have been appended; the next record gets this number.
@@ -63,7 +64,8 @@ class CJournalFile {
   void Close() noexcept { file_.reset(); }
 
  private:
-  std::error_code Append(const std::string& entry);
+  // Writes and flushes `entry`, then reports the point `step` (step_points.h).
+  std::error_code Append(const std::string& entry, const char* step);
 
   nv::unique_handle file_;
   std::wstring path_;
