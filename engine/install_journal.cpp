@@ -368,7 +368,12 @@ void CInstallJournal::CloseRunFile() {
   if (!runFile_) return;
   if (runEnded_) {
     runFile_->Delete();
-    RemoveJournalFolder(JournalFolderPath(), foldersAroundJournal_);
+    const std::wstring journalFolder = JournalFolderPath();
+    // A folder the run made only to hold the journal (the maker's, left empty) goes with it.
+    for (const JournalRecord& record : records)
+      if (record.kind == RecordKind::CreatedFolder && Holds(record.path, journalFolder))
+        foldersAroundJournal_.insert(foldersAroundJournal_.begin(), record.path);
+    RemoveJournalFolder(journalFolder, foldersAroundJournal_);
   } else {
     runFile_->Close();
   }

@@ -44,7 +44,7 @@ struct JournalRecord {
   // never deletes it. The uninstall log records it like any installed file.
   bool adopted = false;
   // Where the backup was taken from when that is not `path`: the previous installation's link of
-  // a shortcut record. A rollback puts the backup back there while the record has no path.
+  // a shortcut record. A rollback puts the backup back there.
   std::wstring backupSource;
 };
 

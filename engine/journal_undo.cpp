@@ -44,8 +44,9 @@ void UndoFileChange(const JournalRecord& record) noexcept {
   if (!record.path.empty() && refuse_links(record.path)) return;
   if (!record.path.empty()) DeleteAnyFile(record.path.c_str());
   if (record.backupPath.empty()) return;
-  // A shortcut record whose link was never made goes back to the previous link's own place.
-  const std::wstring& target = record.path.empty() ? record.backupSource : record.path;
+  // A previous installation's link goes back to its own place, whatever the new link is called
+  // and whether it was made at all.
+  const std::wstring& target = record.backupSource.empty() ? record.path : record.backupSource;
   if (target.empty() || refuse_links(target)) return;
   const DWORD attributes = ::GetFileAttributesW(record.backupPath.c_str());
   ::SetFileAttributesW(record.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
