@@ -154,7 +154,7 @@ std::error_code CInstallJournal::BeginFile(const std::wstring& path, std::int32_
     }
   }
   operationOpen = true;
-  operationRecord_ = number.value_or(0);
+  operationRecord_ = number;
   records.push_back(std::move(record));
   return {};
 }
@@ -194,7 +194,7 @@ void CInstallJournal::BeginShortcut(int which, const std::wstring& folder) {
     if (!record.backupPath.empty()) record.backupSource = previous->path;
   }
   const std::optional<std::size_t> number = Ahead(record);
-  operationRecord_ = number.value_or(0);
+  operationRecord_ = number;
   if (!record.backupPath.empty() && TakeBackup(record.backupSource, record.backupPath, false)) {
     record.backupPath.clear();
     record.backupSource.clear();
@@ -213,7 +213,7 @@ void CInstallJournal::BeginUninstallKey(HKEY existingKey) {
     record.backupPath = runFile_ ? BesideRunFile(L".hive") : MakeBackup(nullptr, false);
   }
   const std::optional<std::size_t> number = Ahead(record);
-  operationRecord_ = number.value_or(0);
+  operationRecord_ = number;
   records.push_back(record);
   if (!existingKey || record.backupPath.empty()) return;
   LSTATUS status;
@@ -237,10 +237,10 @@ void CInstallJournal::BeginDirectXUpdate() {
   operationRecord_ = Append(RecordKind::DirectXUpdate);
 }
 
-std::size_t CInstallJournal::Append(RecordKind kind) {
+std::optional<std::size_t> CInstallJournal::Append(RecordKind kind) {
   JournalRecord& record = records.emplace_back();
   record.kind = kind;
-  return Ahead(record).value_or(0);
+  return Ahead(record);
 }
 
 void CInstallJournal::EndOperation(bool outcome, const wchar_t* path) {
@@ -249,11 +249,12 @@ void CInstallJournal::EndOperation(bool outcome, const wchar_t* path) {
   JournalRecord& record = records.back();
   record.done = outcome;
   if (path) record.path = path;
-  if (runFile_) Note(runFile_->AppendEnd(operationRecord_, outcome, path));
+  if (runFile_ && operationRecord_) Note(runFile_->AppendEnd(*operationRecord_, outcome, path));
 }
 
 void CInstallJournal::PlanPath(const std::wstring& path) {
-  if (operationOpen && runFile_) Note(runFile_->AppendPath(operationRecord_, path));
+  if (operationOpen && runFile_ && operationRecord_)
+    Note(runFile_->AppendPath(*operationRecord_, path));
 }
 
 void CInstallJournal::EnsureFolders(const std::wstring& folderPath) {
@@ -379,6 +380,7 @@ void CInstallJournal::CloseRunFile() {
   }
   runFile_.reset();
   runFileError_.clear();
+  operationRecord_.reset();
   aheadRecords_.clear();
   foldersAroundJournal_.clear();
   runEnded_ = false;
@@ -416,7 +418,8 @@ std::error_code CInstallJournal::SecureFile(const std::wstring& path) {
   }
   const std::optional<std::size_t> number = Ahead(record);
   if (!number) return runFileError_;
-  if (existing && (error = TakeBackup(path, record.backupPath, false))) {
+  // A copy: the file stays in place until it is replaced, also when its replacement fails.
+  if (existing && (error = TakeBackup(path, record.backupPath, true))) {
     Note(runFile_->AppendWithdraw(*number));
     return error;
   }

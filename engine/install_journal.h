@@ -102,7 +102,7 @@ class CInstallJournal {
   // Names the file the open shortcut operation is about to create, ahead of its creation.
   void PlanPath(const std::wstring& path);
   // Before `path` is replaced outside the installation's records (the uninstall log rewritten):
-  // writes it ahead and moves the file there to a backup. Nothing without a run file.
+  // writes it ahead and copies the file there to a backup. Nothing without a run file.
   std::error_code SecureFile(const std::wstring& path);
   // Before the uninstall key step: when the product's uninstall key does not exist yet, writes its
   // deletion ahead, for the key is created before BeginUninstallKey records it. Nothing without a
@@ -127,7 +127,7 @@ class CInstallJournal {
 
  private:
   // Appends a record of `kind` to `records` and writes it ahead; its number in the run file.
-  std::size_t Append(RecordKind kind);
+  std::optional<std::size_t> Append(RecordKind kind);
   // Writes `record` ahead to the run file: its number there, or nothing without a run file or
   // when it could not be written (the error is noted).
   std::optional<std::size_t> Ahead(const JournalRecord& record);
@@ -140,7 +140,8 @@ class CInstallJournal {
 
   std::unique_ptr<CJournalFile> runFile_;
   std::error_code runFileError_;
-  std::size_t operationRecord_ = 0;  // the run file's number of the open operation's record
+  // The run file's number of the open operation's record; none without one.
+  std::optional<std::size_t> operationRecord_;
   // The records written ahead only, each with the number of `records` written before it.
   std::vector<std::pair<std::size_t, JournalRecord>> aheadRecords_;
   // Folders a rollback could not remove because the journal folder was inside them.

@@ -60,8 +60,8 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
   const std::wstring key_text = uninstall_key_text();
 
   bool written = false;
-  // The log of the previous installation goes to a backup first, so that an interrupted run can
-  // put it back; a failure leaves it to be overwritten, as without a run file.
+  // The log of the previous installation is copied to a backup first, so that an interrupted run
+  // can put it back; without the copy it is overwritten all the same, as without a run file.
   SecureFile(logPath);
   ::SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
   nv::unique_handle file(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
