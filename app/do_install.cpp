@@ -16,6 +16,7 @@
 #include "engine/payload_extractor.h"
 #include "engine/product_registration.h"
 #include "engine/shortcuts.h"
+#include "engine/step_points.h"
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"
@@ -83,6 +84,19 @@ class JournalGuard {
   State state_ = State::Undoable;
 };
 
+// Ends the run file when DoInstall ends, on every way out: after the working folder has gone, so
+// that an interruption before then still finds the run's journal.
+class RunFileScope {
+ public:
+  explicit RunFileScope(engine::CInstallJournal& journal) : journal_(journal) {}
+  ~RunFileScope() { journal_.CloseRunFile(); }
+  RunFileScope(const RunFileScope&) = delete;
+  RunFileScope& operator=(const RunFileScope&) = delete;
+
+ private:
+  engine::CInstallJournal& journal_;
+};
+
 }  // namespace
 
 bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPrograms& programs) {
@@ -96,12 +110,24 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   if (!app.MakeTemporaryFolderName(errorText)) return failBeforeChanges(progress, errorText);
   const std::wstring samplesFolder = formatLocalized(1018, {nv::product_label(true)});
 
+  // From here on every change is written ahead to the run's journal file, so that a run that is
+  // killed is undone at the next start. Declared first: the file goes last.
+  RunFileScope runFile(app.uninstallLog);
+  if (const std::error_code error = app.uninstallLog.OpenRunFile())
+    return failBeforeChanges(progress, engine::error_code_text(error));
+  JournalGuard journalGuard(app.uninstallLog);
+  app.uninstallLog.WriteAhead({engine::RecordKind::WorkingFolder, app.tempFolder});
+  engine::ReachStep("install.begin");
+
   // The working folder and the payload stream live until the end of this scope, on every way
   // out; the folder takes its temporary files with it.
   engine::CTemporaryFolder temporaryFolder(app.tempFolder);
   // A working folder that is not this run's own cannot be trusted with what runs elevated.
-  if (const std::error_code error = temporaryFolder.Create())
+  if (const std::error_code error = temporaryFolder.Create()) {
+    journalGuard.done();
+    app.uninstallLog.Rollback();
     return failBeforeChanges(progress, engine::error_code_text(error));
+  }
   progress.startProgress();
   engine::byte_range_stream payload(CurrentPayload());
 
@@ -110,15 +136,17 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
       payload, app.installFolder, samplesFolder, app.tempFolder,
       [&callback](const engine::notification& report) { return callback(report); });
   if (!extracted) {
+    journalGuard.done();
     app.uninstallLog.Rollback();
     return false;
   }
-  JournalGuard journalGuard(app.uninstallLog);
+  engine::ReachStep("install.extracted");
 
   const std::wstring& mainProgramPath = programs.mainProgramPath;
   const std::wstring& uninstallerPath = programs.uninstallerPath;
   makeReadOnly(mainProgramPath);
   makeReadOnly(uninstallerPath);
+  engine::ReachStep("install.read-only");
 
   engine::CreateShortcuts(app.uninstallLog, progress,
                           {app.createMenuShortcut, app.createDesktopShortcut, app.menuFolder},
@@ -127,10 +155,15 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
 
   progress.setStatus(localizedString(1118));
   progress.appendLog(localizedString(1118));
+  engine::ReachStep("install.registry");
+  app.uninstallLog.SecureUninstallKey();
   const bool keyWritten = engine::WriteUninstallKey(app.uninstallLog, mainProgramPath,
                                                     uninstallerPath,
                                                     currentLanguage().selectedLanguage);
-  if (!engine::WriteProductPath(mainProgramPath)) {
+  app.uninstallLog.SecureProductPath();
+  const bool pathWritten = engine::WriteProductPath(mainProgramPath);
+  engine::ReachStep("install.product-path");
+  if (!pathWritten) {
     journalGuard.done();
     app.uninstallLog.Rollback();
     progress.appendLog(outcomeLine(false));
@@ -149,6 +182,7 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
       !logPath.empty() &&
       app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
   journalGuard.done();
+  engine::ReachStep("install.committed");
   progress.appendLog(outcomeLine(logWritten));
   progress.setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;

@@ -103,6 +103,10 @@ notification::result CExtractionCallback::onFileBegin(const engine::PayloadEntry
       break;
     case PayloadKind::Temporary:
       if (engine::currentTemporaryFolder) engine::currentTemporaryFolder->AddFile(target);
+      // Written ahead as well: a killed run leaves no file in its working folder.
+      if (const std::error_code error =
+              app_.uninstallLog.WriteAhead({engine::RecordKind::TemporaryFile, target}))
+        throw std::filesystem::filesystem_error("journal", entry.destination, error);
       break;
     case PayloadKind::Sample:
       if (app_.existingInstall == ExistingInstall::OlderVersion) return notification::result::skip;

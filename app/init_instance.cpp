@@ -8,6 +8,8 @@
 #include "app/install_startup.h"
 #include "localization/languages.h"
 #include "app/unattended_install.h"
+#include "engine/interrupted_runs.h"
+#include "engine/step_points.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
@@ -178,9 +180,15 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
   }
   if (!app.installerMutex.try_lock())
     return report.refuse(nv::error_text(ERROR_BUSY), UnattendedExit::Busy);
+  // An installation that was killed or cut off by a power failure is undone before anything
+  // reads the machine, the stored language included; it is told once the language is chosen.
+  const engine::RecoveryResult recovered = engine::RecoverInterruptedRuns();
 
   chooseStartupLanguage(app, report);
   if (options.language) chooseOptionLanguage(app, *options.language, report);
+  if (recovered.undidInstallation())
+    report.tell(localizedString(1145), MB_OK | MB_ICONINFORMATION);
+  engine::ReachStep("startup.recovered");
 
   if (!userIsAdministrator())
     return report.refuse(localizedString(1126), UnattendedExit::NotAdministrator);

@@ -5,11 +5,19 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 
+#include "engine/journal_file.h"
+#include "engine/journal_folder.h"
 #include "engine/journal_undo.h"
 #include "engine/machine_folders.h"
+#include "engine/product_registration.h"
+#include "engine/registry_value_backup.h"
 #include "nv/fixed_path.h"
+#include "nv/link_check.h"
+#include "nv/product.h"
+#include "nv/unique_handle.h"
 
 namespace engine {
 namespace {
@@ -37,79 +45,202 @@ bool IsShortcutFile(const std::wstring& path) {
   return ::CompareStringOrdinal(extension, -1, L".lnk", -1, TRUE) == CSTR_EQUAL;
 }
 
-JournalRecord& Append(std::vector<JournalRecord>& records, RecordKind kind) {
-  JournalRecord& record = records.emplace_back();
-  record.kind = kind;
-  return record;
+// The system error of the call that just failed; a call that failed without saying why still
+// fails.
+std::error_code Failure(DWORD code) {
+  if (code == ERROR_SUCCESS) code = ERROR_GEN_FAILURE;
+  return {static_cast<int>(code), std::system_category()};
+}
+
+// A fresh "nv" name in the system temporary folder; the file GetTempFileNameW makes is deleted at
+// once so that the name is free. Empty on failure, with the error.
+std::wstring ReserveBackupName(std::error_code& error) {
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH, folder);
+  if (length == 0) {
+    error = Failure(::GetLastError());
+    return {};
+  }
+  if (length > kMaxTempFolderLength) {
+    error = Failure(ERROR_FILENAME_EXCED_RANGE);
+    return {};
+  }
+  wchar_t name[MAX_PATH] = {};
+  if (!::GetTempFileNameW(folder, L"nv", 0, name)) {
+    error = Failure(::GetLastError());
+    return {};
+  }
+  ::DeleteFileW(name);
+  return name;
+}
+
+// Moves (or copies, with `keepSource`) `source` to `name`; the moved file or both files keep the
+// source's attributes. On failure the source keeps its attributes and the error is returned.
+std::error_code TakeBackup(const std::wstring& source, const std::wstring& name, bool keepSource) {
+  const DWORD attributes = ::GetFileAttributesW(source.c_str());
+  const bool known = attributes != INVALID_FILE_ATTRIBUTES;
+  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (keepSource) {
+    if (::CopyFileW(source.c_str(), name.c_str(), FALSE)) {
+      if (known) {
+        ::SetFileAttributesW(source.c_str(), attributes);
+        ::SetFileAttributesW(name.c_str(), attributes);
+      }
+      return {};
+    }
+  } else if (::MoveFileW(source.c_str(), name.c_str())) {
+    if (known) ::SetFileAttributesW(name.c_str(), attributes);
+    return {};
+  }
+  const DWORD code = ::GetLastError();
+  if (known) ::SetFileAttributesW(source.c_str(), attributes);
+  return Failure(code);
+}
+
+// True when `folder` is `inner` or holds it.
+bool Holds(const std::wstring& folder, const std::wstring& inner) {
+  return ::CompareStringOrdinal(folder.c_str(), -1, inner.c_str(), -1, TRUE) == CSTR_EQUAL ||
+         nv::is_below(folder, inner);
 }
 
 }  // namespace
 
+CInstallJournal::CInstallJournal() = default;
+CInstallJournal::~CInstallJournal() = default;
+CInstallJournal::CInstallJournal(CInstallJournal&&) noexcept = default;
+CInstallJournal& CInstallJournal::operator=(CInstallJournal&&) noexcept = default;
+
+void CInstallJournal::Note(const std::error_code& error) {
+  if (error && !runFileError_) runFileError_ = error;
+}
+
+std::optional<std::size_t> CInstallJournal::Ahead(const JournalRecord& record) {
+  if (!runFile_) return std::nullopt;
+  const std::size_t number = runFile_->recordCount();
+  if (const std::error_code error = runFile_->AppendRecord(record)) {
+    Note(error);
+    return std::nullopt;
+  }
+  return number;
+}
+
+bool CInstallJournal::Unrecorded(const std::optional<std::size_t>& number) const {
+  return runFile_ && !number;
+}
+
 std::error_code CInstallJournal::BeginFile(const std::wstring& path, std::int32_t payloadKind,
                                            bool keepSource) {
+  // A change the run file could not announce could not be undone after an interruption.
+  if (runFile_ && runFileError_) return runFileError_;
   const size_t separator = path.find_last_of(L"\\/");
   if (separator != std::wstring::npos) EnsureFolders(path.substr(0, separator));
-  std::wstring backup;
-  if (IsExistingFile(path)) {
-    // Overwriting a file that could not be secured would make a rollback lose it.
-    std::error_code error;
-    backup = MakeBackup(path.c_str(), keepSource, &error);
-    if (backup.empty()) return error;
-  }
-  operationOpen = true;
-  JournalRecord& record = Append(records, RecordKind::InstalledFile);
+  JournalRecord record;
+  record.kind = RecordKind::InstalledFile;
   record.path = path;
   record.payloadKind = payloadKind;
-  record.backupPath = std::move(backup);
+  const bool existing = IsExistingFile(path);
+  std::error_code error;
+  if (existing) {
+    // Overwriting a file that could not be secured would make a rollback lose it.
+    record.backupPath = ReserveBackupName(error);
+    if (record.backupPath.empty()) return error;
+  }
+  const std::optional<std::size_t> number = Ahead(record);
+  if (Unrecorded(number)) return runFileError_;
+  if (existing) {
+    if ((error = TakeBackup(path, record.backupPath, keepSource))) {
+      if (number) Note(runFile_->AppendWithdraw(*number));
+      return error;
+    }
+  }
+  operationOpen = true;
+  operationRecord_ = number;
+  records.push_back(std::move(record));
   return {};
 }
 
 void CInstallJournal::AdoptFile(const std::wstring& path, std::int32_t payloadKind) {
-  JournalRecord& record = Append(records, RecordKind::InstalledFile);
+  JournalRecord record;
+  record.kind = RecordKind::InstalledFile;
   record.path = path;
   record.payloadKind = payloadKind;
   record.adopted = true;
   record.done = true;
   // The copy is a courtesy: the file is never changed, so nothing depends on it.
-  record.backupPath = MakeBackup(path.c_str(), true);
+  std::error_code error;
+  record.backupPath = ReserveBackupName(error);
+  const std::optional<std::size_t> number = Ahead(record);
+  if (!record.backupPath.empty() && TakeBackup(path, record.backupPath, true)) {
+    record.backupPath.clear();
+    if (number) Note(runFile_->AppendNoBackup(*number));
+  }
+  records.push_back(std::move(record));
 }
 
 void CInstallJournal::BeginShortcut(int which, const std::wstring& folder) {
   operationOpen = true;
   EnsureFolders(folder);
-  const RecordKind kind = ShortcutKind(which);
-  JournalRecord& record = Append(records, kind);
+  JournalRecord record;
+  record.kind = ShortcutKind(which);
+  const RecordKind kind = record.kind;
   const auto previous = std::find_if(previousRecords.begin(), previousRecords.end(),
                                      [kind](const JournalRecord& r) { return r.kind == kind; });
-  if (previous == previousRecords.end()) return;
   // The previous log is a file on disk: a record naming anything but a link is not taken away.
-  if (IsShortcutFile(previous->path) && IsExistingFile(previous->path) &&
-      !refuse_links(previous->path))
-    record.backupPath = MakeBackup(previous->path.c_str(), false);
+  const bool backup = previous != previousRecords.end() && IsShortcutFile(previous->path) &&
+                      IsExistingFile(previous->path) && !refuse_links(previous->path);
+  if (backup) {
+    std::error_code error;
+    record.backupPath = ReserveBackupName(error);
+    if (!record.backupPath.empty()) record.backupSource = previous->path;
+  }
+  const std::optional<std::size_t> number = Ahead(record);
+  operationRecord_ = number;
+  if (!record.backupPath.empty() && TakeBackup(record.backupSource, record.backupPath, false)) {
+    record.backupPath.clear();
+    record.backupSource.clear();
+    if (number) Note(runFile_->AppendNoBackup(*number));
+  }
+  records.push_back(std::move(record));
 }
 
 void CInstallJournal::BeginUninstallKey(HKEY existingKey) {
   operationOpen = true;
-  JournalRecord& record = Append(records, RecordKind::UninstallKey);
-  if (!existingKey) return;
-  record.backupPath = MakeBackup(nullptr, false);
-  if (record.backupPath.empty()) return;
+  JournalRecord record;
+  record.kind = RecordKind::UninstallKey;
+  if (existingKey) {
+    // With a run file the hive goes beside it, so that an interrupted run can be undone by
+    // whoever starts next, whatever their temporary folder.
+    record.backupPath = runFile_ ? BesideRunFile(L".hive") : MakeBackup(nullptr, false);
+  }
+  const std::optional<std::size_t> number = Ahead(record);
+  operationRecord_ = number;
+  records.push_back(record);
+  if (!existingKey || record.backupPath.empty()) return;
   LSTATUS status;
   {
     PrivilegeScope backup(L"SeBackupPrivilege");
     status = ::RegSaveKeyW(existingKey, record.backupPath.c_str(), nullptr);
   }
-  if (status != ERROR_SUCCESS) DiscardBackup(record);
+  if (status != ERROR_SUCCESS) {
+    DiscardBackup(records.back());
+    if (number) Note(runFile_->AppendNoBackup(*number));
+  }
 }
 
 void CInstallJournal::BeginProductRegistration() {
   operationOpen = true;
-  Append(records, RecordKind::ProductRegistration);
+  operationRecord_ = Append(RecordKind::ProductRegistration);
 }
 
 void CInstallJournal::BeginDirectXUpdate() {
   operationOpen = true;
-  Append(records, RecordKind::DirectXUpdate);
+  operationRecord_ = Append(RecordKind::DirectXUpdate);
+}
+
+std::optional<std::size_t> CInstallJournal::Append(RecordKind kind) {
+  JournalRecord& record = records.emplace_back();
+  record.kind = kind;
+  return Ahead(record);
 }
 
 void CInstallJournal::EndOperation(bool outcome, const wchar_t* path) {
@@ -118,6 +249,12 @@ void CInstallJournal::EndOperation(bool outcome, const wchar_t* path) {
   JournalRecord& record = records.back();
   record.done = outcome;
   if (path) record.path = path;
+  if (runFile_ && operationRecord_) Note(runFile_->AppendEnd(*operationRecord_, outcome, path));
+}
+
+void CInstallJournal::PlanPath(const std::wstring& path) {
+  if (operationOpen && runFile_ && operationRecord_)
+    Note(runFile_->AppendPath(*operationRecord_, path));
 }
 
 void CInstallJournal::EnsureFolders(const std::wstring& folderPath) {
@@ -136,11 +273,18 @@ void CInstallJournal::EnsureFolders(const std::wstring& folderPath) {
       candidate.pop_back();
     element = next;
     if (::PathIsDirectoryW(candidate.c_str()) != FALSE) continue;
-    if (!::CreateDirectoryW(candidate.c_str(), nullptr)) return;
-    ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, candidate.c_str(), nullptr);
-    JournalRecord& record = Append(records, RecordKind::CreatedFolder);
+    JournalRecord record;
+    record.kind = RecordKind::CreatedFolder;
     record.path = std::move(candidate);
     record.done = true;
+    const std::optional<std::size_t> number = Ahead(record);
+    if (Unrecorded(number)) return;
+    if (!::CreateDirectoryW(record.path.c_str(), nullptr)) {
+      if (number) Note(runFile_->AppendWithdraw(*number));
+      return;
+    }
+    ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, record.path.c_str(), nullptr);
+    records.push_back(std::move(record));
   }
 }
 
@@ -151,50 +295,183 @@ bool CInstallJournal::WasInstalledBefore(const std::wstring& path) const {
 }
 
 void CInstallJournal::Rollback() {
-  for (auto record = records.rbegin(); record != records.rend(); ++record) UndoRecord(*record);
+  const std::wstring journalFolder = runFile_ ? JournalFolderPath() : std::wstring();
+  // Newest first: the records written ahead only are undone in their place among the others.
+  std::size_t ahead = aheadRecords_.size();
+  for (std::size_t i = records.size() + 1; i-- > 0;) {
+    while (ahead > 0 && aheadRecords_[ahead - 1].first >= i)
+      UndoRecord(aheadRecords_[--ahead].second);
+    if (i == 0) break;
+    const JournalRecord& record = records[i - 1];
+    UndoRecord(record);
+    if (record.kind == RecordKind::CreatedFolder && !journalFolder.empty() &&
+        Holds(record.path, journalFolder))
+      foldersAroundJournal_.push_back(record.path);
+  }
   records.clear();
+  aheadRecords_.clear();
   operationOpen = false;
+  if (runFile_) runEnded_ = true;
 }
 
 void CInstallJournal::Commit() {
+  if (runFile_) {
+    // From the mark on, an interruption leaves the installation as it stands.
+    Note(runFile_->AppendCommit());
+    runEnded_ = true;
+  }
   for (JournalRecord& record : records) DiscardBackup(record);
+  for (auto& [position, record] : aheadRecords_) DiscardBackup(record);
+}
+
+std::error_code CInstallJournal::OpenRunFile() {
+  if (runFile_) CloseRunFile();
+  const std::wstring folder = JournalFolderPath();
+  if (folder.empty()) return Failure(ERROR_PATH_NOT_FOUND);
+  // A link on the way to the folder would let whoever placed it decide what a later start undoes.
+  if (const std::error_code error = refuse_links(folder)) return error;
+  const std::size_t before = records.size();
+  // The maker's folder is the installation's as any folder it creates: recorded, so that a
+  // rollback and the uninstaller remove it when it is left empty.
+  EnsureFolders(nv::fixed_path::remove_file_spec(folder));
+  const auto undoFolders = [&] {
+    while (records.size() > before) {
+      UndoRecord(records.back());
+      records.pop_back();
+    }
+  };
+  auto file = std::make_unique<CJournalFile>();
+  std::error_code error;
+  // A second attempt when another process removed the folder, empty, in between.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::wstring name;
+    error = PrepareJournalFolder(folder, true);
+    if (!error) error = NewRunName(name);
+    // The records made before the file could exist (the maker's folder that holds it) go with
+    // its first line.
+    if (!error) error = file->Create(folder + L"\\" + name + kJournalExtension, records);
+    if (error.value() != ERROR_PATH_NOT_FOUND) break;
+  }
+  if (error) {
+    RemoveJournalFolder(folder, {});
+    undoFolders();
+    return error;
+  }
+  runFile_ = std::move(file);
+  runFileError_.clear();
+  runEnded_ = false;
+  aheadRecords_.clear();
+  foldersAroundJournal_.clear();
+  return {};
+}
+
+void CInstallJournal::CloseRunFile() {
+  if (!runFile_) return;
+  if (runEnded_) {
+    runFile_->Delete();
+    const std::wstring journalFolder = JournalFolderPath();
+    // A folder the run made only to hold the journal (the maker's, left empty) goes with it.
+    for (const JournalRecord& record : records)
+      if (record.kind == RecordKind::CreatedFolder && Holds(record.path, journalFolder))
+        foldersAroundJournal_.insert(foldersAroundJournal_.begin(), record.path);
+    RemoveJournalFolder(journalFolder, foldersAroundJournal_);
+  } else {
+    runFile_->Close();
+  }
+  runFile_.reset();
+  runFileError_.clear();
+  operationRecord_.reset();
+  aheadRecords_.clear();
+  foldersAroundJournal_.clear();
+  runEnded_ = false;
+}
+
+std::wstring CInstallJournal::runFilePath() const {
+  return runFile_ ? runFile_->path() : std::wstring();
+}
+
+std::wstring CInstallJournal::BesideRunFile(const wchar_t* extension) const {
+  if (!runFile_) return {};
+  std::wstring path = runFile_->path();
+  path.erase(path.size() - std::char_traits<wchar_t>::length(kJournalExtension));
+  // Numbered by the record about to be written: one run may save more than once.
+  return path + L"-" + std::to_wstring(runFile_->recordCount()) + extension;
+}
+
+std::error_code CInstallJournal::WriteAhead(JournalRecord record) {
+  if (!runFile_) return {};
+  if (Unrecorded(Ahead(record))) return runFileError_;
+  aheadRecords_.emplace_back(records.size(), std::move(record));
+  return {};
+}
+
+std::error_code CInstallJournal::SecureFile(const std::wstring& path) {
+  if (!runFile_) return {};
+  JournalRecord record;
+  record.kind = RecordKind::InstalledFile;
+  record.path = path;
+  const bool existing = IsExistingFile(path);
+  std::error_code error;
+  if (existing) {
+    record.backupPath = ReserveBackupName(error);
+    if (record.backupPath.empty()) return error;
+  }
+  const std::optional<std::size_t> number = Ahead(record);
+  if (!number) return runFileError_;
+  // A copy: the file stays in place until it is replaced, also when its replacement fails.
+  if (existing && (error = TakeBackup(path, record.backupPath, true))) {
+    Note(runFile_->AppendWithdraw(*number));
+    return error;
+  }
+  aheadRecords_.emplace_back(records.size(), std::move(record));
+  return {};
+}
+
+std::error_code CInstallJournal::SecureUninstallKey() {
+  if (!runFile_) return {};
+  std::wstring key = kUninstallKeyPath;
+  try {
+    key += L"\\" + nv::product_registry_name(nv::current_product());
+  } catch (const std::exception&) {
+    return {};  // no product set: there is no key of ours to write
+  }
+  HKEY raw = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &raw);
+  const nv::reg_key existing(raw);
+  // An existing key is saved by BeginUninstallKey before anything in it changes.
+  if (status == ERROR_SUCCESS) return {};
+  JournalRecord record;
+  record.kind = RecordKind::UninstallKey;
+  return WriteAhead(std::move(record));
+}
+
+std::error_code CInstallJournal::SecureProductPath() {
+  if (!runFile_) return {};
+  JournalRecord record;
+  record.kind = RecordKind::ProductPathValue;
+  record.backupPath = BesideRunFile(L".value");
+  const std::optional<std::size_t> number = Ahead(record);
+  if (!number) return runFileError_;
+  const std::error_code error =
+      SaveValueState(HKEY_LOCAL_MACHINE, makerKey, ProductPathValueName(), record.backupPath);
+  if (error) {
+    DeleteAnyFile(record.backupPath.c_str());
+    Note(runFile_->AppendNoBackup(*number));
+    return error;
+  }
+  aheadRecords_.emplace_back(records.size(), std::move(record));
+  return {};
 }
 
 std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error) {
-  // Records the system error of the call that just failed.
-  const auto fail = [error](DWORD code) {
-    // A call that failed without saying why still fails.
-    if (code == ERROR_SUCCESS) code = ERROR_GEN_FAILURE;
-    if (error) *error = std::error_code(static_cast<int>(code), std::system_category());
-    return std::wstring();
-  };
-  wchar_t folder[MAX_PATH] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, folder);
-  if (length == 0) return fail(::GetLastError());
-  if (length > kMaxTempFolderLength) return fail(ERROR_FILENAME_EXCED_RANGE);
-  wchar_t name[MAX_PATH] = {};
-  if (!::GetTempFileNameW(folder, L"nv", 0, name)) return fail(::GetLastError());
-  ::DeleteFileW(name);
-  if (!source) return name;
-
-  const DWORD attributes = ::GetFileAttributesW(source);
-  const bool known = attributes != INVALID_FILE_ATTRIBUTES;
-  ::SetFileAttributesW(source, FILE_ATTRIBUTE_NORMAL);
-  if (keepSource) {
-    if (::CopyFileW(source, name, FALSE)) {
-      if (known) {
-        ::SetFileAttributesW(source, attributes);
-        ::SetFileAttributesW(name, attributes);
-      }
-      return name;
-    }
-  } else if (::MoveFileW(source, name)) {
-    if (known) ::SetFileAttributesW(name, attributes);
-    return name;
+  std::error_code failure;
+  std::wstring name = ReserveBackupName(failure);
+  if (!name.empty() && source) failure = TakeBackup(source, name, keepSource);
+  if (failure) {
+    if (error) *error = failure;
+    return {};
   }
-  const DWORD code = ::GetLastError();
-  if (known) ::SetFileAttributesW(source, attributes);
-  return fail(code);
+  return name;
 }
 
 }  // namespace engine

@@ -6,13 +6,20 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace engine {
 
-// What a record changed. The values are stored in the uninstall log (high byte of a line's code).
+class CJournalFile;
+
+// What a record changed. The values 0 to 7 are stored in the uninstall log (high byte of a line's
+// code); the others only in a run's journal file, for changes that are no part of the
+// installation but that an interrupted run must still have undone.
 enum class RecordKind : std::int32_t {
   CreatedFolder = 0,
   InstalledFile = 1,
@@ -22,6 +29,9 @@ enum class RecordKind : std::int32_t {
   UninstallKey = 5,
   ProductRegistration = 6,
   DirectXUpdate = 7,
+  WorkingFolder = 16,     // the run's working folder (path)
+  TemporaryFile = 17,     // a file extracted into it (path)
+  ProductPathValue = 18,  // the product path value; backupPath holds its state before the run
 };
 
 struct JournalRecord {
@@ -31,8 +41,11 @@ struct JournalRecord {
   bool done = false;
   std::int32_t payloadKind = -1;  // PayloadKind of an InstalledFile record, else -1
   // An InstalledFile record of a file that was already there and was left as it was: a rollback
-  // never deletes it. Kept in memory only; the uninstall log records it like any installed file.
+  // never deletes it. The uninstall log records it like any installed file.
   bool adopted = false;
+  // Where the backup was taken from when that is not `path`: the previous installation's link of
+  // a shortcut record. A rollback puts the backup back there.
+  std::wstring backupSource;
 };
 
 class CInstallJournal {
@@ -71,6 +84,34 @@ class CInstallJournal {
   // Deletes every backup of this run; nothing can be undone afterwards.
   void Commit();
 
+  // The run's write-ahead journal file (journal_file.h) in the journal folder (journal_folder.h):
+  // from now on every record and mark is appended to it and flushed before its change is made.
+  // Creates the maker's folder when it is missing, journaled as any folder of the installation.
+  // The error when the folder cannot be made safe or the file cannot be created; nothing is then
+  // left changed.
+  std::error_code OpenRunFile();
+  // Ends the run file: deletes it, and the journal folder when that is empty, once the run has
+  // been committed or completely rolled back; otherwise leaves it for the next start to recover.
+  void CloseRunFile();
+  // The path of the open run file; empty without one.
+  std::wstring runFilePath() const;
+  // Writes `record` ahead to the run file only: a change that is no part of the installation's
+  // records (the working folder, a file extracted into it) but that an interrupted run must have
+  // undone. Rollback undoes it in its place among the records. Nothing without a run file.
+  std::error_code WriteAhead(JournalRecord record);
+  // Names the file the open shortcut operation is about to create, ahead of its creation.
+  void PlanPath(const std::wstring& path);
+  // Before `path` is replaced outside the installation's records (the uninstall log rewritten):
+  // writes it ahead and copies the file there to a backup. Nothing without a run file.
+  std::error_code SecureFile(const std::wstring& path);
+  // Before the uninstall key step: when the product's uninstall key does not exist yet, writes its
+  // deletion ahead, for the key is created before BeginUninstallKey records it. Nothing without a
+  // run file.
+  std::error_code SecureUninstallKey();
+  // Before the product path value is written: saves its state beside the run file and writes it
+  // ahead. Nothing without a run file.
+  std::error_code SecureProductPath();
+
   // Merges the previous log's surviving records with this run's, writes the log at `logPath`
   // and commits. True when the file was created and every line written.
   bool WriteUninstallLog(const std::wstring& logPath, const std::wstring& installFolder,
@@ -79,6 +120,34 @@ class CInstallJournal {
   // the two previous folders. True when the file opened with the header of a version-1 log (its
   // records are then those up to the first damaged line).
   bool ReadUninstallLog(const wchar_t* path);
+
+  CInstallJournal();
+  ~CInstallJournal();
+  CInstallJournal(CInstallJournal&&) noexcept;
+  CInstallJournal& operator=(CInstallJournal&&) noexcept;
+
+ private:
+  // Appends a record of `kind` to `records` and writes it ahead; its number in the run file.
+  std::optional<std::size_t> Append(RecordKind kind);
+  // Writes `record` ahead to the run file: its number there, or nothing without a run file or
+  // when it could not be written (the error is noted).
+  std::optional<std::size_t> Ahead(const JournalRecord& record);
+  // True when there is a run file but `number` says the record could not be written to it.
+  bool Unrecorded(const std::optional<std::size_t>& number) const;
+  // The name of a backup beside the run file with `extension`; empty without a run file.
+  std::wstring BesideRunFile(const wchar_t* extension) const;
+  // Notes a failure to write ahead; a later BeginFile reports it.
+  void Note(const std::error_code& error);
+
+  std::unique_ptr<CJournalFile> runFile_;
+  std::error_code runFileError_;
+  // The run file's number of the open operation's record; none without one.
+  std::optional<std::size_t> operationRecord_;
+  // The records written ahead only, each with the number of `records` written before it.
+  std::vector<std::pair<std::size_t, JournalRecord>> aheadRecords_;
+  // Folders a rollback could not remove because the journal folder was inside them.
+  std::vector<std::wstring> foldersAroundJournal_;
+  bool runEnded_ = false;  // committed, or rolled back to the end
 };
 
 // Moves (or copies, with `keepSource`) `source` to a fresh "nv" file in the system temporary

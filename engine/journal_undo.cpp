@@ -3,11 +3,14 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <array>
-#include <cstddef>
 #include <exception>
 #include <string>
 
+#include "engine/machine_folders.h"
+#include "engine/product_registration.h"
+#include "engine/registry_value_backup.h"
+#include "engine/temporary_folder.h"
+#include "nv/fixed_path.h"
 #include "nv/privileges.h"
 #include "nv/product.h"
 #include "nv/unique_handle.h"
@@ -20,22 +23,36 @@ void UndoCreatedFolder(const JournalRecord& record) noexcept {
   ::RemoveDirectoryW(record.path.c_str());
 }
 
+// True when `path` exists (as anything).
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // InstalledFile and the three shortcut kinds: the new file goes and the backup (if any) is put
-// back under the record's path with the attributes it had.
+// back where it was taken from, with the attributes it had. A backup that is not there was never
+// taken (the run stopped before) or has already been put back: then the file at `path` is the one
+// from before and stays. So undoing a record twice does no harm.
 void UndoFileChange(const JournalRecord& record) noexcept {
   if (record.adopted) {
     // The run never changed the file: it stays, and only the courtesy copy goes.
     if (!record.backupPath.empty()) DeleteAnyFile(record.backupPath.c_str());
     return;
   }
+  if (!record.backupPath.empty() && !Exists(record.backupPath)) return;
+  // A link put on the way below a folder every user can write to: nothing is deleted or put back
+  // through it.
+  if (!record.path.empty() && refuse_links(record.path)) return;
   if (!record.path.empty()) DeleteAnyFile(record.path.c_str());
-  // A shortcut record whose link was never created has no path: its backup cannot go back.
-  if (record.backupPath.empty() || record.path.empty()) return;
+  if (record.backupPath.empty()) return;
+  // A previous installation's link goes back to its own place, whatever the new link is called
+  // and whether it was made at all.
+  const std::wstring& target = record.backupSource.empty() ? record.path : record.backupSource;
+  if (target.empty() || refuse_links(target)) return;
   const DWORD attributes = ::GetFileAttributesW(record.backupPath.c_str());
   ::SetFileAttributesW(record.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (::MoveFileW(record.backupPath.c_str(), record.path.c_str()) &&
+  if (::MoveFileW(record.backupPath.c_str(), target.c_str()) &&
       attributes != INVALID_FILE_ATTRIBUTES)
-    ::SetFileAttributesW(record.path.c_str(), attributes);
+    ::SetFileAttributesW(target.c_str(), attributes);
 }
 
 // UninstallKey: the key that existed before is restored from its hive file, or the key this run
@@ -70,26 +87,51 @@ void UndoUninstallKey(const JournalRecord& record) noexcept {
 // to undo.
 void UndoNothing(const JournalRecord&) noexcept {}
 
+// WorkingFolder: only an empty folder goes (its files are undone before it); a link in its place
+// goes as a link.
+void UndoWorkingFolder(const JournalRecord& record) noexcept {
+  ::RemoveDirectoryW(record.path.c_str());
+}
+
+// TemporaryFile: deleted as the working folder deletes its files, never through a link.
+void UndoTemporaryFile(const JournalRecord& record) noexcept {
+  try {
+    DeleteWorkingFiles(nv::fixed_path::remove_file_spec(record.path), {record.path});
+  } catch (const std::exception&) {
+  }
+}
+
+// ProductPathValue: the value (and the maker's key, when the run created it) as it was before.
+void UndoProductPathValue(const JournalRecord& record) noexcept {
+  if (record.backupPath.empty()) return;
+  try {
+    RestoreValueState(HKEY_LOCAL_MACHINE, makerKey, ProductPathValueName(), record.backupPath);
+  } catch (const std::exception&) {
+    return;  // no product set: there is no value of ours to touch
+  }
+  DeleteAnyFile(record.backupPath.c_str());
+}
+
 using UndoFunction = void (*)(const JournalRecord&) noexcept;
 
-// Indexed by the kind's value.
-constexpr std::array<UndoFunction, 8> kUndoByKind = {
-    UndoCreatedFolder,  // CreatedFolder
-    UndoFileChange,     // InstalledFile
-    UndoFileChange,     // MenuShortcut
-    UndoFileChange,     // UninstallShortcut
-    UndoFileChange,     // DesktopShortcut
-    UndoUninstallKey,   // UninstallKey
-    UndoNothing,        // ProductRegistration
-    UndoNothing,        // DirectXUpdate
-};
+UndoFunction UndoOf(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::CreatedFolder: return UndoCreatedFolder;
+    case RecordKind::InstalledFile:
+    case RecordKind::MenuShortcut:
+    case RecordKind::UninstallShortcut:
+    case RecordKind::DesktopShortcut: return UndoFileChange;
+    case RecordKind::UninstallKey: return UndoUninstallKey;
+    case RecordKind::WorkingFolder: return UndoWorkingFolder;
+    case RecordKind::TemporaryFile: return UndoTemporaryFile;
+    case RecordKind::ProductPathValue: return UndoProductPathValue;
+    default: return UndoNothing;
+  }
+}
 
 }  // namespace
 
-void UndoRecord(const JournalRecord& record) noexcept {
-  const auto index = static_cast<std::size_t>(record.kind);
-  if (index < kUndoByKind.size()) kUndoByKind[index](record);
-}
+void UndoRecord(const JournalRecord& record) noexcept { UndoOf(record.kind)(record); }
 
 void DiscardBackup(JournalRecord& record) noexcept {
   if (record.backupPath.empty()) return;

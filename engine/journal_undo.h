@@ -11,7 +11,8 @@ inline constexpr wchar_t kUninstallKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Undoes the change `record` stands for, whatever its `done` flag. Results of the system calls
-// are ignored: a rollback always goes on to the next record.
+// are ignored: a rollback always goes on to the next record. Undoing a record again, after an
+// interruption of the first undo, gives the same result.
 void UndoRecord(const JournalRecord& record) noexcept;
 
 // Deletes the backup of `record` (if any) and clears its `backupPath`.

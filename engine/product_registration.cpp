@@ -77,13 +77,15 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
   return outcome;
 }
 
+std::wstring ProductPathValueName() { return RegistryName() + L" Path"; }
+
 bool WriteProductPath(const std::wstring& mainProgramPath) {
   HKEY raw = nullptr;
   if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, makerKey, 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr,
                         &raw, nullptr) != ERROR_SUCCESS)
     return false;
   const nv::reg_key key(raw);
-  return SetString(key.get(), (RegistryName() + L" Path").c_str(), mainProgramPath);
+  return SetString(key.get(), ProductPathValueName().c_str(), mainProgramPath);
 }
 
 std::wstring RegistrationCommandLine(const std::wstring& mainProgramPath,

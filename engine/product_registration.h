@@ -36,6 +36,9 @@ std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath);
 bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgramPath,
                        const std::wstring& uninstallerPath, LanguageId selectedLanguage);
 
+// The product path value's name: the current product's registry name and " Path".
+std::wstring ProductPathValueName();
+
 // Records `mainProgramPath` as "<registry name> Path" under the maker's key (created when
 // missing). Not journaled. False when the key or the value cannot be written.
 bool WriteProductPath(const std::wstring& mainProgramPath);

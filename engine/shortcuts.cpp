@@ -48,7 +48,9 @@ bool JournaledShortcut(CInstallJournal& journal, int which, const std::wstring& 
   if (refuse_links(folder)) return false;
   journal.BeginShortcut(which, folder);
   std::wstring link;
-  const bool created = CreateShortcut(target, folder, name.c_str(), &link);
+  // The link's path is written ahead before the link is saved.
+  const bool created = CreateShortcut(target, folder, name.c_str(), &link,
+                                      [&journal](const std::wstring& path) { journal.PlanPath(path); });
   journal.EndOperation(created, created ? link.c_str() : nullptr);
   return created;
 }
@@ -56,7 +58,8 @@ bool JournaledShortcut(CInstallJournal& journal, int which, const std::wstring& 
 }  // namespace
 
 bool CreateShortcut(const std::wstring& target, const std::wstring& folder, const wchar_t* name,
-                    std::wstring* linkPath) {
+                    std::wstring* linkPath,
+                    const std::function<void(const std::wstring&)>& beforeSave) {
   const std::wstring cutTarget = nv::fixed_path::cut(target);
   const std::wstring workingDirectory = nv::fixed_path::remove_file_spec(cutTarget);
   // Nothing taken away (a root), or nothing left (a bare file name): the target has no folder.
@@ -72,6 +75,7 @@ bool CreateShortcut(const std::wstring& target, const std::wstring& folder, cons
   if (link.empty()) return false;
   link += L".lnk";
 
+  if (beforeSave) beforeSave(link);
   if (FAILED(SaveLink(target, workingDirectory, link))) return false;
   if (linkPath) *linkPath = std::move(link);
   return true;

@@ -16,9 +16,11 @@ namespace engine {
 // Writes the link `folder`\`name`.lnk to `target`, with the target's folder as working
 // directory. A null `name` takes the target's file name without its extension. True when the
 // link file was saved; then `linkPath` (when given) receives its full path, otherwise it is left
-// unchanged. An empty name or a folder that is not an absolute path is refused.
+// unchanged. An empty name or a folder that is not an absolute path is refused. `beforeSave`, when
+// given, is told the link's full path just before the link is saved.
 bool CreateShortcut(const std::wstring& target, const std::wstring& folder, const wchar_t* name,
-                    std::wstring* linkPath = nullptr);
+                    std::wstring* linkPath = nullptr,
+                    const std::function<void(const std::wstring&)>& beforeSave = {});
 
 // The shortcut choices of the installation settings.
 struct ShortcutChoices {

@@ -1,7 +1,6 @@
 #include "engine/temporary_folder.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +11,7 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include "engine/admin_folder.h"
 #include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
@@ -48,11 +48,13 @@ void DeleteWithoutFollowing(const std::wstring& file) {
   ::DeleteFileW(file.c_str());
 }
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const noexcept { ::LocalFree(memory); }
-};
-
 }  // namespace
+
+void DeleteWorkingFiles(const std::wstring& folder, const std::vector<std::wstring>& files) {
+  // A folder that has become a link since is removed as a link: the files behind it are not ours.
+  if (IsLink(::GetFileAttributesW(folder.c_str()))) return;
+  for (const std::wstring& file : files) DeleteWithoutFollowing(file);
+}
 
 bool MakeTemporaryFolderName(std::wstring& tempFolder, std::wstring& errorText) {
   return MakeTemporaryFolderName(tempFolder, errorText, RandomUuid);
@@ -98,27 +100,14 @@ CTemporaryFolder::~CTemporaryFolder() {
   if (currentTemporaryFolder == this) currentTemporaryFolder = nullptr;
   held_.clear();
   if (refused_) return;
-  // A folder that has become a link since is removed as a link: the files behind it are not ours.
-  if (!IsLink(::GetFileAttributesW(path.c_str())))
-    for (const std::wstring& file : files) DeleteWithoutFollowing(file);
+  DeleteWorkingFiles(path, files);
   files.clear();
   ::RemoveDirectoryW(path.c_str());
 }
 
-std::error_code CreateProtectedFolder(const std::wstring& folder) {
-  PSECURITY_DESCRIPTOR raw = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkingFolderSecurity,
-                                                              SDDL_REVISION_1, &raw, nullptr))
-    return LastError();
-  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
-  if (!::CreateDirectoryW(folder.c_str(), &attributes)) return LastError();
-  return {};
-}
-
 std::error_code CTemporaryFolder::Create() {
-  const std::error_code error = CreateProtectedFolder(path);
-  if (error) refused_ = true;  // someone else's folder, or none: left as it is
+  const std::error_code error = CreateAdminFolder(path);
+  if (error) refused_ = true;  // someone else's folder: left as it is
   return error;
 }
 

@@ -55,13 +55,9 @@ class CTemporaryFolder {
   bool refused_ = false;
 };
 
-// The access list of the working folder, as a descriptor string: protected, full access for
-// Administrators and SYSTEM, inherited by everything below.
-inline constexpr wchar_t kWorkingFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
-// Creates `folder` with the working folder's access list (kWorkingFolderSecurity); a folder that
-// already exists is refused (ERROR_ALREADY_EXISTS) and left alone.
-std::error_code CreateProtectedFolder(const std::wstring& folder);
+// Deletes `files` of the working folder `folder`, read-only ones included, never following a link:
+// a link in a file's place goes as a link, and nothing goes when the folder has become a link.
+void DeleteWorkingFiles(const std::wstring& folder, const std::vector<std::wstring>& files);
 
 // The working folder of the running installation, for the extraction callbacks; null when none.
 extern CTemporaryFolder* currentTemporaryFolder;

@@ -8,6 +8,7 @@
 
 #include "engine/install_journal.h"
 #include "engine/same_path.h"
+#include "engine/step_points.h"
 #include "nv/product.h"
 #include "nv/unique_handle.h"
 #include "uninstall_log/log_format.h"
@@ -59,6 +60,9 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
   const std::wstring key_text = uninstall_key_text();
 
   bool written = false;
+  // The log of the previous installation is copied to a backup first, so that an interrupted run
+  // can put it back; without the copy it is overwritten all the same, as without a run file.
+  SecureFile(logPath);
   ::SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
   nv::unique_handle file(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -70,6 +74,7 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
       written &= write_units(file.get(), std::wstring_view(header).substr(start, end - start));
       start = end;
     }
+    engine::ReachStep("install.log-header");
     for (std::size_t index = 0; index < records.size(); ++index) {
       const JournalRecord& record = records[index];
       std::wstring_view text = record.path;

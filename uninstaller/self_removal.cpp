@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "engine/admin_folder.h"
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
@@ -50,7 +51,7 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   std::wstring errorText;
   if (!engine::MakeTemporaryFolderName(folder, errorText))
     return std::make_error_code(std::errc::no_such_file_or_directory);
-  if (const std::error_code error = engine::CreateProtectedFolder(folder)) return error;
+  if (const std::error_code error = engine::CreateAdminFolder(folder)) return error;
   const std::wstring copy = nv::fixed_path::append(folder, nv::fixed_path::file_name(ownExecutable));
   if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) {
     const std::error_code error = lastError();

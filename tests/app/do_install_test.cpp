@@ -19,6 +19,7 @@
 
 #include "app/page_host.h"
 
+#include "engine/journal_folder.h"
 #include "engine/machine_folders.h"
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
@@ -152,6 +153,8 @@ class DoInstallTest : public ::testing::Test {
     ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder);
     engine::machine_wide_folders();  // the other shared folders, looked up once per process
     previousNotify = engine::SetShellNotifyFunction(&ignoreShellNotify);
+    // The runs' journal files go below the scratch folder, whose tree the failure cases compare.
+    previousJournalFolder = engine::SetJournalFolderPath(journalFolder().wstring());
     const std::wstring mutexName = L"DoInstallTestMutex" + std::to_wstring(::GetCurrentProcessId());
     ::SetEnvironmentVariableW(L"NV_STANDIN_MUTEX", mutexName.c_str());
     ::SetEnvironmentVariableW(L"NV_STANDIN_RECORD", (scratch.path() / L"record.txt").c_str());
@@ -162,6 +165,7 @@ class DoInstallTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    engine::SetJournalFolderPath(previousJournalFolder);
     SetPayloadSource({});
     engine::SetShellNotifyFunction(previousNotify);
     for (const wchar_t* name : {L"NV_STANDIN_MUTEX", L"NV_STANDIN_RECORD"})
@@ -237,6 +241,9 @@ class DoInstallTest : public ::testing::Test {
   CDlgInstall page;
   std::string mainProgram, dsetup, archive_;
   engine::ShellNotifyFunction previousNotify = nullptr;
+  std::wstring previousJournalFolder;
+
+  fs::path journalFolder() const { return scratch.path() / L"Maker" / L"Journal"; }
 };
 
 bool dispatchedDuringRun = false;
@@ -285,6 +292,7 @@ TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
   EXPECT_EQ(read_file(install / L"Language Files" / L"lang.dll"), "french");
   EXPECT_TRUE(fs::exists(install / L"Uninstall.ulog"));
   EXPECT_FALSE(fs::exists(temp)) << "the working folder goes with the run";
+  EXPECT_FALSE(fs::exists(journalFolder().parent_path())) << "the run's journal and its folders";
   EXPECT_TRUE(fs::exists(scratch.path() / L"record.txt")) << "the product's registration run";
 
   wchar_t value[MAX_PATH] = {};

@@ -316,6 +316,10 @@ def check_temp_clean(sc):
     for folder in temp_folders(sc):
         left = [n for n in os.listdir(folder) if n.lower().startswith(("nuvelle_", "nv"))]
         sc.check("no working folder or backup left in the temporary folder", not left, left)
+    # A run that ended, whichever way, takes its journal file and the journal folder with it.
+    journal = sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
+    sc.check("no journal left", not os.path.exists(journal),
+             os.listdir(journal) if os.path.isdir(journal) else journal)
 
 
 def check_link(sc, link, target):

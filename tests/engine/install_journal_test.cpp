@@ -165,9 +165,11 @@ TEST_F(Journal, ShortcutBacksUpOnlyTheFirstPreviousLinkOfItsKind) {
   EXPECT_FALSE(fs::exists(menu / L"uninstall.LNK"));
   journal_.EndOperation(false, nullptr);
 
-  // The previous link comes back under the path of the link created.
+  // The link created goes and the previous link comes back to its own place.
   journal_.Rollback();
-  EXPECT_EQ(read_text(created), "first");
+  EXPECT_FALSE(fs::exists(created));
+  EXPECT_EQ(read_text(menu / L"first.lnk"), "first");
+  EXPECT_EQ(read_text(menu / L"uninstall.LNK"), "uninstall");
 }
 
 TEST_F(Journal, ShortcutLeavesAPreviousRecordNamingAnythingButALinkAlone) {

@@ -1,0 +1,135 @@
+#include "engine/registry_value_backup.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "engine/payload_format.h"
+#include "nv/unique_handle.h"
+
+namespace engine {
+namespace {
+
+constexpr char kMagic[4] = {'N', 'V', 'R', 'V'};
+constexpr std::uint32_t kKeyMissing = 0;
+constexpr std::uint32_t kValueMissing = 1;
+constexpr std::uint32_t kValuePresent = 2;
+// The product path value is a path; anything far larger was not saved by this writer.
+constexpr std::uint32_t kMaxData = 1 << 20;
+
+std::error_code Failure(DWORD code) {
+  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
+}
+
+void Put(std::vector<BYTE>& bytes, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
+}
+
+std::uint32_t Get(const BYTE* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+bool ReadAll(const std::wstring& file, std::vector<BYTE>& bytes) {
+  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return false;
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart > kMaxData + 64) return false;
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes.empty() || (::ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                      &read, nullptr) &&
+                           read == bytes.size());
+}
+
+// True when the key holds neither values nor subkeys.
+bool IsEmptyKey(HKEY key) {
+  DWORD subkeys = 0, values = 0;
+  return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                            nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         subkeys == 0 && values == 0;
+}
+
+}  // namespace
+
+std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                               const std::wstring& file) {
+  std::vector<BYTE> bytes(kMagic, kMagic + sizeof kMagic);
+  HKEY raw = nullptr;
+  const LSTATUS opened = ::RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &raw);
+  const nv::reg_key key(raw);
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    Put(bytes, kKeyMissing);
+    Put(bytes, REG_NONE);
+    Put(bytes, 0);
+  } else if (opened != ERROR_SUCCESS) {
+    return Failure(static_cast<DWORD>(opened));
+  } else {
+    DWORD type = REG_NONE, size = 0;
+    LSTATUS status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size);
+    std::vector<BYTE> data(size);
+    if (status == ERROR_SUCCESS && size > 0)
+      status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+      Put(bytes, kValueMissing);
+      Put(bytes, REG_NONE);
+      Put(bytes, 0);
+    } else if (status != ERROR_SUCCESS || size > kMaxData) {
+      return Failure(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_FILE_TOO_LARGE);
+    } else {
+      Put(bytes, kValuePresent);
+      Put(bytes, type);
+      Put(bytes, size);
+      bytes.insert(bytes.end(), data.begin(), data.begin() + size);
+    }
+  }
+  Put(bytes, crc32::of(bytes.data(), bytes.size()));
+
+  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return Failure(::GetLastError());
+  DWORD written = 0;
+  if (!::WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr) ||
+      written != bytes.size() || !::FlushFileBuffers(handle.get()))
+    return Failure(::GetLastError());
+  return {};
+}
+
+bool RestoreValueState(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                       const std::wstring& file) {
+  std::vector<BYTE> bytes;
+  if (!ReadAll(file, bytes) || bytes.size() < 20 || std::memcmp(bytes.data(), kMagic, 4) != 0)
+    return false;
+  const std::size_t body = bytes.size() - 4;
+  if (crc32::of(bytes.data(), body) != Get(bytes.data() + body)) return false;
+  const std::uint32_t state = Get(bytes.data() + 4);
+  const std::uint32_t type = Get(bytes.data() + 8);
+  const std::uint32_t size = Get(bytes.data() + 12);
+  if (state > kValuePresent || size != body - 16) return false;
+
+  if (state == kValuePresent) {
+    HKEY raw = nullptr;
+    if (::RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+                          nullptr) != ERROR_SUCCESS)
+      return false;
+    const nv::reg_key key(raw);
+    return ::RegSetValueExW(key.get(), name.c_str(), 0, type, bytes.data() + 16, size) ==
+           ERROR_SUCCESS;
+  }
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &raw) !=
+      ERROR_SUCCESS)
+    return true;  // no key: no value either
+  nv::reg_key key(raw);
+  ::RegDeleteValueW(key.get(), name.c_str());
+  if (state == kKeyMissing && IsEmptyKey(key.get())) {
+    key.reset();
+    ::RegDeleteKeyW(root, subkey.c_str());
+  }
+  return true;
+}
+
+}  // namespace engine

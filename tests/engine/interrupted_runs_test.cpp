@@ -1,0 +1,312 @@
+// The recovery of interrupted runs on real files in private folders and a scratch stand-in for
+// HKEY_LOCAL_MACHINE: one run makes every kind of change through the journal with its run file
+// and is then abandoned, as a killed process leaves it; the recovery must bring back the exact
+// state from before -- also when the journal ends in a torn entry, when the recovery itself was
+// cut off, newest run first -- and must leave live, foreign and unknown journals alone.
+#include "engine/interrupted_runs.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/admin_folder.h"
+#include "engine/install_journal.h"
+#include "engine/journal_file.h"
+#include "engine/journal_folder.h"
+#include "engine/journal_undo.h"
+#include "engine/product_registration.h"
+#include "journal_test_support.h"
+#include "nv/product.h"
+
+namespace {
+
+using engine::CInstallJournal;
+using engine::JournalRecord;
+using engine::RecordKind;
+using journal_test::read_text;
+using journal_test::write_text;
+namespace fs = std::filesystem;
+
+const std::wstring kProductKey = std::wstring(engine::uninstallKeyParent) + L"\\Tessaline 7";
+
+// Every file and folder below a root: contents and the read-only bit.
+std::map<std::wstring, std::string> treeOf(const fs::path& root) {
+  std::map<std::wstring, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::wstring name = fs::relative(entry.path(), root).wstring();
+    tree[name] = entry.is_directory() ? "<dir>"
+                                      : read_text(entry.path()) +
+                                            (journal_test::read_only(entry.path()) ? "|ro" : "");
+  }
+  return tree;
+}
+
+// The values of an HKEY_LOCAL_MACHINE key, or nothing when the key is missing.
+std::optional<std::map<std::wstring, std::wstring>> valuesOf(const std::wstring& subkey) {
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS)
+    return std::nullopt;
+  const nv::reg_key key(raw);
+  std::map<std::wstring, std::wstring> values;
+  wchar_t name[256];
+  BYTE data[1024];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = 256, size = sizeof data, type = 0;
+    if (::RegEnumValueW(key.get(), i, name, &length, nullptr, &type, data, &size) != ERROR_SUCCESS)
+      break;
+    values[name] = std::to_wstring(type) + L":" +
+                   std::wstring(reinterpret_cast<wchar_t*>(data), size / sizeof(wchar_t));
+  }
+  return values;
+}
+
+struct MachineState {
+  std::map<std::wstring, std::string> files;
+  std::optional<std::map<std::wstring, std::wstring>> uninstallKey, makerKey;
+  bool operator==(const MachineState&) const = default;
+};
+
+void PrintTo(const MachineState& state, std::ostream* out) {
+  for (const auto& [name, content] : state.files)
+    *out << "\n  " << ::testing::PrintToString(name) << " " << content;
+  *out << "\n  uninstall key " << ::testing::PrintToString(state.uninstallKey)
+       << "\n  maker key " << ::testing::PrintToString(state.makerKey);
+}
+
+class Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    nv::set_current_product(nv::tessaline_7);
+    nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
+    previousFolder_ = engine::SetJournalFolderPath(journalFolder_.wstring());
+    // The machine as an earlier installation left it.
+    fs::create_directories(app_);
+    write_text(app_ / L"Tessaline.exe", "old program");
+    ::SetFileAttributesW((app_ / L"Tessaline.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    write_text(app_ / L"Uninstall.ulog", "old log");
+    fs::create_directories(root_ / L"Shared");
+    write_text(root_ / L"Shared" / L"shared.dat", "shared");
+    fs::create_directories(root_ / L"Menu");
+    write_text(root_ / L"Menu" / L"Old.lnk", "old link");
+    const nv::reg_key maker =
+        nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::makerKey);
+    nv_test::set_string_value(maker.get(), L"Tessaline 7 Path", L"C:\\old\\Tessaline.exe");
+  }
+  void TearDown() override {
+    engine::SetJournalFolderPath(previousFolder_);
+    engine::SetOwnershipQuery({});
+    nv::set_current_product(0);
+  }
+
+  MachineState state() const {
+    return {treeOf(root_), valuesOf(kProductKey), valuesOf(engine::makerKey)};
+  }
+
+  // One run that makes every kind of change, each announced in its run file first, and is then
+  // abandoned without Commit or Rollback, as a killed process leaves it.
+  void interruptedRun() {
+    CInstallJournal journal;
+    journal.previousRecords = {JournalRecord{RecordKind::MenuShortcut,
+                                             (root_ / L"Menu" / L"Old.lnk").wstring(), L"", true,
+                                             -1}};
+    ASSERT_FALSE(journal.OpenRunFile());
+    const fs::path work = folders_.system_temp() / L"nuvelle_{run}";
+    ASSERT_FALSE(journal.WriteAhead({RecordKind::WorkingFolder, work.wstring()}));
+    fs::create_directories(work);
+    ASSERT_FALSE(journal.WriteAhead({RecordKind::TemporaryFile, (work / L"DSetup.dll").wstring()}));
+    write_text(work / L"DSetup.dll", "setup");
+
+    for (const fs::path& file : {app_ / L"Tessaline.exe", app_ / L"Lang" / L"New" / L"fr.dll"}) {
+      ASSERT_FALSE(journal.BeginFile(file.wstring(), 0, false));
+      write_text(file, "new");
+      journal.EndOperation(true, nullptr);
+    }
+    journal.AdoptFile((root_ / L"Shared" / L"shared.dat").wstring(), 3);
+    journal.BeginShortcut(0, (root_ / L"Menu").wstring());
+    const fs::path link = root_ / L"Menu" / L"New.lnk";
+    journal.PlanPath(link.wstring());
+    write_text(link, "new link");
+    journal.EndOperation(true, link.c_str());
+
+    ASSERT_FALSE(journal.SecureUninstallKey());
+    {
+      const nv::reg_key key = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE,
+                                                                    kProductKey.c_str());
+      journal.BeginUninstallKey(nullptr);
+      nv_test::set_string_value(key.get(), L"DisplayName", L"Tessaline 7.08v");
+      journal.EndOperation(true, nullptr);
+    }
+    ASSERT_FALSE(journal.SecureProductPath());
+    ASSERT_TRUE(engine::WriteProductPath((app_ / L"Tessaline.exe").wstring()));
+    ASSERT_FALSE(journal.SecureFile((app_ / L"Uninstall.ulog").wstring()));
+    write_text(app_ / L"Uninstall.ulog", "new log");
+    runFile_ = journal.runFilePath();
+    // The journal goes without ending its run: its file stays, as a killed process leaves it.
+  }
+
+  std::vector<fs::path> journals() const {
+    std::vector<fs::path> found;
+    if (fs::exists(journalFolder_))
+      for (const auto& entry : fs::directory_iterator(journalFolder_)) found.push_back(entry.path());
+    return found;
+  }
+
+  nv_test::scratch_machine_key machine_;
+  journal_test::private_folders folders_;
+  fs::path root_ = folders_.root() / L"machine";
+  fs::path app_ = root_ / L"App";
+  fs::path journalFolder_ = root_ / L"Maker" / L"Journal";
+  std::wstring previousFolder_;
+  std::wstring runFile_;
+};
+
+TEST_F(Recovery, AnInterruptedRunIsUndoneToTheStateBeforeItAndItsJournalGoes) {
+  const MachineState before = state();
+  interruptedRun();
+  ASSERT_FALSE(runFile_.empty());
+  EXPECT_NE(state(), before);
+
+  std::vector<std::wstring> told;
+  const engine::RecoveryResult result =
+      engine::RecoverInterruptedRuns([&](const engine::RecoveredRun& run) { told.push_back(run.journal); });
+  EXPECT_FALSE(result.error);
+  ASSERT_EQ(result.runs.size(), 1u);
+  EXPECT_EQ(told, std::vector<std::wstring>{runFile_});
+  EXPECT_TRUE(result.undidInstallation());
+  EXPECT_FALSE(result.runs[0].damaged);
+  EXPECT_EQ(state(), before);  // the maker's and the journal folder included: both are gone
+  EXPECT_EQ(folders_.temp_file_count(), 0u) << "a backup was left";
+  EXPECT_TRUE(engine::RecoverInterruptedRuns().runs.empty());
+}
+
+TEST_F(Recovery, ATornLastEntryIsIgnoredAndARecoveryCutOffIsDoneAgain) {
+  const MachineState before = state();
+  interruptedRun();
+  // The power failed while the next record was being written: half a line, no change made.
+  std::string bytes = read_text(runFile_);
+  const std::size_t last = bytes.rfind('\n', bytes.size() - 2) + 1;
+  bytes += bytes.substr(last, (bytes.size() - last) / 2);
+  write_text(runFile_, bytes);
+  // The first recovery is cut off after its undo, before the journal was deleted: the same
+  // journal is found again at the next start.
+  ASSERT_EQ(engine::RecoverInterruptedRuns().runs.size(), 1u);
+  fs::create_directories(journalFolder_);
+  write_text(runFile_, bytes);
+  const engine::RecoveryResult again = engine::RecoverInterruptedRuns();
+  ASSERT_EQ(again.runs.size(), 1u);
+  EXPECT_TRUE(again.runs[0].damaged);
+  EXPECT_EQ(state(), before);
+  EXPECT_EQ(folders_.temp_file_count(), 0u);
+}
+
+TEST_F(Recovery, AFinishedRunStandsAndOnlyItsLeftoversGoThenTheOlderRunIsUndone) {
+  const MachineState before = state();
+  interruptedRun();
+  ::Sleep(50);  // the second run's journal is the newer one
+  // A second run replaces a file of the first and adds its own, commits and is killed before its
+  // working folder and its journal went.
+  const fs::path work = folders_.system_temp() / L"nuvelle_{second}";
+  const fs::path added = app_ / L"second.dat";
+  std::wstring second;
+  {
+    CInstallJournal journal;
+    ASSERT_FALSE(journal.OpenRunFile());
+    ASSERT_FALSE(journal.WriteAhead({RecordKind::WorkingFolder, work.wstring()}));
+    fs::create_directories(work);
+    for (const fs::path& file : {app_ / L"Lang" / L"New" / L"fr.dll", added}) {
+      ASSERT_FALSE(journal.BeginFile(file.wstring(), 0, false));
+      write_text(file, "second");
+      journal.EndOperation(true, nullptr);
+    }
+    journal.Commit();
+    second = journal.runFilePath();
+  }
+
+  const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
+  ASSERT_EQ(result.runs.size(), 2u);
+  EXPECT_EQ(result.runs[0].journal, second);
+  EXPECT_TRUE(result.runs[0].finished);
+  EXPECT_EQ(result.runs[1].journal, runFile_);
+  EXPECT_FALSE(result.runs[1].finished);
+  // The finished run's file stands; the file the older run had made first is undone with it.
+  EXPECT_EQ(read_text(added), "second");
+  fs::remove(added);
+  EXPECT_EQ(state(), before);
+  EXPECT_EQ(folders_.temp_file_count(), 0u);
+}
+
+TEST_F(Recovery, LiveForeignAndUnknownJournalsAreLeftAlone) {
+  const MachineState before = state();
+  CInstallJournal live;
+  ASSERT_FALSE(live.OpenRunFile());
+  const fs::path made = app_ / L"live.dat";
+  ASSERT_FALSE(live.BeginFile(made.wstring(), 0, false));
+  write_text(made, "live");
+  live.EndOperation(true, nullptr);
+  // Files a user could have put into the folder before it was protected, and a journal of a
+  // later format.
+  const fs::path foreign = journalFolder_ / L"{foreign}.journal";
+  const fs::path later = journalFolder_ / L"{later}.journal";
+  write_text(foreign, std::string(engine::kJournalVersionLine) + "\n");
+  write_text(later, "Nuvelle installation journal 2\n");
+  const fs::path own = journalFolder_ / L"{empty}.journal";
+  write_text(own, "Nuvelle inst");  // cut before its version line was complete: no change made
+  engine::SetOwnershipQuery([&](HANDLE object) {
+    wchar_t path[MAX_PATH] = {};
+    ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
+    return std::wstring(path).find(L"{foreign}") == std::wstring::npos;
+  });
+
+  const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
+  EXPECT_EQ(result.alive, 1u);
+  EXPECT_EQ(result.refused, 2u);
+  ASSERT_EQ(result.runs.size(), 1u);
+  EXPECT_EQ(result.runs[0].undone, 0u);
+  EXPECT_EQ(read_text(made), "live");
+  EXPECT_TRUE(fs::exists(foreign));
+  EXPECT_TRUE(fs::exists(later));
+  EXPECT_FALSE(fs::exists(own));
+
+  // Once the others are gone, the live run's own ending removes its file and its folders.
+  fs::remove(foreign);
+  fs::remove(later);
+  live.Rollback();
+  live.CloseRunFile();
+  EXPECT_EQ(state(), before);
+}
+
+// The normal endings leave no journal file, and a rollback no folder it made for one.
+TEST_F(Recovery, CommitAndRollbackLeaveNoJournal) {
+  const MachineState before = state();
+  for (const bool commit : {false, true}) {
+    CInstallJournal journal;
+    ASSERT_FALSE(journal.OpenRunFile());
+    const fs::path file = app_ / L"Added" / L"a.dat";
+    ASSERT_FALSE(journal.BeginFile(file.wstring(), 0, false));
+    write_text(file, "a");
+    journal.EndOperation(true, nullptr);
+    ASSERT_FALSE(journal.SecureProductPath());
+    ASSERT_TRUE(engine::WriteProductPath(file.wstring()));
+    if (commit)
+      journal.Commit();
+    else
+      journal.Rollback();
+    journal.CloseRunFile();
+    EXPECT_TRUE(journal.runFilePath().empty());
+    EXPECT_FALSE(fs::exists(journalFolder_)) << commit;
+    EXPECT_EQ(folders_.temp_file_count(), 0u) << commit;
+    if (!commit) {
+      EXPECT_EQ(state(), before);
+    }
+  }
+  EXPECT_EQ(read_text(app_ / L"Added" / L"a.dat"), "a");
+  EXPECT_TRUE(engine::RecoverInterruptedRuns().runs.empty());
+}
+
+}  // namespace
