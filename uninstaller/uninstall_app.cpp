@@ -5,6 +5,7 @@
 
 #include "engine/command_line.h"
 #include "engine/install_journal.h"
+#include "engine/interrupted_runs.h"
 #include "engine/logged_progress.h"
 #include "localization/languages.h"
 #include "localization/start_language.h"
@@ -32,6 +33,7 @@ constexpr UINT kRefusalBox = MB_OK | MB_ICONEXCLAMATION;
 // Message ids of start-up's texts.
 namespace Text {
 constexpr UINT ExitCode = 1144;
+constexpr UINT InterruptedRunUndone = 1145;
 constexpr UINT Name = 1150;
 constexpr UINT LogUnreadable = 1173;
 constexpr UINT NotAdministrator = 1174;
@@ -94,6 +96,12 @@ class StartupReport {
     if (!unattended_)
       nv::message_box(boxOnly.empty() ? text : text + L"\r\n\r\n" + boxOnly, kRefusalBox);
     return exitCode;
+  }
+  // Something the person who started the uninstaller should know: a box of `type` in the
+  // wizard's run, the log's line in both.
+  void tell(const std::wstring& text, UINT type) {
+    note(text);
+    if (!unattended_) nv::message_box(text, type);
   }
   void note(const std::wstring& text) { app_.logFile.writeLine(text); }
 
@@ -159,7 +167,12 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report)
   }
   if (!app.installerMutex.try_lock())
     return report.refuse(nv::error_text(ERROR_BUSY), UninstallExit::Busy);
+  // An installation that was killed or cut off by a power failure is undone before anything
+  // reads the machine (the stored language, the log); it is told once the language is chosen.
+  const engine::RecoveryResult recovered = engine::RecoverInterruptedRuns();
   chooseLanguage(app);
+  if (recovered.undidInstallation())
+    report.tell(localizedString(Text::InterruptedRunUndone), MB_OK | MB_ICONINFORMATION);
 
   const std::wstring product = nv::product_label(true);
   if (!userIsAdministrator())

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/text_lines.h"
+#include "engine/install_journal.h"
+#include "engine/journal_folder.h"
 #include "localization/languages.h"
+#include "localization/start_language.h"
 #include "nv/fatal_error.h"
 #include "nv/processor_check.h"
 #include "nv/product_test_support.h"
@@ -16,6 +20,18 @@
 namespace {
 
 namespace Exit = uninstaller::UninstallExit;
+
+// Start-up recovers the runs whose journals it finds; these tests keep theirs private.
+class PrivateJournals {
+ public:
+  PrivateJournals()
+      : previous_(engine::SetJournalFolderPath((folder.path() / L"Journal").wstring())) {}
+  ~PrivateJournals() { engine::SetJournalFolderPath(previous_); }
+  nv_test::temp_folder folder;
+
+ private:
+  std::wstring previous_;
+};
 
 struct StartupCase {
   const char* what;
@@ -45,6 +61,7 @@ TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     nv_test::scratch_machine_key machine;
+    PrivateJournals journals;
     std::vector<nv::message_box_request> shown;
     auto answers = c.answers;
     auto counts = c.counts;
@@ -82,6 +99,43 @@ TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
         EXPECT_EQ(shown[i].text, formatLocalized(c.boxes[i], {L"Tessaline"}));
     }
   }
+}
+
+// An installation killed half-way is undone before the uninstaller reads anything of the
+// machine: here the uninstall key it had written, with a language the uninstaller must not take.
+TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
+  nv::check_processor();
+  nv_test::scratch_machine_key machine;
+  PrivateJournals journals;
+  const wchar_t* const key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
+  {
+    engine::CInstallJournal killed;
+    ASSERT_FALSE(killed.OpenRunFile());
+    ASSERT_FALSE(killed.SecureUninstallKey());
+    nv::reg_key written = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, key);
+    killed.BeginUninstallKey(nullptr);
+    const DWORD german = Languages::German;
+    nv_test::set_raw_value(written.get(), L"NvLanguage", REG_DWORD, &german, sizeof german);
+    killed.EndOperation(true, nullptr);
+  }  // abandoned with its journal, as a killed process leaves it
+  const auto log = journals.folder.path() / L"uninstall.log";
+  const auto previousChecks = uninstaller::setUninstallChecks(
+      {[] { return true; }, [] { return std::uint32_t{1}; },
+       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
+  {
+    uninstaller::CUninstallApp app;
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.exit_code(), Exit::Failed);  // this test program's folder has no log
+  }
+  uninstaller::setUninstallChecks(previousChecks);
+  EXPECT_EQ(currentLanguage().language,
+            chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt));
+  HKEY raw = nullptr;
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &raw), ERROR_FILE_NOT_FOUND);
+  const auto lines = app_test::fileLines(log);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), localizedString(1145));
+  EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
 }
 
 }  // namespace
