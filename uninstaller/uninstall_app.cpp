@@ -126,22 +126,22 @@ struct Removal {
 };
 
 // Carries out the removal, shown in `window` (none for an unattended run) and written to the
-// /LOG file, and leaves the uninstaller's own files to the finisher.
+// /LOG file.
 RunResult remove(CUninstallApp& app, Removal& removal, engine::InstallProgress* window,
                  bool removeExamples) {
   const auto steps = planRemoval(removal.log.previousRecords, removal.places.places, removeExamples);
   const RunContext context{removal.executable, removal.logPath, &app.installerMutex};
   CLoggedProgress logged(app.logFile, window);
-  RunResult result = RunRemoval(steps, context, logged);
-  if (!result.deferred.empty()) {
-    if (StartFinisher(removal.executable, result.deferred)) {
-      // Without a finisher the files go at the next restart.
-      for (const auto& path : result.deferred)
-        ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-      result.restartNeeded = true;
-    }
-  }
-  return result;
+  return RunRemoval(steps, context, logged);
+}
+
+// Leaves the uninstaller's own files to the finisher, once nothing is left to show: the finisher
+// waits only a minute for the uninstaller to end. Without a finisher they go at the restart.
+void handOver(const Removal& removal, RunResult& result) {
+  if (result.deferred.empty() || !StartFinisher(removal.executable, result.deferred)) return;
+  for (const auto& path : result.deferred)
+    ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  result.restartNeeded = true;
 }
 
 int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
@@ -201,8 +201,11 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report)
     report.note(formatLocalized(Text::ForeignInstallFolder,
                                 {removal.log.previousInstallFolder, ownFolder}));
 
-  if (report.unattended())
-    return ExitCodeOf(remove(app, removal, nullptr, options.removeExamples));
+  if (report.unattended()) {
+    RunResult result = remove(app, removal, nullptr, options.removeExamples);
+    handOver(removal, result);
+    return ExitCodeOf(result);
+  }
   CUninstallDlg dialog(hasExamples(removal.log.previousRecords),
                        [&](engine::InstallProgress& progress, bool removeExamples) {
                          return remove(app, removal, &progress, removeExamples);
@@ -212,7 +215,9 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report)
     report.note(localizedString(Text::NothingRemoved));
     return answer == -1 ? UninstallExit::Failed : UninstallExit::Cancelled;
   }
-  return ExitCodeOf(dialog.result());
+  RunResult result = dialog.result();
+  handOver(removal, result);
+  return ExitCodeOf(result);
 }
 
 }  // namespace
