@@ -131,22 +131,16 @@ class Removal {
 
   void removeEntry(UINT text, const std::wstring& path) {
     caption(text, path);
-    const StepResult step = RemoveFileOrLink(path);
-    switch (step.outcome) {
-      case Outcome::removed:
-        return removed(path);
-      case Outcome::absent:
-        return outcome(true);
-      case Outcome::scheduled:
-        return scheduled(path);
-      default:
-        return failed(path);
-    }
+    tell(RemoveFileOrLink(path), path);
   }
 
   void removeFolder(const std::wstring& path) {
     caption(Text::RemovingFolder, path);
-    const StepResult step = RemoveEmptyFolder(path, scheduled_);
+    tell(RemoveEmptyFolder(path, scheduled_), path);
+  }
+
+  // The outcome of removing `path`, after its caption.
+  void tell(const StepResult& step, const std::wstring& path) {
     switch (step.outcome) {
       case Outcome::removed:
         return removed(path);
