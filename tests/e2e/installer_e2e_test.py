@@ -32,6 +32,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gallery  # noqa: E402
 import winenv  # noqa: E402
 
 installer, robot_exe, bin_dir, payload_dir, strings_rc, work, screenshots = map(
@@ -772,17 +773,20 @@ def scenario_stored_dutch():
         sc.finish(process)
 
 
-def make_broken_installer(sc):
-    """C:\\broken_installer.exe: a copy of the installer whose payload has 64 damaged bytes."""
-    drive_c = os.path.join(sc.prefix.path, "drive_c")
-    shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
+def make_broken_installer(sc, folder=None):
+    """broken_installer.exe in `folder` (C:\\ of the scenario's machine when none): a copy of the
+    installer whose payload has 64 damaged bytes. Returns its Windows path."""
+    folder = folder or os.path.join(sc.prefix.path, "drive_c")
+    exe, damaged = (os.path.join(folder, n) for n in ("broken_installer.exe", "broken_payload.bin"))
+    shutil.copyfile(installer, exe)
     data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
     for i in range(len(data) // 2, len(data) // 2 + 64):
         data[i] ^= 0x5A
-    with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
+    with open(damaged, "wb") as f:
         f.write(data)
-    sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
-                                          "C:\\broken_payload.bin"]))
+    sc.must("payload replaced", sc.robot(["set-resource", sc.prefix.windows(exe), 260, 134,
+                                          sc.prefix.windows(damaged)]))
+    return sc.prefix.windows(exe)
 
 
 def scenario_failed():
@@ -1338,6 +1342,226 @@ def scenario_uninstall_file_in_use():
                      path)
 
 
+# ---- the gallery: every screen in every installer language, each measured by the fit check ----
+GALLERY_TAKEN = {}     # language -> screens taken
+GALLERY_MISFITS = []   # one line per text that does not fit
+GALLERY_MEASURED = []  # number of texts measured, per screen
+BROKEN_INSTALLER = []  # the damaged copy of the installer, made once for every language
+HEADING = 1033
+
+
+class Gallery:
+    """One language's walk through the screens: each is photographed and its texts measured."""
+
+    def __init__(self, sc, lang, locale, position):
+        self.sc, self.lang, self.position = sc, lang, position
+        self.env = {"LC_ALL": locale}
+        self.folder = gallery.folder_of(screenshots, lang)
+        os.makedirs(self.folder, exist_ok=True)
+        GALLERY_TAKEN.setdefault(lang, set())
+
+    def shot(self, screen, select, frame=True):
+        """Screenshot and fit check of the window or box that `select` names."""
+        sc = self.sc
+        bmp = os.path.join(self.folder, gallery.file_name(screen) + ".bmp")
+        ok, values, out = sc.robot(select, ["screenshot", sc.prefix.windows(bmp)], ["fit-check"])
+        measured = gallery.measurements(values)
+        if not sc.check(f"screenshot {screen}", os.path.exists(bmp), out) or \
+                not sc.check(f"fit check of {screen} measured texts", measured, out):
+            return
+        if frame:
+            colours = winenv.distinct_colours(bmp, 12, 40, 80, 150)
+            sc.check(f"side picture painted in {screen}", colours >= 16, f"{colours} colours")
+        gallery.bmp_to_png(bmp, os.path.join(self.folder, gallery.file_name(screen) + ".png"))
+        os.remove(bmp)
+        GALLERY_TAKEN[self.lang].add(screen)
+        GALLERY_MEASURED.append(len(measured))
+        for m in measured:
+            if not m[0]:
+                line = gallery.describe(self.lang, screen, m)
+                GALLERY_MISFITS.append(line)
+                sc.check("text cut off", False, line)
+        sc.check(f"fit check of {screen} ran", ok or any(not m[0] for m in measured), out)
+
+    def page(self, screen, title=TITLE):
+        self.shot(screen, ["window", title, 10000])
+
+    def box(self, screen, text, answer=IDOK):
+        """A message box: photographed, measured and answered."""
+        self.shot(screen, ["box", text, 20000], frame=False)
+        self.sc.must(f"{screen} answered", self.sc.robot(["box", text, 1000],
+                                                         ["post-click", answer], ["wait-gone", 5000]))
+
+    def start(self, *args, exe=None):
+        return self.sc.prefix.start([exe or installer, *args], self.env,
+                                    log=os.path.join(self.sc.folder, "programs.log"))
+
+    def refused_at_start(self, screen, text, *args, exe=None, answer=IDOK):
+        """A program that refuses to start shows its box; `answer` ends it."""
+        process = self.start(*args, exe=exe)
+        self.box(screen, text, answer)
+        self.sc.check(f"{screen}: the program ended", winenv.wait_exit(process, 20) is not None, "")
+
+
+def gallery_wizard(g):
+    """The fresh machine: the refusals at start-up, every page and box of the wizard, and the
+    installation."""
+    sc, lang = g.sc, g.lang
+    if os.path.exists(NOT_ADMIN_INSTALLER):
+        g.refused_at_start("box-not-administrator", s(lang, 1126)[:25], exe=NOT_ADMIN_INSTALLER)
+    g.refused_at_start("box-bad-option", s(lang, 1138, "/D")[:25], "/D=Apps")
+    g.refused_at_start("box-help", s(lang, 1143)[:20], "/?")
+
+    product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                              {"NV_STANDIN_LIFETIME_MS": "120000"})
+    sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+    process = g.start()
+    close_product = s(lang, 1127, "Tessaline")[:25]
+    g.shot("box-close-product", ["box", close_product, 20000], frame=False)
+    sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                              ["wait-gone", 5000]))
+    winenv.wait_exit(product, 20)
+    sc.must("Retry continues", sc.robot(["box", close_product, 1000], ["post-click", IDRETRY]))
+    sc.must("the wizard speaks the language", sc.wizard(["expect-text", 0, title_of(lang)]))
+    g.page("start")
+    if lang == "English":
+        # The check itself fails for a text that its control cannot hold.
+        long_text = s(lang, 1106, "Next") * 4
+        ok, values, out = sc.wizard(["set-text", STATUS, long_text], ["fit-check"])
+        cut = [m for m in gallery.measurements(values) if not m[0]]
+        sc.check("the fit check lists a text that is too long", not ok and len(cut) == 1 and
+                 cut[0][1] == STATUS and cut[0][5] == long_text and cut[0][3][1] > cut[0][4][1],
+                 out)
+        sc.must("status restored", sc.wizard(["set-text", STATUS, s(lang, 1106, "Next")]))
+
+    second = g.start()
+    g.box("box-busy", "")
+    sc.check("the second installer ended", winenv.wait_exit(second, 20) is not None, "")
+    about = s(lang, 1003, s(lang, 1000))
+    sc.must("About from the system menu", sc.wizard(["sys-command", 16]))
+    g.shot("about", ["window", about, 10000], frame=False)
+    sc.must("About closed", sc.robot(["window", about, 1000], ["click", IDOK], ["wait-gone", 5000]))
+
+    sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
+    g.box("box-language", s("English", 1129, "Tessaline")[:30])
+    sc.must("back to the language", sc.wizard(["select", LANGS, g.position], ["no-box", 500],
+                                              ["wait-text", 0, title_of(lang), 5000]))
+    sc.must("Mode page", sc.wizard(["click", NEXT], ["expect-visible", QUICK, 1]))
+    g.page("mode")
+    values = sc.must("Folder page", sc.wizard(["click", ADVANCED], ["click", NEXT],
+                                              ["text", FOLDER_EDIT]))
+    folder = texts(values)[0]
+    g.page("folder")
+    sc.must("a folder text too long", sc.wizard(["set-text", FOLDER_EDIT, "C:\\" + "x" * 300],
+                                                ["post-click", NEXT]))
+    g.box("box-folder-too-long", "260")
+    sc.must("Shortcut page", sc.wizard(["set-text", FOLDER_EDIT, folder], ["click", NEXT],
+                                       ["expect-visible", DESKTOP, 1]))
+    g.page("shortcut")
+    sc.must("Cancel asks", sc.wizard(["post-click", EXIT]))
+    g.box("box-exit", s(lang, 1110)[:20], answer=IDNO)
+    sc.must("Progress page", sc.wizard(["click", NEXT], ["expect-visible", LOG, 1]))
+    g.page("progress")
+    # Exit takes its caption when the installation has succeeded, and is enabled right after.
+    sc.must("installation", sc.wizard(["post-click", NEXT], ["wait-text", EXIT, s(lang, 1004), 180000],
+                                      ["wait-enabled", EXIT, 1, 5000]))
+    g.page("progress-done")
+    sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)]))
+    g.page("end")
+    sc.must("Exit", sc.wizard(["post-click", EXIT], ["wait-gone", 10000]))
+    sc.finish(process)
+
+
+def gallery_existing(g):
+    """The Start page of a reinstallation, an update and a newer installation, and the locked
+    Folder page."""
+    sc, lang = g.sc, g.lang
+    install_folder = default_folders(sc)[0]
+    process = g.start()
+    sc.must("reinstallation", sc.wizard(["expect-text", INFO, s(lang, 1102, LABEL)]))
+    g.page("start-reinstall")
+    sc.must("locked Folder page", sc.wizard(["click", NEXT], ["click", ADVANCED], ["click", NEXT],
+                                            ["expect-enabled", BROWSE, 0]))
+    g.page("folder-locked")
+    sc.must("Cancel", sc.wizard(["post-click", EXIT]))
+    sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+    sc.finish(process)
+    main = sc.prefix.unix(win_join(install_folder, "Tessaline.exe"))
+    for standin, screen in (("tessaline_7_8_21_9.exe", "start-update"),
+                            ("tessaline_7_8_22_2.exe", "start-newer")):
+        replace_product(sc, install_folder, standin)
+        process = g.start()
+        sc.must(screen, sc.wizard(["expect-text", 0, title_of(lang)]))
+        g.page(screen)
+        sc.must("Exit", sc.wizard(["post-click", EXIT]))
+        if screen == "start-update":
+            sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+    shutil.copyfile(os.path.join(bin_dir, "Tessaline.exe"), main)
+    os.chmod(main, 0o444)
+
+
+def gallery_uninstaller(g):
+    """The uninstaller's boxes and pages, and the removal."""
+    sc, lang = g.sc, g.lang
+    title = uninstaller_title(lang)
+    product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                              {"NV_STANDIN_LIFETIME_MS": "120000"})
+    sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+    g.refused_at_start("uninstall-box-close-product", s(lang, 1175, "Tessaline")[:25],
+                       exe=UNINSTALLER, answer=IDCANCEL)
+    sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                              ["wait-gone", 5000]))
+    winenv.wait_exit(product, 20)
+    g.refused_at_start("uninstall-box-help", s(lang, 1178)[:20], "/?", exe=UNINSTALLER)
+
+    process = g.start(exe=UNINSTALLER)
+    sc.must("confirmation page", sc.robot(["window", title, 30000], ["click", REMOVE_EXAMPLES],
+                                          ["expect-check", REMOVE_EXAMPLES, 1]))
+    g.page("uninstall-confirm", title)
+    sc.must("removal", sc.robot(["window", title, 1000], ["post-click", IDOK],
+                                ["wait-text", IDOK, s(lang, 1004), 120000],
+                                ["expect-text", RESULT, s(lang, 1170)]))
+    g.page("uninstall-end", title)
+    # The removal page as the removal left it: shown again in place of the end page.
+    sc.must("removal page shown", sc.robot(["window", title, 1000], ["show-page", SUMMARY, 0],
+                                           ["show-page", HEADING, 1]))
+    g.page("uninstall-removal", title)
+    sc.must("Exit", sc.robot(["window", title, 1000], ["show-page", HEADING, 0],
+                             ["show-page", SUMMARY, 1], ["post-click", IDOK], ["wait-gone", 10000]))
+    sc.check("the uninstaller ended", winenv.wait_exit(process, 30) is not None, "")
+
+
+def gallery_failed(g):
+    """The Progress page of an installation that failed (a damaged payload)."""
+    sc, lang = g.sc, g.lang
+    if not BROKEN_INSTALLER:
+        BROKEN_INSTALLER.append(make_broken_installer(sc, work))
+    process = g.start(exe=BROKEN_INSTALLER[0])
+    sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT], ["post-click", NEXT],
+                               ["wait-text", STATUS, s(lang, 1121, "4"), 120000],
+                               ["wait-enabled", EXIT, 1, 5000]))
+    g.page("progress-failed")
+    sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
+    sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+    sc.finish(process)
+
+
+def scenario_gallery(lang, locale, position):
+    with Scenario("gallery_" + lang.lower(), TEMPLATE) as sc:
+        g = Gallery(sc, lang, locale, position)
+        gallery_wizard(g)
+        gallery_existing(g)
+        gallery_uninstaller(g)
+        gallery_failed(g)
+
+
+GALLERY = [("gallery_" + lang.lower(),
+            (lambda lang=lang, locale=locale, position=position:
+             scenario_gallery(lang, locale, position)))
+           for lang, locale, position, _ in gallery.LANGUAGES]
+
+
 UNINSTALL = [
     ("uninstall_wizard", scenario_uninstall_wizard),
     ("uninstall_update_examples", scenario_uninstall_update_examples),
@@ -1452,15 +1676,18 @@ if "unattended" in only:
 if "uninstall" in only:
     only.discard("uninstall")
     only.update(name for name, _ in UNINSTALL)
+if "gallery" in only:
+    only.discard("gallery")
+    only.update(name for name, _ in GALLERY)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
 shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
 started = time.time()
-for name, scenario in SCENARIOS + UNATTENDED + UNINSTALL:
-    if (only and name not in only) or (not only and (name, scenario) in UNATTENDED + UNINSTALL) or \
-            name in NOT_RUN:
+GROUPS = UNATTENDED + UNINSTALL + GALLERY
+for name, scenario in SCENARIOS + GROUPS:
+    if (only and name not in only) or (not only and (name, scenario) in GROUPS) or name in NOT_RUN:
         continue
     if name in NEEDS_INSTALLATION and not os.path.isdir(INSTALLED):
         print(f"scenario {name}: NOT RUN (needs the state of a successful quick installation)")
@@ -1487,6 +1714,12 @@ shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
     if not only or name in only:
         print(f"scenario {name}: SKIPPED ({reason})")
+if GALLERY_TAKEN:
+    count = gallery.write_index(screenshots, GALLERY_TAKEN, GALLERY_MISFITS, sum(GALLERY_MEASURED))
+    print(f"gallery: {count} screens in {len(GALLERY_TAKEN)} languages, "
+          f"{os.path.join(screenshots, 'index.html')}; the fit check measured "
+          f"{sum(GALLERY_MEASURED)} texts, {len(GALLERY_MISFITS)} cut off")
+    print("\n".join(GALLERY_MISFITS))
 print(f"total {time.time() - started:.1f} s")
 if failures:
     print("\n".join(failures))
