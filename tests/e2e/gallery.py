@@ -8,19 +8,20 @@ import re
 import struct
 import zlib
 
-# The installer's UI languages: string-table name, locale of the user the programs start for
-# (it chooses their language), position in the Start page's list, LanguageId.
+# The installer's UI languages: string-table name, position in the Start page's list, LanguageId.
+# The programs take their language from the stored "NvLanguage" value (a locale given to Wine
+# through LC_ALL would also change the encoding of file names when that locale is not installed).
 LANGUAGES = [
-    ("French", "fr_FR.UTF-8", 0, 0),
-    ("English", "en_US.UTF-8", 1, 1),
-    ("German", "de_DE.UTF-8", 2, 2),
-    ("Spanish", "es_ES.UTF-8", 3, 3),
-    ("Portuguese", "pt_PT.UTF-8", 5, 4),
-    ("Turkish", "tr_TR.UTF-8", 9, 7),
-    ("Romanian", "ro_RO.UTF-8", 10, 9),
-    ("Italian", "it_IT.UTF-8", 4, 11),
-    ("Czech", "cs_CZ.UTF-8", 11, 12),
-    ("Hungarian", "hu_HU.UTF-8", 15, 19),
+    ("French", 0, 0),
+    ("English", 1, 1),
+    ("German", 2, 2),
+    ("Spanish", 3, 3),
+    ("Portuguese", 5, 4),
+    ("Turkish", 9, 7),
+    ("Romanian", 10, 9),
+    ("Italian", 4, 11),
+    ("Czech", 11, 12),
+    ("Hungarian", 15, 19),
 ]
 
 # Every screen, in the gallery's order; its number is its place here.

@@ -1353,9 +1353,11 @@ HEADING = 1033
 class Gallery:
     """One language's walk through the screens: each is photographed and its texts measured."""
 
-    def __init__(self, sc, lang, locale, position):
+    def __init__(self, sc, lang, position, language_id):
         self.sc, self.lang, self.position = sc, lang, position
-        self.env = {"LC_ALL": locale}
+        # Start-up takes the stored language before the system's.
+        sc.check("NvLanguage stored", sc.prefix.reg_add(UNINSTALL_KEY, "NvLanguage", "REG_DWORD",
+                                                        language_id) == 0, "")
         self.folder = gallery.folder_of(screenshots, lang)
         os.makedirs(self.folder, exist_ok=True)
         GALLERY_TAKEN.setdefault(lang, set())
@@ -1393,7 +1395,8 @@ class Gallery:
                                                          ["post-click", answer], ["wait-gone", 5000]))
 
     def start(self, *args, exe=None):
-        return self.sc.prefix.start([exe or installer, *args], self.env,
+        # File names of other languages need a Unix locale that encodes them.
+        return self.sc.prefix.start([exe or installer, *args], {"LC_ALL": "C.UTF-8"},
                                     log=os.path.join(self.sc.folder, "programs.log"))
 
     def refused_at_start(self, screen, text, *args, exe=None, answer=IDOK):
@@ -1463,7 +1466,7 @@ def gallery_wizard(g):
     sc.must("Progress page", sc.wizard(["click", NEXT], ["expect-visible", LOG, 1]))
     g.page("progress")
     # Exit takes its caption when the installation has succeeded, and is enabled right after.
-    sc.must("installation", sc.wizard(["post-click", NEXT], ["wait-text", EXIT, s(lang, 1004), 180000],
+    sc.must("installation", sc.wizard(["post-click", NEXT], ["wait-text", EXIT, s(lang, 1004), 90000],
                                       ["wait-enabled", EXIT, 1, 5000]))
     g.page("progress-done")
     sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)]))
@@ -1520,12 +1523,13 @@ def gallery_uninstaller(g):
                                           ["expect-check", REMOVE_EXAMPLES, 1]))
     g.page("uninstall-confirm", title)
     sc.must("removal", sc.robot(["window", title, 1000], ["post-click", IDOK],
-                                ["wait-text", IDOK, s(lang, 1004), 120000],
+                                ["wait-text", IDOK, s(lang, 1004), 90000],
                                 ["expect-text", RESULT, s(lang, 1170)]))
     g.page("uninstall-end", title)
     # The removal page as the removal left it: shown again in place of the end page.
     sc.must("removal page shown", sc.robot(["window", title, 1000], ["show-page", SUMMARY, 0],
-                                           ["show-page", HEADING, 1]))
+                                           ["show-page", HEADING, 1], ["expect-visible", HEADING, 1],
+                                           ["expect-visible", SUMMARY, 0]))
     g.page("uninstall-removal", title)
     sc.must("Exit", sc.robot(["window", title, 1000], ["show-page", HEADING, 0],
                              ["show-page", SUMMARY, 1], ["post-click", IDOK], ["wait-gone", 10000]))
@@ -1539,7 +1543,7 @@ def gallery_failed(g):
         BROKEN_INSTALLER.append(make_broken_installer(sc, work))
     process = g.start(exe=BROKEN_INSTALLER[0])
     sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT], ["post-click", NEXT],
-                               ["wait-text", STATUS, s(lang, 1121, "4"), 120000],
+                               ["wait-text", STATUS, s(lang, 1121, "4"), 90000],
                                ["wait-enabled", EXIT, 1, 5000]))
     g.page("progress-failed")
     sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
@@ -1547,19 +1551,20 @@ def gallery_failed(g):
     sc.finish(process)
 
 
-def scenario_gallery(lang, locale, position):
+def scenario_gallery(lang, position, language_id):
     with Scenario("gallery_" + lang.lower(), TEMPLATE) as sc:
-        g = Gallery(sc, lang, locale, position)
+        g = Gallery(sc, lang, position, language_id)
+        # The removal takes the stored language with it: the failed installation comes first.
+        gallery_failed(g)
         gallery_wizard(g)
         gallery_existing(g)
         gallery_uninstaller(g)
-        gallery_failed(g)
 
 
 GALLERY = [("gallery_" + lang.lower(),
-            (lambda lang=lang, locale=locale, position=position:
-             scenario_gallery(lang, locale, position)))
-           for lang, locale, position, _ in gallery.LANGUAGES]
+            (lambda lang=lang, position=position, language_id=language_id:
+             scenario_gallery(lang, position, language_id)))
+           for lang, position, language_id in gallery.LANGUAGES]
 
 
 UNINSTALL = [
