@@ -18,11 +18,20 @@ The uninstaller's scenarios start from the quick installation's machine and comp
 after the removal with the one before the installation. They run when named, or all with
 "uninstall".
 
+The gallery's scenarios, one per installer language, photograph every page, message box and the
+About box of the installer and every page of the uninstaller into SCREENSHOTS/<language>/ (see
+gallery.py) and have the robot measure every text on them; a text that does not fit its control
+fails the scenario. Each walks the wizard with one installation, the Start pages of an existing
+installation, the uninstaller with one removal and a failed installation. They run when named,
+or all with "gallery" (half of them in a second process on a display of its own); the run ends
+with SCREENSHOTS/index.html.
+
 Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
-         [scenario ... | unattended | uninstall]
+         [scenario ... | unattended | uninstall | gallery]
 Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
 no X display."""
 import difflib
+import json
 import os
 import re
 import shutil
@@ -38,6 +47,12 @@ import winenv  # noqa: E402
 installer, robot_exe, bin_dir, payload_dir, strings_rc, work, screenshots = map(
     os.path.abspath, sys.argv[1:8])
 only = set(sys.argv[8:])
+# "gallery-part RESULTS name...": the named gallery scenarios of a second process on a display of
+# its own, their outcome written to RESULTS for the first.
+GALLERY_PART = None
+if sys.argv[8:9] == ["gallery-part"]:
+    GALLERY_PART = sys.argv[9]
+    only = set(sys.argv[10:])
 if not os.environ.get("DISPLAY"):
     print("SKIP: no X display; run the tests under xvfb-run")
     sys.exit(77)
@@ -1346,7 +1361,6 @@ def scenario_uninstall_file_in_use():
 GALLERY_TAKEN = {}     # language -> screens taken
 GALLERY_MISFITS = []   # one line per text that does not fit
 GALLERY_MEASURED = []  # number of texts measured, per screen
-BROKEN_INSTALLER = []  # the damaged copy of the installer, made once for every language
 HEADING = 1033
 
 
@@ -1539,9 +1553,7 @@ def gallery_uninstaller(g):
 def gallery_failed(g):
     """The Progress page of an installation that failed (a damaged payload)."""
     sc, lang = g.sc, g.lang
-    if not BROKEN_INSTALLER:
-        BROKEN_INSTALLER.append(make_broken_installer(sc, work))
-    process = g.start(exe=BROKEN_INSTALLER[0])
+    process = g.start(exe=make_broken_installer(sc, sc.folder))
     sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT], ["post-click", NEXT],
                                ["wait-text", STATUS, s(lang, 1121, "4"), 90000],
                                ["wait-enabled", EXIT, 1, 5000]))
@@ -1684,10 +1696,25 @@ if "uninstall" in only:
 if "gallery" in only:
     only.discard("gallery")
     only.update(name for name, _ in GALLERY)
+# Half of the gallery's languages go to a second process with its own X display (each window is
+# photographed from the screen, so two programs must not share one), when xvfb-run is there.
+gallery_part = None
+named = [name for name, _ in GALLERY if name in only]
+if GALLERY_PART is None and len(named) > 1 and shutil.which("xvfb-run"):
+    handed = named[len(named) // 2:]
+    only.difference_update(handed)
+    part_results = os.path.join(work, "gallery-part.json")
+    part_log = open(os.path.join(work, "gallery-part.log"), "w")
+    winenv.ensure_template(TEMPLATE)
+    gallery_part = subprocess.Popen(
+        ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, os.path.abspath(__file__),
+         *sys.argv[1:8], "gallery-part", part_results, *handed],
+        stdin=subprocess.DEVNULL, stdout=part_log, stderr=subprocess.STDOUT)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
-shutil.rmtree(INSTALLED, ignore_errors=True)
+if GALLERY_PART is None:
+    shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
 started = time.time()
 GROUPS = UNATTENDED + UNINSTALL + GALLERY
@@ -1715,6 +1742,26 @@ for name, scenario in SCENARIOS + GROUPS:
     passed = sc is not None and not sc.errors and not any(f.startswith(name + ":") for f in failures)
     print(f"scenario {name}: {'passed' if passed else 'FAILED'} ({time.time() - t0:.1f} s)",
           flush=True)
+if GALLERY_PART is not None:
+    with open(GALLERY_PART, "w", encoding="utf-8") as f:
+        json.dump({"taken": {k: sorted(v) for k, v in GALLERY_TAKEN.items()},
+                   "misfits": GALLERY_MISFITS, "measured": GALLERY_MEASURED,
+                   "failures": failures}, f)
+    sys.exit(1 if failures else 0)
+if gallery_part is not None:
+    code = gallery_part.wait()
+    part_log.close()
+    print(open(part_log.name, encoding="utf-8", errors="replace").read(), end="")
+    try:
+        with open(part_results, encoding="utf-8") as f:
+            part = json.load(f)
+        for lang, screens in part["taken"].items():
+            GALLERY_TAKEN.setdefault(lang, set()).update(screens)
+        GALLERY_MISFITS.extend(part["misfits"])
+        GALLERY_MEASURED.extend(part["measured"])
+        failures.extend(part["failures"])
+    except (OSError, ValueError, KeyError) as e:
+        failures.append(f"the gallery's second process (exit code {code}) left no results: {e!r}")
 shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
     if not only or name in only:
