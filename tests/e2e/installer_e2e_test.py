@@ -35,6 +35,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -1703,13 +1704,15 @@ named = [name for name, _ in GALLERY if name in only]
 if GALLERY_PART is None and len(named) > 1 and shutil.which("xvfb-run"):
     handed = named[len(named) // 2:]
     only.difference_update(handed)
+    os.makedirs(work, exist_ok=True)
     part_results = os.path.join(work, "gallery-part.json")
     part_log = open(os.path.join(work, "gallery-part.log"), "w")
     winenv.ensure_template(TEMPLATE)
     gallery_part = subprocess.Popen(
         ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, os.path.abspath(__file__),
          *sys.argv[1:8], "gallery-part", part_results, *handed],
-        stdin=subprocess.DEVNULL, stdout=part_log, stderr=subprocess.STDOUT)
+        stdin=subprocess.DEVNULL, stdout=part_log, stderr=subprocess.STDOUT,
+        start_new_session=True)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
@@ -1749,7 +1752,12 @@ if GALLERY_PART is not None:
                    "failures": failures}, f)
     sys.exit(1 if failures else 0)
 if gallery_part is not None:
-    code = gallery_part.wait()
+    try:
+        code = gallery_part.wait(timeout=max(60, 780 - (time.time() - started)))
+    except subprocess.TimeoutExpired:
+        os.killpg(gallery_part.pid, signal.SIGKILL)
+        code = gallery_part.wait()
+        failures.append("the gallery's second process did not end in time")
     part_log.close()
     print(open(part_log.name, encoding="utf-8", errors="replace").read(), end="")
     try:
