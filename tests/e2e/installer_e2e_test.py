@@ -1113,7 +1113,7 @@ def scenario_unattended_bad_option():
 
 # ---- the uninstaller's scenarios ----
 UNINSTALLER = "C:\\Program Files\\Nuvelle\\Tessaline 7\\Uninstall.exe"
-QUESTION, REMOVE_EXAMPLES, RESULT, SUMMARY = 1030, 1031, 1016, 1035
+QUESTION, REMOVE_EXAMPLES, RESULT, HEADING, SUMMARY = 1030, 1031, 1016, 1033, 1035
 
 
 def uninstaller_title(lang="English"):
@@ -1362,7 +1362,6 @@ def scenario_uninstall_file_in_use():
 GALLERY_TAKEN = {}     # language -> screens taken
 GALLERY_MISFITS = []   # one line per text that does not fit
 GALLERY_MEASURED = []  # number of texts measured, per screen
-HEADING = 1033
 
 
 class Gallery:
@@ -1392,13 +1391,27 @@ class Gallery:
         gallery.bmp_to_png(bmp, os.path.join(self.folder, gallery.file_name(screen) + ".png"))
         os.remove(bmp)
         GALLERY_TAKEN[self.lang].add(screen)
+        self.record(screen, measured)
+        sc.check(f"fit check of {screen} ran", ok or any(not m[0] for m in measured), out)
+
+    def record(self, screen, measured):
         GALLERY_MEASURED.append(len(measured))
         for m in measured:
             if not m[0]:
                 line = gallery.describe(self.lang, screen, m)
                 GALLERY_MISFITS.append(line)
-                sc.check("text cut off", False, line)
-        sc.check(f"fit check of {screen} ran", ok or any(not m[0] for m in measured), out)
+                self.sc.check("text cut off", False, line)
+
+    def other_texts(self, screen, control, variants, title=TITLE):
+        """Texts that `control` of the screen shows only for a moment or after another outcome,
+        each put into it and measured there."""
+        for text in variants:
+            ok, values, out = self.sc.robot(["window", title, 1000], ["set-text", control, text],
+                                            ["fit-check"])
+            measured = [m for m in gallery.measurements(values) if m[1] == control]
+            if self.sc.check(f"{screen}: {text!r} measured", measured and measured[0][5] == text,
+                             out):
+                self.record(screen, measured)
 
     def page(self, screen, title=TITLE):
         self.shot(screen, ["window", title, 10000])
@@ -1484,6 +1497,9 @@ def gallery_wizard(g):
     sc.must("installation", sc.wizard(["post-click", NEXT], ["wait-text", EXIT, s(lang, 1004), 90000],
                                       ["wait-enabled", EXIT, 1, 5000]))
     g.page("progress-done")
+    # The status line's texts while the installation runs, and the failure with the longest code.
+    g.other_texts("progress-done", STATUS, [s(lang, i) for i in (1114, 1117, 1118, 1119, 1131)] +
+                  [s(lang, 1121, "1:80070005")])
     sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)]))
     g.page("end")
     sc.must("Exit", sc.wizard(["post-click", EXIT], ["wait-gone", 10000]))
@@ -1541,11 +1557,14 @@ def gallery_uninstaller(g):
                                 ["wait-text", IDOK, s(lang, 1004), 90000],
                                 ["expect-text", RESULT, s(lang, 1170)]))
     g.page("uninstall-end", title)
+    g.other_texts("uninstall-end", RESULT, [
+        s(lang, 1171), s(lang, 1172, "C:\\Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe")], title)
     # The removal page as the removal left it: shown again in place of the end page.
     sc.must("removal page shown", sc.robot(["window", title, 1000], ["show-page", SUMMARY, 0],
                                            ["show-page", HEADING, 1], ["expect-visible", HEADING, 1],
                                            ["expect-visible", SUMMARY, 0]))
     g.page("uninstall-removal", title)
+    g.other_texts("uninstall-removal", STATUS, [s(lang, 1159), s(lang, 1160, "Tessaline")], title)
     sc.must("Exit", sc.robot(["window", title, 1000], ["show-page", HEADING, 0],
                              ["show-page", SUMMARY, 1], ["post-click", IDOK], ["wait-gone", 10000]))
     sc.check("the uninstaller ended", winenv.wait_exit(process, 30) is not None, "")
