@@ -18,25 +18,42 @@ The uninstaller's scenarios start from the quick installation's machine and comp
 after the removal with the one before the installation. They run when named, or all with
 "uninstall".
 
+The gallery's scenarios, one per installer language, photograph every page, message box and the
+About box of the installer and every page of the uninstaller into SCREENSHOTS/<language>/ (see
+gallery.py) and have the robot measure every text on them; a text that does not fit its control
+fails the scenario. Each walks the wizard with one installation, the Start pages of an existing
+installation, the uninstaller with one removal and a failed installation. They run when named,
+or all with "gallery" (half of them in a second process on a display of its own); the run ends
+with SCREENSHOTS/index.html.
+
 Usage: installer_e2e_test.py INSTALLER ROBOT BIN_DIR PAYLOAD_DIR STRINGS_RC WORK SCREENSHOTS
-         [scenario ... | unattended | uninstall]
+         [scenario ... | unattended | uninstall | gallery]
 Exit code 77 (reported by CTest as skipped) when the installer has not been built or there is
 no X display."""
 import difflib
+import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gallery  # noqa: E402
 import winenv  # noqa: E402
 
 installer, robot_exe, bin_dir, payload_dir, strings_rc, work, screenshots = map(
     os.path.abspath, sys.argv[1:8])
 only = set(sys.argv[8:])
+# "gallery-part RESULTS name...": the named gallery scenarios of a second process on a display of
+# its own, their outcome written to RESULTS for the first.
+GALLERY_PART = None
+if sys.argv[8:9] == ["gallery-part"]:
+    GALLERY_PART = sys.argv[9]
+    only = set(sys.argv[10:])
 if not os.environ.get("DISPLAY"):
     print("SKIP: no X display; run the tests under xvfb-run")
     sys.exit(77)
@@ -776,17 +793,20 @@ def scenario_stored_dutch():
         sc.finish(process)
 
 
-def make_broken_installer(sc):
-    """C:\\broken_installer.exe: a copy of the installer whose payload has 64 damaged bytes."""
-    drive_c = os.path.join(sc.prefix.path, "drive_c")
-    shutil.copyfile(installer, os.path.join(drive_c, "broken_installer.exe"))
+def make_broken_installer(sc, folder=None):
+    """broken_installer.exe in `folder` (C:\\ of the scenario's machine when none): a copy of the
+    installer whose payload has 64 damaged bytes. Returns its Windows path."""
+    folder = folder or os.path.join(sc.prefix.path, "drive_c")
+    exe, damaged = (os.path.join(folder, n) for n in ("broken_installer.exe", "broken_payload.bin"))
+    shutil.copyfile(installer, exe)
     data = bytearray(open(os.path.join(payload_dir, "payload.bz2"), "rb").read())
     for i in range(len(data) // 2, len(data) // 2 + 64):
         data[i] ^= 0x5A
-    with open(os.path.join(drive_c, "broken_payload.bin"), "wb") as f:
+    with open(damaged, "wb") as f:
         f.write(data)
-    sc.must("payload replaced", sc.robot(["set-resource", "C:\\broken_installer.exe", 260, 134,
-                                          "C:\\broken_payload.bin"]))
+    sc.must("payload replaced", sc.robot(["set-resource", sc.prefix.windows(exe), 260, 134,
+                                          sc.prefix.windows(damaged)]))
+    return sc.prefix.windows(exe)
 
 
 def scenario_failed():
@@ -1097,7 +1117,7 @@ def scenario_unattended_bad_option():
 
 # ---- the uninstaller's scenarios ----
 UNINSTALLER = "C:\\Program Files\\Nuvelle\\Tessaline 7\\Uninstall.exe"
-QUESTION, REMOVE_EXAMPLES, RESULT, SUMMARY = 1030, 1031, 1016, 1035
+QUESTION, REMOVE_EXAMPLES, RESULT, HEADING, SUMMARY = 1030, 1031, 1016, 1033, 1035
 
 
 def uninstaller_title(lang="English"):
@@ -1342,6 +1362,247 @@ def scenario_uninstall_file_in_use():
                      path)
 
 
+# ---- the gallery: every screen in every installer language, each measured by the fit check ----
+GALLERY_TAKEN = {}     # language -> screens taken
+GALLERY_MISFITS = []   # one line per text that does not fit
+GALLERY_MEASURED = []  # number of texts measured, per screen
+
+
+class Gallery:
+    """One language's walk through the screens: each is photographed and its texts measured."""
+
+    def __init__(self, sc, lang, position, language_id):
+        self.sc, self.lang, self.position = sc, lang, position
+        # Start-up takes the stored language before the system's.
+        sc.check("NvLanguage stored", sc.prefix.reg_add(UNINSTALL_KEY, "NvLanguage", "REG_DWORD",
+                                                        language_id) == 0, "")
+        self.folder = gallery.folder_of(screenshots, lang)
+        os.makedirs(self.folder, exist_ok=True)
+        GALLERY_TAKEN.setdefault(lang, set())
+
+    def shot(self, screen, select, frame=True):
+        """Screenshot and fit check of the window or box that `select` names."""
+        sc = self.sc
+        bmp = os.path.join(self.folder, gallery.file_name(screen) + ".bmp")
+        ok, values, out = sc.robot(select, ["screenshot", sc.prefix.windows(bmp)], ["fit-check"])
+        measured = gallery.measurements(values)
+        if not sc.check(f"screenshot {screen}", os.path.exists(bmp), out) or \
+                not sc.check(f"fit check of {screen} measured texts", measured, out):
+            return
+        if frame:
+            colours = winenv.distinct_colours(bmp, 12, 40, 80, 150)
+            sc.check(f"side picture painted in {screen}", colours >= 16, f"{colours} colours")
+        gallery.bmp_to_png(bmp, os.path.join(self.folder, gallery.file_name(screen) + ".png"))
+        os.remove(bmp)
+        GALLERY_TAKEN[self.lang].add(screen)
+        self.record(screen, measured)
+        sc.check(f"fit check of {screen} ran", ok or any(not m[0] for m in measured), out)
+
+    def record(self, screen, measured):
+        GALLERY_MEASURED.append(len(measured))
+        for m in measured:
+            if not m[0]:
+                line = gallery.describe(self.lang, screen, m)
+                GALLERY_MISFITS.append(line)
+                self.sc.check("text cut off", False, line)
+
+    def other_texts(self, screen, control, variants, title=TITLE):
+        """Texts that `control` of the screen shows only for a moment or after another outcome,
+        each put into it and measured there."""
+        for text in variants:
+            ok, values, out = self.sc.robot(["window", title, 1000], ["set-text", control, text],
+                                            ["fit-check"])
+            measured = [m for m in gallery.measurements(values) if m[1] == control]
+            if self.sc.check(f"{screen}: {text!r} measured", measured and measured[0][5] == text,
+                             out):
+                self.record(screen, measured)
+
+    def page(self, screen, title=TITLE):
+        self.shot(screen, ["window", title, 10000])
+
+    def box(self, screen, text, answer=IDOK):
+        """A message box: photographed, measured and answered."""
+        self.shot(screen, ["box", text, 20000], frame=False)
+        self.sc.must(f"{screen} answered", self.sc.robot(["box", text, 1000],
+                                                         ["post-click", answer], ["wait-gone", 5000]))
+
+    def start(self, *args, exe=None):
+        # File names of other languages need a Unix locale that encodes them.
+        return self.sc.prefix.start([exe or installer, *args], {"LC_ALL": "C.UTF-8"},
+                                    log=os.path.join(self.sc.folder, "programs.log"))
+
+    def refused_at_start(self, screen, text, *args, exe=None, answer=IDOK):
+        """A program that refuses to start shows its box; `answer` ends it."""
+        process = self.start(*args, exe=exe)
+        self.box(screen, text, answer)
+        self.sc.check(f"{screen}: the program ended", winenv.wait_exit(process, 20) is not None, "")
+
+
+def gallery_wizard(g):
+    """The fresh machine: the refusals at start-up, every page and box of the wizard, and the
+    installation."""
+    sc, lang = g.sc, g.lang
+    if os.path.exists(NOT_ADMIN_INSTALLER):
+        g.refused_at_start("box-not-administrator", s(lang, 1126)[:25], exe=NOT_ADMIN_INSTALLER)
+    g.refused_at_start("box-bad-option", s(lang, 1138, "/D")[:25], "/D=Apps")
+    g.refused_at_start("box-help", s(lang, 1143)[:20], "/?")
+
+    product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                              {"NV_STANDIN_LIFETIME_MS": "120000"})
+    sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+    process = g.start()
+    close_product = s(lang, 1127, "Tessaline")[:25]
+    g.shot("box-close-product", ["box", close_product, 20000], frame=False)
+    sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                              ["wait-gone", 5000]))
+    winenv.wait_exit(product, 20)
+    sc.must("Retry continues", sc.robot(["box", close_product, 1000], ["post-click", IDRETRY]))
+    sc.must("the wizard speaks the language", sc.wizard(["expect-text", 0, title_of(lang)]))
+    g.page("start")
+    if lang == "English":
+        # The check itself fails for a text that its control cannot hold.
+        long_text = s(lang, 1106, "Next") * 4
+        ok, values, out = sc.wizard(["set-text", STATUS, long_text], ["fit-check"])
+        cut = [m for m in gallery.measurements(values) if not m[0]]
+        sc.check("the fit check lists a text that is too long", not ok and len(cut) == 1 and
+                 cut[0][1] == STATUS and cut[0][5] == long_text and cut[0][3][1] > cut[0][4][1],
+                 out)
+        sc.must("status restored", sc.wizard(["set-text", STATUS, s(lang, 1106, "Next")]))
+
+    second = g.start()
+    g.box("box-busy", "")
+    sc.check("the second installer ended", winenv.wait_exit(second, 20) is not None, "")
+    about = s(lang, 1003, s(lang, 1000))
+    sc.must("About from the system menu", sc.wizard(["sys-command", 16]))
+    g.shot("about", ["window", about, 10000], frame=False)
+    sc.must("About closed", sc.robot(["window", about, 1000], ["click", IDOK], ["wait-gone", 5000]))
+
+    sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
+    g.box("box-language", s("English", 1129, "Tessaline")[:30])
+    sc.must("back to the language", sc.wizard(["select", LANGS, g.position], ["no-box", 500],
+                                              ["wait-text", 0, title_of(lang), 5000]))
+    sc.must("Mode page", sc.wizard(["click", NEXT], ["expect-visible", QUICK, 1]))
+    g.page("mode")
+    values = sc.must("Folder page", sc.wizard(["click", ADVANCED], ["click", NEXT],
+                                              ["text", FOLDER_EDIT]))
+    folder = texts(values)[0]
+    g.page("folder")
+    sc.must("a folder text too long", sc.wizard(["set-text", FOLDER_EDIT, "C:\\" + "x" * 300],
+                                                ["post-click", NEXT]))
+    g.box("box-folder-too-long", "260")
+    sc.must("Shortcut page", sc.wizard(["set-text", FOLDER_EDIT, folder], ["click", NEXT],
+                                       ["expect-visible", DESKTOP, 1]))
+    g.page("shortcut")
+    sc.must("Cancel asks", sc.wizard(["post-click", EXIT]))
+    g.box("box-exit", s(lang, 1110)[:20], answer=IDNO)
+    sc.must("Progress page", sc.wizard(["click", NEXT], ["expect-visible", LOG, 1]))
+    g.page("progress")
+    # Exit takes its caption when the installation has succeeded, and is enabled right after.
+    sc.must("installation", sc.wizard(["post-click", NEXT], ["wait-text", EXIT, s(lang, 1004), 90000],
+                                      ["wait-enabled", EXIT, 1, 5000]))
+    g.page("progress-done")
+    # The status line's texts while the installation runs, and the failure with the longest code.
+    g.other_texts("progress-done", STATUS, [s(lang, i) for i in (1114, 1117, 1118, 1119, 1131)] +
+                  [s(lang, 1121, "1:80070005")])
+    sc.must("End page", sc.wizard(["click", NEXT], ["expect-text", INFO, s(lang, 1120)]))
+    g.page("end")
+    sc.must("Exit", sc.wizard(["post-click", EXIT], ["wait-gone", 10000]))
+    sc.finish(process)
+
+
+def gallery_existing(g):
+    """The Start page of a reinstallation, an update and a newer installation, and the locked
+    Folder page."""
+    sc, lang = g.sc, g.lang
+    install_folder = default_folders(sc)[0]
+    process = g.start()
+    sc.must("reinstallation", sc.wizard(["expect-text", INFO, s(lang, 1102, LABEL)]))
+    g.page("start-reinstall")
+    sc.must("locked Folder page", sc.wizard(["click", NEXT], ["click", ADVANCED], ["click", NEXT],
+                                            ["expect-enabled", BROWSE, 0]))
+    g.page("folder-locked")
+    sc.must("Cancel", sc.wizard(["post-click", EXIT]))
+    sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+    sc.finish(process)
+    main = sc.prefix.unix(win_join(install_folder, "Tessaline.exe"))
+    for standin, screen in (("tessaline_7_8_21_9.exe", "start-update"),
+                            ("tessaline_7_8_22_2.exe", "start-newer")):
+        replace_product(sc, install_folder, standin)
+        process = g.start()
+        sc.must(screen, sc.wizard(["expect-text", 0, title_of(lang)]))
+        g.page(screen)
+        sc.must("Exit", sc.wizard(["post-click", EXIT]))
+        if screen == "start-update":
+            sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+    shutil.copyfile(os.path.join(bin_dir, "Tessaline.exe"), main)
+    os.chmod(main, 0o444)
+
+
+def gallery_uninstaller(g):
+    """The uninstaller's boxes and pages, and the removal."""
+    sc, lang = g.sc, g.lang
+    title = uninstaller_title(lang)
+    product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
+                              {"NV_STANDIN_LIFETIME_MS": "120000"})
+    sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+    g.refused_at_start("uninstall-box-close-product", s(lang, 1175, "Tessaline")[:25],
+                       exe=UNINSTALLER, answer=IDCANCEL)
+    sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
+                                              ["wait-gone", 5000]))
+    winenv.wait_exit(product, 20)
+    g.refused_at_start("uninstall-box-help", s(lang, 1178)[:20], "/?", exe=UNINSTALLER)
+
+    process = g.start(exe=UNINSTALLER)
+    sc.must("confirmation page", sc.robot(["window", title, 30000], ["click", REMOVE_EXAMPLES],
+                                          ["expect-check", REMOVE_EXAMPLES, 1]))
+    g.page("uninstall-confirm", title)
+    sc.must("removal", sc.robot(["window", title, 1000], ["post-click", IDOK],
+                                ["wait-text", IDOK, s(lang, 1004), 90000],
+                                ["expect-text", RESULT, s(lang, 1170)]))
+    g.page("uninstall-end", title)
+    g.other_texts("uninstall-end", RESULT, [
+        s(lang, 1171), s(lang, 1172, "C:\\Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe")], title)
+    # The removal page as the removal left it: shown again in place of the end page.
+    sc.must("removal page shown", sc.robot(["window", title, 1000], ["show-page", SUMMARY, 0],
+                                           ["show-page", HEADING, 1], ["expect-visible", HEADING, 1],
+                                           ["expect-visible", SUMMARY, 0]))
+    g.page("uninstall-removal", title)
+    g.other_texts("uninstall-removal", STATUS, [s(lang, 1159), s(lang, 1160, "Tessaline")], title)
+    sc.must("Exit", sc.robot(["window", title, 1000], ["show-page", HEADING, 0],
+                             ["show-page", SUMMARY, 1], ["post-click", IDOK], ["wait-gone", 10000]))
+    sc.check("the uninstaller ended", winenv.wait_exit(process, 30) is not None, "")
+
+
+def gallery_failed(g):
+    """The Progress page of an installation that failed (a damaged payload)."""
+    sc, lang = g.sc, g.lang
+    process = g.start(exe=make_broken_installer(sc, sc.folder))
+    sc.must("quick", sc.wizard(["click", NEXT], ["click", NEXT], ["post-click", NEXT],
+                               ["wait-text", STATUS, s(lang, 1121, "4"), 90000],
+                               ["wait-enabled", EXIT, 1, 5000]))
+    g.page("progress-failed")
+    sc.must("Exit asks", sc.wizard(["post-click", EXIT]))
+    sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+    sc.finish(process)
+
+
+def scenario_gallery(lang, position, language_id):
+    with Scenario("gallery_" + lang.lower(), TEMPLATE) as sc:
+        g = Gallery(sc, lang, position, language_id)
+        # The removal takes the stored language with it: the failed installation comes first.
+        gallery_failed(g)
+        gallery_wizard(g)
+        gallery_existing(g)
+        gallery_uninstaller(g)
+
+
+GALLERY = [("gallery_" + lang.lower(),
+            (lambda lang=lang, position=position, language_id=language_id:
+             scenario_gallery(lang, position, language_id)))
+           for lang, position, language_id in gallery.LANGUAGES]
+
+
 UNINSTALL = [
     ("uninstall_wizard", scenario_uninstall_wizard),
     ("uninstall_update_examples", scenario_uninstall_update_examples),
@@ -1456,15 +1717,35 @@ if "unattended" in only:
 if "uninstall" in only:
     only.discard("uninstall")
     only.update(name for name, _ in UNINSTALL)
+if "gallery" in only:
+    only.discard("gallery")
+    only.update(name for name, _ in GALLERY)
+# Half of the gallery's languages go to a second process with its own X display (each window is
+# photographed from the screen, so two programs must not share one), when xvfb-run is there.
+gallery_part = None
+named = [name for name, _ in GALLERY if name in only]
+if GALLERY_PART is None and len(named) > 1 and shutil.which("xvfb-run"):
+    handed = named[len(named) // 2:]
+    only.difference_update(handed)
+    os.makedirs(work, exist_ok=True)
+    part_results = os.path.join(work, "gallery-part.json")
+    part_log = open(os.path.join(work, "gallery-part.log"), "w")
+    winenv.ensure_template(TEMPLATE)
+    gallery_part = subprocess.Popen(
+        ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, os.path.abspath(__file__),
+         *sys.argv[1:8], "gallery-part", part_results, *handed],
+        stdin=subprocess.DEVNULL, stdout=part_log, stderr=subprocess.STDOUT,
+        start_new_session=True)
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(TEMPLATE)
-shutil.rmtree(INSTALLED, ignore_errors=True)
+if GALLERY_PART is None:
+    shutil.rmtree(INSTALLED, ignore_errors=True)
 os.makedirs(screenshots, exist_ok=True)
 started = time.time()
-for name, scenario in SCENARIOS + UNATTENDED + UNINSTALL:
-    if (only and name not in only) or (not only and (name, scenario) in UNATTENDED + UNINSTALL) or \
-            name in NOT_RUN:
+GROUPS = UNATTENDED + UNINSTALL + GALLERY
+for name, scenario in SCENARIOS + GROUPS:
+    if (only and name not in only) or (not only and (name, scenario) in GROUPS) or name in NOT_RUN:
         continue
     if name in NEEDS_INSTALLATION and not os.path.isdir(INSTALLED):
         print(f"scenario {name}: NOT RUN (needs the state of a successful quick installation)")
@@ -1487,10 +1768,41 @@ for name, scenario in SCENARIOS + UNATTENDED + UNINSTALL:
     passed = sc is not None and not sc.errors and not any(f.startswith(name + ":") for f in failures)
     print(f"scenario {name}: {'passed' if passed else 'FAILED'} ({time.time() - t0:.1f} s)",
           flush=True)
+if GALLERY_PART is not None:
+    with open(GALLERY_PART, "w", encoding="utf-8") as f:
+        json.dump({"taken": {k: sorted(v) for k, v in GALLERY_TAKEN.items()},
+                   "misfits": GALLERY_MISFITS, "measured": GALLERY_MEASURED,
+                   "failures": failures}, f)
+    sys.exit(1 if failures else 0)
+if gallery_part is not None:
+    try:
+        code = gallery_part.wait(timeout=max(60, 780 - (time.time() - started)))
+    except subprocess.TimeoutExpired:
+        os.killpg(gallery_part.pid, signal.SIGKILL)
+        code = gallery_part.wait()
+        failures.append("the gallery's second process did not end in time")
+    part_log.close()
+    print(open(part_log.name, encoding="utf-8", errors="replace").read(), end="")
+    try:
+        with open(part_results, encoding="utf-8") as f:
+            part = json.load(f)
+        for lang, screens in part["taken"].items():
+            GALLERY_TAKEN.setdefault(lang, set()).update(screens)
+        GALLERY_MISFITS.extend(part["misfits"])
+        GALLERY_MEASURED.extend(part["measured"])
+        failures.extend(part["failures"])
+    except (OSError, ValueError, KeyError) as e:
+        failures.append(f"the gallery's second process (exit code {code}) left no results: {e!r}")
 shutil.rmtree(INSTALLED, ignore_errors=True)
 for name, reason in NOT_RUN.items():
     if not only or name in only:
         print(f"scenario {name}: SKIPPED ({reason})")
+if GALLERY_TAKEN:
+    count = gallery.write_index(screenshots, GALLERY_TAKEN, GALLERY_MISFITS, sum(GALLERY_MEASURED))
+    print(f"gallery: {count} screens in {len(GALLERY_TAKEN)} languages, "
+          f"{os.path.join(screenshots, 'index.html')}; the fit check measured "
+          f"{sum(GALLERY_MEASURED)} texts, {len(GALLERY_MISFITS)} cut off")
+    print("\n".join(GALLERY_MISFITS))
 print(f"total {time.time() - started:.1f} s")
 if failures:
     print("\n".join(failures))

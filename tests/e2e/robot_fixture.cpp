@@ -1,6 +1,8 @@
 // A small dialog for the robot's own tests: a counting button, a button that asks through a
 // message box, a disabled button, a combo box whose selection is echoed, radio buttons, a check
-// box and an edit box. Static 110 shows what happened last.
+// box, an edit box, a group box, a three-line static (151), a static as wide as the check box
+// (152) and one that reaches beyond the dialog's right edge (153). Static 110 shows what happened
+// last.
 #include <windows.h>
 
 #include <string>

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The robot against robot_fixture.exe: finding the window, clicks (sent and posted), texts,
 enabled and check states, combo selection with its notification, message boxes, edit texts,
-screenshots, programs that must show no window, shortcut read-back and resource replacement, and
-its failure reports.
+screenshots, the fit check of texts against their controls, programs that must show no window,
+shortcut read-back and resource replacement, and its failure reports.
 
 Usage: robot_test.py ROBOT_EXE FIXTURE_EXE WORK_FOLDER"""
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -95,6 +96,52 @@ try:
     ok, _, out = robot(["window", title, 1000], ["post-click", 102], ["no-box", 2000])
     check("no-box fails when a box appears", not ok and "unexpected message box" in out, out)
     robot(["box", "", 3000], ["post-click", 7])
+
+    # fit-check: every text control measured with its own font; a text too long for its control
+    # (or for the part of it inside the dialog) makes the command fail and is listed.
+    fit_line = r"(-?\d+) (\w+) needs (\d+)x(\d+), has (\d+)x(\d+): (.*)"
+
+    def measured(values):
+        return {int(m[1]): (verb, m[2], (int(m[3]), int(m[4])), (int(m[5]), int(m[6])))
+                for verb, value in values if verb in ("fit", "misfit")
+                for m in [re.fullmatch(fit_line, value, re.S)] if m}
+
+    ok, values, out = robot(["window", title, 1000], ["fit-check"])
+    sizes = measured(values)
+    check("every text fits as designed", ok and all(v[0] == "fit" for v in sizes.values()) and
+          {k: v[1] for k, v in sizes.items() if k in (101, 110, 130, 132, 150, 152)} ==
+          {101: "button", 110: "static", 130: "check", 132: "check", 150: "group",
+           152: "static"} and 151 not in sizes and 140 not in sizes, out)
+    if 132 in sizes and 152 in sizes:
+        check("the check box's glyph is not room for text",
+              sizes[132][3][0] + 13 <= sizes[152][3][0], (sizes[132], sizes[152]))
+    for control, text in ((101, "Count every click twice"),
+                          (110, "A status line that is much too long for the one line it has "
+                                "in this little dialog"),
+                          (130, "Quick installation"),
+                          (150, "A caption wider than its frame"),
+                          (151, "one\r\ntwo\r\nthree\r\nfour"),
+                          (151, "Three lines hold this text only when it is short, and this "
+                                "one is not short at all: it goes on for five lines or more "
+                                "in a static this narrow"),
+                          (153, "Beyond the edge")):
+        ok, values, out = robot(["window", title, 1000], ["set-text", control, text],
+                                ["fit-check"])
+        cut = {k: v for k, v in measured(values).items() if v[0] == "misfit"}
+        check(f"fit-check lists {control} with {text!r}", not ok and list(cut) == [control] and
+              (cut[control][2][0] > cut[control][3][0] or cut[control][2][1] > cut[control][3][1])
+              and "FAIL fit-check" in out, out)
+        robot(["window", title, 1000], ["set-text", control, "" if control in (151, 153) else "Ok"])
+    for text in ("one\r\ntwo\r\nthree", "A sentence that the static wraps into two lines"):
+        ok, values, out = robot(["window", title, 1000], ["set-text", 151, text],
+                                ["set-text", 153, "Edge"], ["fit-check"])
+        check(f"{text!r} fits the three-line static, a short text the visible part",
+              ok and measured(values).get(151, ("",))[0] == "fit" and
+              measured(values).get(153, ("",))[0] == "fit", out)
+    ok, values, out = robot(["window", title, 1000], ["post-click", 102], ["box", "Really", 5000],
+                            ["fit-check"], ["post-click", 7], ["wait-gone", 5000])
+    check("a message box's text and buttons are measured",
+          ok and measured(values).get(0xFFFF, ("",))[1] == "static", out)
 
     ok, _, out = robot(["window", title, 1000], ["click", 2], ["wait-gone", 5000])
     check("Close ends the fixture", ok and winenv.wait_exit(fixture, 10) == 2, out)

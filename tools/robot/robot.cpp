@@ -31,6 +31,14 @@
 //   screenshot <file.bmp>        save the window's screen area as a 24-bit BMP, once it has
 //                                painted (repainted, and two captures a moment apart agree)
 //   dump                         print every control: id, class, enabled, visible, text
+//   fit-check                    measure, inside the window's own program (robot_probe.dll,
+//                                beside robot.exe), every visible static text, push button,
+//                                check box, radio button and group box of the window with its
+//                                own font against the room its control gives it; print one
+//                                "fit:" or "misfit:" line per control, "<id> <kind> needs WxH,
+//                                has WxH: <text>" in pixels; fail when a text does not fit
+//   sys-command <n>              post WM_SYSCOMMAND n to the current window (a system-menu entry)
+//   show-page <id> 0|1           show or hide the child dialog (a wizard page) holding control id
 //   sleep <ms>
 // Programs that must show no window:
 //   run-unseen <command line> [ms]
@@ -67,6 +75,7 @@
 #include "engine/com_ptr.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
+#include "tools/robot/fit_probe.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -95,6 +104,27 @@ struct resource_update_traits {
   static void close(HANDLE h) noexcept { ::EndUpdateResourceW(h, TRUE); }
 };
 using unique_resource_update = nv::unique_resource<resource_update_traits>;
+
+struct module_traits {
+  using type = HMODULE;
+  static HMODULE normalize(HMODULE module) noexcept { return module; }
+  static void close(HMODULE module) noexcept { ::FreeLibrary(module); }
+};
+using unique_module = nv::unique_resource<module_traits>;
+
+struct hook_traits {
+  using type = HHOOK;
+  static HHOOK normalize(HHOOK hook) noexcept { return hook; }
+  static void close(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
+};
+using unique_hook = nv::unique_resource<hook_traits>;
+
+struct view_traits {
+  using type = void*;
+  static void* normalize(void* view) noexcept { return view; }
+  static void close(void* view) noexcept { ::UnmapViewOfFile(view); }
+};
+using unique_view = nv::unique_resource<view_traits>;
 
 // The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
 std::wstring escaped(const std::wstring& text) {
@@ -317,6 +347,61 @@ void set_resource(const std::wstring& exe, const std::wstring& type, const std::
     throw command_failed(L"EndUpdateResourceW failed");
 }
 
+// The probe library's full path: beside robot.exe.
+std::wstring probe_library() {
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
+  path.resize(length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + fit_probe::kLibraryName;
+}
+
+// Has the probe measure `window` inside its own program and prints the measurements; fails
+// when a text does not fit.
+void fit_check(HWND window) {
+  unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
+                                         LOAD_WITH_ALTERED_SEARCH_PATH));
+  const auto hook_procedure = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+                                            ::GetProcAddress(library.get(), fit_probe::kHookName)))
+                                      : nullptr;
+  if (!hook_procedure) throw command_failed(L"cannot load " + probe_library());
+  const DWORD self = ::GetCurrentProcessId();
+  nv::unique_handle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 sizeof(fit_probe::report),
+                                                 fit_probe::mapping_name(self).c_str()));
+  unique_view view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0,
+                                             sizeof(fit_probe::report))
+                           : nullptr);
+  if (!view) throw command_failed(L"no shared memory for the probe");
+  auto* report = static_cast<fit_probe::report*>(view.get());
+  report->state = fit_probe::kAsked;
+
+  const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+  unique_hook hook(::SetWindowsHookExW(WH_CALLWNDPROC, hook_procedure, library.get(), thread));
+  if (!hook) throw command_failed(L"SetWindowsHookExW failed with " + std::to_wstring(::GetLastError()));
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(window, ::RegisterWindowMessageW(fit_probe::kMessageName), self, 0,
+                        SMTO_BLOCK, 10000, &ignored);
+  if (::InterlockedCompareExchange(&report->state, 0, 0) != fit_probe::kWritten)
+    throw command_failed(L"the probe did not answer");
+
+  int misfits = 0;
+  for (int i = 0; i < report->count; ++i) {
+    const fit_probe::measurement& m = report->items[i];
+    const bool fits = fit_probe::fits(m);
+    misfits += fits ? 0 : 1;
+    print(fits ? "fit" : "misfit",
+          std::to_wstring(m.id) + L" " + fit_probe::kind_name(m.kind) + L" needs " +
+              std::to_wstring(m.needed.cx) + L"x" + std::to_wstring(m.needed.cy) + L", has " +
+              std::to_wstring(m.available.cx) + L"x" + std::to_wstring(m.available.cy) + L": " +
+              m.text);
+  }
+  if (report->seen > report->count)
+    throw command_failed(std::to_wstring(report->seen) + L" text controls, more than the probe holds");
+  if (misfits > 0)
+    throw command_failed(std::to_wstring(misfits) + L" of " + std::to_wstring(report->count) +
+                         L" texts do not fit");
+}
+
 struct process_windows {
   DWORD process_id;
   std::vector<HWND>* shown;
@@ -451,6 +536,16 @@ class robot {
       print("screenshot", arg(1));
     } else if (verb == L"dump") {
       dump();
+    } else if (verb == L"fit-check") {
+      if (!::IsWindow(window_)) throw command_failed(L"no current window");
+      fit_check(window_);
+    } else if (verb == L"sys-command") {
+      if (!::IsWindow(window_) || !::PostMessageW(window_, WM_SYSCOMMAND, number(arg(1)), 0))
+        throw command_failed(L"no current window for the command");
+    } else if (verb == L"show-page") {
+      HWND page = ::GetParent(control(arg(1)));
+      if (!page || page == window_) throw command_failed(L"control " + arg(1) + L" is on no page");
+      ::ShowWindow(page, number(arg(2)) != 0 ? SW_SHOWNA : SW_HIDE);
     } else if (verb == L"sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(number(arg(1))));
     } else if (verb == L"run-unseen") {
