@@ -29,7 +29,7 @@ SCREENS = [
     "start", "start-reinstall", "start-update", "start-newer", "mode", "folder",
     "folder-locked", "shortcut", "progress", "progress-done", "progress-failed", "end", "about",
     "box-exit", "box-language", "box-folder-too-long", "box-close-product",
-    "box-not-administrator", "box-busy", "box-bad-option", "box-help",
+    "box-not-administrator", "box-busy", "box-bad-option", "box-help", "box-interrupted-run",
     "uninstall-confirm", "uninstall-removal", "uninstall-end", "uninstall-box-close-product",
     "uninstall-box-help",
 ]

@@ -1450,7 +1450,13 @@ def gallery_wizard(g):
     product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
                               {"NV_STANDIN_LIFETIME_MS": "120000"})
     sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
+    # A run that was killed left its journal: the next start undoes it and says so.
+    journal = sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
+    os.makedirs(journal, exist_ok=True)
+    with open(os.path.join(journal, "{6d2f0a6e-0000-4000-8000-000000000001}.journal"), "w") as f:
+        f.write("Nuvelle installation journal 1\n")
     process = g.start()
+    g.box("box-interrupted-run", s(lang, 1145)[:25])
     close_product = s(lang, 1127, "Tessaline")[:25]
     g.shot("box-close-product", ["box", close_product, 20000], frame=False)
     sc.must("the product is closed", sc.robot(["window", "Tessaline", 1000], ["close"],
