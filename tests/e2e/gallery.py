@@ -31,7 +31,8 @@ SCREENS = [
     "box-exit", "box-language", "box-folder-too-long", "box-close-product",
     "box-not-administrator", "box-busy", "box-bad-option", "box-help", "box-interrupted-run",
     "uninstall-confirm", "uninstall-removal", "uninstall-end", "uninstall-box-close-product",
-    "uninstall-box-help",
+    "uninstall-box-help", "uninstall-box-bad-option", "uninstall-box-not-administrator",
+    "uninstall-box-missing-log", "uninstall-box-interrupted-run",
 ]
 
 

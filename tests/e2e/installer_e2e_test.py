@@ -1426,6 +1426,15 @@ class Gallery:
         self.sc.must(f"{screen} answered", self.sc.robot(["box", text, 1000],
                                                          ["post-click", answer], ["wait-gone", 5000]))
 
+    def leave_interrupted_run(self):
+        """The journal of a run that was killed before it changed anything: the next start
+        undoes it and says so."""
+        journal = self.sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
+        os.makedirs(journal, exist_ok=True)
+        with open(os.path.join(journal, "{6d2f0a6e-0000-4000-8000-000000000001}.journal"),
+                  "w") as f:
+            f.write("Nuvelle installation journal 1\n")
+
     def start(self, *args, exe=None):
         # File names of other languages need a Unix locale that encodes them.
         return self.sc.prefix.start([exe or installer, *args], {"LC_ALL": "C.UTF-8"},
@@ -1450,11 +1459,7 @@ def gallery_wizard(g):
     product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
                               {"NV_STANDIN_LIFETIME_MS": "120000"})
     sc.must("the product shows its window", sc.robot(["window", "Tessaline", 20000]))
-    # A run that was killed left its journal: the next start undoes it and says so.
-    journal = sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
-    os.makedirs(journal, exist_ok=True)
-    with open(os.path.join(journal, "{6d2f0a6e-0000-4000-8000-000000000001}.journal"), "w") as f:
-        f.write("Nuvelle installation journal 1\n")
+    g.leave_interrupted_run()
     process = g.start()
     g.box("box-interrupted-run", s(lang, 1145)[:25])
     close_product = s(lang, 1127, "Tessaline")[:25]
@@ -1558,8 +1563,20 @@ def gallery_uninstaller(g):
                                               ["wait-gone", 5000]))
     winenv.wait_exit(product, 20)
     g.refused_at_start("uninstall-box-help", s(lang, 1178)[:20], "/?", exe=UNINSTALLER)
+    g.refused_at_start("uninstall-box-bad-option", s(lang, 1177)[:20], "/X", exe=UNINSTALLER)
+    if os.path.exists(NOT_ADMIN_UNINSTALLER):
+        g.refused_at_start("uninstall-box-not-administrator", s(lang, 1174, "Tessaline")[:25],
+                           exe=NOT_ADMIN_UNINSTALLER)
+    # A copy of the uninstaller with no log beside it.
+    stray = "C:\\Gallery\\Uninstall.exe"
+    os.makedirs(os.path.dirname(sc.prefix.unix(stray)), exist_ok=True)
+    shutil.copyfile(sc.prefix.unix(UNINSTALLER), sc.prefix.unix(stray))
+    g.refused_at_start("uninstall-box-missing-log",
+                       s(lang, 1173, "C:\\Gallery\\Uninstall.ulog")[:25], exe=stray)
 
+    g.leave_interrupted_run()
     process = g.start(exe=UNINSTALLER)
+    g.box("uninstall-box-interrupted-run", s(lang, 1145)[:25])
     sc.must("confirmation page", sc.robot(["window", title, 30000], ["click", REMOVE_EXAMPLES],
                                           ["expect-check", REMOVE_EXAMPLES, 1]))
     g.page("uninstall-confirm", title)
@@ -1704,6 +1721,7 @@ SCENARIOS = [
 # Wine reports every user as an administrator; a test build of the installer with the support
 # library's membership hook stands in for a user without those rights.
 NOT_ADMIN_INSTALLER = os.environ.get("NV_E2E_NOT_ADMIN_INSTALLER", "")
+NOT_ADMIN_UNINSTALLER = os.environ.get("NV_E2E_NOT_ADMIN_UNINSTALLER", "")
 NOT_RUN = {}
 SIGN_SH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "sign.sh")
 if not shutil.which("osslsigncode"):
