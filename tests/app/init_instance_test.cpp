@@ -18,8 +18,7 @@
 #include "app/install_startup.h"
 #include "localization/languages.h"
 #include "app/unattended_install.h"
-#include "engine/install_journal.h"
-#include "engine/journal_folder.h"
+#include "engine/journal_test_support.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
@@ -72,8 +71,6 @@ class InitInstanceTest : public ::testing::Test {
     nv::check_processor();  // the start-up step this test program does not run by itself
     ASSERT_TRUE(nv::processor_supported);
     nv::details::reset_product_path_cache_for_tests();
-    // Start-up recovers the runs whose journals it finds; these tests keep theirs private.
-    previousJournalFolder = engine::SetJournalFolderPath((journals.path() / L"Journal").wstring());
     previousDisplay = nv::set_message_box_display([this](const nv::message_box_request& box) {
       boxes.push_back(box);
       if (answers.empty()) return IDCANCEL;
@@ -99,7 +96,6 @@ class InitInstanceTest : public ::testing::Test {
                                        }});
   }
   void TearDown() override {
-    engine::SetJournalFolderPath(previousJournalFolder);
     setStartupChecks(std::move(previousChecks));
     nv::set_message_box_display(std::move(previousDisplay));
     nv::details::reset_product_path_cache_for_tests();
@@ -128,8 +124,8 @@ class InitInstanceTest : public ::testing::Test {
   }
 
   nv_test::scratch_machine_key machine;
-  nv_test::temp_folder journals;
-  std::wstring previousJournalFolder;
+  // Start-up recovers the runs whose journals it finds; these tests keep theirs private.
+  journal_test::private_journals journals;
   CInstallApp app;
   bool administrator = true;
   std::vector<std::uint32_t> counts;
@@ -418,17 +414,9 @@ TEST_F(InitInstanceTest, InterruptedRunIsUndoneBeforeTheLanguageIsReadAndTold) {
   ASSERT_NE(startLanguage, Languages::German);
   for (const bool unattended : {false, true}) {
     SCOPED_TRACE(unattended ? "unattended" : "wizard");
-    {
-      engine::CInstallJournal killed;
-      ASSERT_FALSE(killed.OpenRunFile());
-      ASSERT_FALSE(killed.SecureUninstallKey());
-      nv::reg_key key = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, kUninstallKey);
-      killed.BeginUninstallKey(nullptr);
-      const DWORD german = Languages::German;
-      nv_test::set_raw_value(key.get(), L"NvLanguage", REG_DWORD, &german, sizeof german);
-      killed.EndOperation(true, nullptr);
-    }  // abandoned with its journal, as a killed process leaves it
-    const auto log = journals.path() / L"run.log";
+    ASSERT_NO_FATAL_FAILURE(
+        journal_test::abandon_run_that_created_key(kUninstallKey, Languages::German));
+    const auto log = journals.folder.path() / L"run.log";
     commandLine = unattended ? L"Install.exe /S /LOG=\"" + log.native() + L"\"" : L"Install.exe";
     boxes.clear();
     wizardRuns.clear();
@@ -441,8 +429,7 @@ TEST_F(InitInstanceTest, InterruptedRunIsUndoneBeforeTheLanguageIsReadAndTold) {
     HKEY raw = nullptr;
     EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &raw),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(std::filesystem::is_empty(journals.path()) ||
-                !std::filesystem::exists(journals.path() / L"Journal"));
+    EXPECT_FALSE(std::filesystem::exists(journals.folder.path() / L"Journal"));
     if (unattended) {
       EXPECT_TRUE(boxes.empty());
       EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{localizedString(1145),

@@ -1,5 +1,6 @@
-// Pieces shared by the journal and working-folder tests: a private folder with small file
-// helpers, and a redirection of the system temporary folder (TMP/TEMP) for one test.
+// Pieces shared by the journal, working-folder and recovery tests: a private folder with small
+// file helpers, a redirection of the system temporary folder (TMP/TEMP) for one test, a private
+// journal folder, and the journal a killed installer leaves behind.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,10 @@
 #include <string>
 #include <system_error>
 
+#include <gtest/gtest.h>
+
+#include "engine/install_journal.h"
+#include "engine/journal_folder.h"
 #include "nv/product_test_support.h"
 
 namespace journal_test {
@@ -90,5 +95,34 @@ class private_folders {
   nv_test::temp_folder root_;  // declared first: removed last
   std::optional<temp_path_override> override_;
 };
+
+// While it lives, journals are written to and recovered from `<folder>\Journal`, where `folder`
+// is a temporary folder of the test's own.
+class private_journals {
+ public:
+  private_journals()
+      : previous_(engine::SetJournalFolderPath((folder.path() / L"Journal").wstring())) {}
+  ~private_journals() { engine::SetJournalFolderPath(previous_); }
+  private_journals(const private_journals&) = delete;
+  private_journals& operator=(const private_journals&) = delete;
+
+  nv_test::temp_folder folder;
+
+ private:
+  std::wstring previous_;
+};
+
+// Leaves what an installer killed halfway leaves: its journal, and the uninstall key `key`
+// (below the scratch HKEY_LOCAL_MACHINE) that it had created, holding the stored language
+// `language`, which whoever starts next must not take before the run is undone.
+inline void abandon_run_that_created_key(const wchar_t* key, DWORD language) {
+  engine::CInstallJournal killed;
+  ASSERT_FALSE(killed.OpenRunFile());
+  ASSERT_FALSE(killed.SecureUninstallKey());
+  nv::reg_key written = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, key);
+  killed.BeginUninstallKey(nullptr);
+  nv_test::set_raw_value(written.get(), L"NvLanguage", REG_DWORD, &language, sizeof language);
+  killed.EndOperation(true, nullptr);
+}  // the journal object goes without Commit or Rollback, as with a killed process
 
 }  // namespace journal_test

@@ -8,8 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/text_lines.h"
-#include "engine/install_journal.h"
-#include "engine/journal_folder.h"
+#include "engine/journal_test_support.h"
 #include "localization/languages.h"
 #include "localization/start_language.h"
 #include "nv/fatal_error.h"
@@ -20,18 +19,6 @@
 namespace {
 
 namespace Exit = uninstaller::UninstallExit;
-
-// Start-up recovers the runs whose journals it finds; these tests keep theirs private.
-class PrivateJournals {
- public:
-  PrivateJournals()
-      : previous_(engine::SetJournalFolderPath((folder.path() / L"Journal").wstring())) {}
-  ~PrivateJournals() { engine::SetJournalFolderPath(previous_); }
-  nv_test::temp_folder folder;
-
- private:
-  std::wstring previous_;
-};
 
 struct StartupCase {
   const char* what;
@@ -61,7 +48,8 @@ TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     nv_test::scratch_machine_key machine;
-    PrivateJournals journals;
+    // Start-up recovers the runs whose journals it finds; these tests keep theirs private.
+    journal_test::private_journals journals;
     std::vector<nv::message_box_request> shown;
     auto answers = c.answers;
     auto counts = c.counts;
@@ -106,18 +94,9 @@ TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
 TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
   nv::check_processor();
   nv_test::scratch_machine_key machine;
-  PrivateJournals journals;
+  journal_test::private_journals journals;
   const wchar_t* const key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
-  {
-    engine::CInstallJournal killed;
-    ASSERT_FALSE(killed.OpenRunFile());
-    ASSERT_FALSE(killed.SecureUninstallKey());
-    nv::reg_key written = nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, key);
-    killed.BeginUninstallKey(nullptr);
-    const DWORD german = Languages::German;
-    nv_test::set_raw_value(written.get(), L"NvLanguage", REG_DWORD, &german, sizeof german);
-    killed.EndOperation(true, nullptr);
-  }  // abandoned with its journal, as a killed process leaves it
+  ASSERT_NO_FATAL_FAILURE(journal_test::abandon_run_that_created_key(key, Languages::German));
   const auto log = journals.folder.path() / L"uninstall.log";
   const auto previousChecks = uninstaller::setUninstallChecks(
       {[] { return true; }, [] { return std::uint32_t{1}; },
