@@ -9,6 +9,7 @@
 #include "localization/languages.h"
 #include "app/unattended_install.h"
 #include "engine/interrupted_runs.h"
+#include "engine/startup_report.h"
 #include "engine/step_points.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
@@ -21,8 +22,6 @@
 #include "uninstall_log/find_log.h"
 
 namespace {
-
-constexpr UINT kRefusalBox = MB_OK | MB_ICONEXCLAMATION;
 
 bool userIsAdministrator() {
   const auto& check = startupChecks().isAdministrator;
@@ -52,36 +51,15 @@ std::wstring commandLine() {
 // How start-up tells what stops it or what it changed. The wizard's run shows a refusal in a
 // message box and ends with exit code 0; an unattended run shows nothing and ends with the code
 // that names the reason. Either writes the text into the /LOG file when there is one.
-class StartupReport {
+class StartupReport : public CStartupReport {
  public:
-  StartupReport(CInstallApp& app, bool unattended) : app_(app), unattended_(unattended) {}
-
-  bool unattended() const noexcept { return unattended_; }
-
-  // Ends start-up for the reason `text`; `boxOnly` is added to the box's text after an empty
-  // line. Returns the exit code.
-  int refuse(const std::wstring& text, int unattendedCode, const std::wstring& boxOnly = {}) {
-    note(text);
-    if (unattended_) return unattendedCode;
-    nv::message_box(boxOnly.empty() ? text : text + L"\r\n\r\n" + boxOnly, kRefusalBox);
-    return 0;
-  }
-  // Something the person who started the installer should know: a box of `type` in the
-  // wizard's run, the log's line in both.
-  void tell(const std::wstring& text, UINT type) {
-    note(text);
-    if (!unattended_) nv::message_box(text, type);
-  }
-  // A line for the log only.
-  void note(const std::wstring& text) { app_.logFile.writeLine(text); }
+  StartupReport(CInstallApp& app, bool unattended) : CStartupReport(app.logFile, unattended, 0) {}
 
   // Whether start-up has chosen its language yet (its texts are French until then).
   bool languageChosen() const noexcept { return languageChosen_; }
   void languageIsChosen() noexcept { languageChosen_ = true; }
 
  private:
-  CInstallApp& app_;
-  bool unattended_;
   bool languageChosen_ = false;
 };
 

@@ -10,15 +10,11 @@
 #include "engine/machine_folders.h"
 #include "engine/win_handle.h"
 #include "nv/link_check.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 
 namespace engine {
 namespace {
-
-std::error_code LastError() {
-  const DWORD code = ::GetLastError();
-  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
-}
 
 struct LocalFreeDeleter {
   void operator()(void* memory) const noexcept { ::LocalFree(memory); }
@@ -31,7 +27,7 @@ std::error_code AdminDescriptor(bool owned, LocalDescriptor& descriptor) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &raw,
                                                               nullptr))
-    return LastError();
+    return nv::last_system_failure();
   descriptor.reset(raw);
   return {};
 }
@@ -93,7 +89,7 @@ std::error_code CreateAdminFolder(const std::wstring& path) {
   LocalDescriptor descriptor;
   if (const std::error_code error = AdminDescriptor(false, descriptor)) return error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-  if (!::CreateDirectoryW(path.c_str(), &attributes)) return LastError();
+  if (!::CreateDirectoryW(path.c_str(), &attributes)) return nv::last_system_failure();
   return {};
 }
 
@@ -108,14 +104,14 @@ std::error_code ProtectAdminFolder(const std::wstring& path) {
                                   OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
-  if (!folder) return LastError();
+  if (!folder) return nv::last_system_failure();
   const nv::file_facts facts = nv::facts_of(folder.get());
-  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return nv::last_system_failure();
   if (nv::is_link(facts) || !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return link_refused();
   if (!::SetKernelObjectSecurity(folder.get(),
                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                  descriptor.get()))
-    return LastError();
+    return nv::last_system_failure();
   return {};
 }
 

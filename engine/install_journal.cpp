@@ -16,7 +16,7 @@
 #include "engine/registry_value_backup.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
-#include "nv/product.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 
 namespace engine {
@@ -45,29 +45,22 @@ bool IsShortcutFile(const std::wstring& path) {
   return ::CompareStringOrdinal(extension, -1, L".lnk", -1, TRUE) == CSTR_EQUAL;
 }
 
-// The system error of the call that just failed; a call that failed without saying why still
-// fails.
-std::error_code Failure(DWORD code) {
-  if (code == ERROR_SUCCESS) code = ERROR_GEN_FAILURE;
-  return {static_cast<int>(code), std::system_category()};
-}
-
 // A fresh "nv" name in the system temporary folder; the file GetTempFileNameW makes is deleted at
 // once so that the name is free. Empty on failure, with the error.
 std::wstring ReserveBackupName(std::error_code& error) {
   wchar_t folder[MAX_PATH] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH, folder);
   if (length == 0) {
-    error = Failure(::GetLastError());
+    error = nv::last_system_failure();
     return {};
   }
   if (length > kMaxTempFolderLength) {
-    error = Failure(ERROR_FILENAME_EXCED_RANGE);
+    error = nv::system_failure(ERROR_FILENAME_EXCED_RANGE);
     return {};
   }
   wchar_t name[MAX_PATH] = {};
   if (!::GetTempFileNameW(folder, L"nv", 0, name)) {
-    error = Failure(::GetLastError());
+    error = nv::last_system_failure();
     return {};
   }
   ::DeleteFileW(name);
@@ -94,7 +87,7 @@ std::error_code TakeBackup(const std::wstring& source, const std::wstring& name,
   }
   const DWORD code = ::GetLastError();
   if (known) ::SetFileAttributesW(source.c_str(), attributes);
-  return Failure(code);
+  return nv::system_failure(code);
 }
 
 // True when `folder` is `inner` or holds it.
@@ -128,6 +121,23 @@ bool CInstallJournal::Unrecorded(const std::optional<std::size_t>& number) const
   return runFile_ && !number;
 }
 
+std::error_code CInstallJournal::AheadWithBackup(JournalRecord& record, bool keepSource,
+                                                 std::optional<std::size_t>& number) {
+  const bool existing = IsExistingFile(record.path);
+  std::error_code error;
+  if (existing) {
+    record.backupPath = ReserveBackupName(error);
+    if (record.backupPath.empty()) return error;
+  }
+  number = Ahead(record);
+  if (Unrecorded(number)) return runFileError_;
+  if (existing && (error = TakeBackup(record.path, record.backupPath, keepSource))) {
+    if (number) Note(runFile_->AppendWithdraw(*number));
+    return error;
+  }
+  return {};
+}
+
 std::error_code CInstallJournal::BeginFile(const std::wstring& path, std::int32_t payloadKind,
                                            bool keepSource) {
   // A change the run file could not announce could not be undone after an interruption.
@@ -138,21 +148,9 @@ std::error_code CInstallJournal::BeginFile(const std::wstring& path, std::int32_
   record.kind = RecordKind::InstalledFile;
   record.path = path;
   record.payloadKind = payloadKind;
-  const bool existing = IsExistingFile(path);
-  std::error_code error;
-  if (existing) {
-    // Overwriting a file that could not be secured would make a rollback lose it.
-    record.backupPath = ReserveBackupName(error);
-    if (record.backupPath.empty()) return error;
-  }
-  const std::optional<std::size_t> number = Ahead(record);
-  if (Unrecorded(number)) return runFileError_;
-  if (existing) {
-    if ((error = TakeBackup(path, record.backupPath, keepSource))) {
-      if (number) Note(runFile_->AppendWithdraw(*number));
-      return error;
-    }
-  }
+  std::optional<std::size_t> number;
+  // Overwriting a file that could not be secured would make a rollback lose it.
+  if (const std::error_code error = AheadWithBackup(record, keepSource, number)) return error;
   operationOpen = true;
   operationRecord_ = number;
   records.push_back(std::move(record));
@@ -327,7 +325,7 @@ void CInstallJournal::Commit() {
 std::error_code CInstallJournal::OpenRunFile() {
   if (runFile_) CloseRunFile();
   const std::wstring folder = JournalFolderPath();
-  if (folder.empty()) return Failure(ERROR_PATH_NOT_FOUND);
+  if (folder.empty()) return nv::system_failure(ERROR_PATH_NOT_FOUND);
   // A link on the way to the folder would let whoever placed it decide what a later start undoes.
   if (const std::error_code error = refuse_links(folder)) return error;
   const std::size_t before = records.size();
@@ -410,28 +408,18 @@ std::error_code CInstallJournal::SecureFile(const std::wstring& path) {
   JournalRecord record;
   record.kind = RecordKind::InstalledFile;
   record.path = path;
-  const bool existing = IsExistingFile(path);
-  std::error_code error;
-  if (existing) {
-    record.backupPath = ReserveBackupName(error);
-    if (record.backupPath.empty()) return error;
-  }
-  const std::optional<std::size_t> number = Ahead(record);
-  if (!number) return runFileError_;
+  std::optional<std::size_t> number;
   // A copy: the file stays in place until it is replaced, also when its replacement fails.
-  if (existing && (error = TakeBackup(path, record.backupPath, true))) {
-    Note(runFile_->AppendWithdraw(*number));
-    return error;
-  }
+  if (const std::error_code error = AheadWithBackup(record, true, number)) return error;
   aheadRecords_.emplace_back(records.size(), std::move(record));
   return {};
 }
 
 std::error_code CInstallJournal::SecureUninstallKey() {
   if (!runFile_) return {};
-  std::wstring key = kUninstallKeyPath;
+  std::wstring key;
   try {
-    key += L"\\" + nv::product_registry_name(nv::current_product());
+    key = ProductUninstallKeyPath();
   } catch (const std::exception&) {
     return {};  // no product set: there is no key of ours to write
   }

@@ -134,6 +134,11 @@ class CInstallJournal {
   std::optional<std::size_t> Ahead(const JournalRecord& record);
   // True when there is a run file but `number` says the record could not be written to it.
   bool Unrecorded(const std::optional<std::size_t>& number) const;
+  // Writes `record` ahead, taking first a backup name for the file at its path when one exists,
+  // then the backup itself (moved, or copied with `keepSource`). The error when the name, the
+  // record or the backup could not be had; a record whose backup failed is withdrawn.
+  std::error_code AheadWithBackup(JournalRecord& record, bool keepSource,
+                                  std::optional<std::size_t>& number);
   // The name of a backup beside the run file with `extension`; empty without a run file.
   std::wstring BesideRunFile(const wchar_t* extension) const;
   // Notes a failure to write ahead; a later BeginFile reports it.

@@ -9,6 +9,7 @@
 
 #include "engine/payload_format.h"
 #include "engine/step_points.h"
+#include "nv/system_failure.h"
 #include "nv/utf8.h"
 
 namespace engine {
@@ -16,11 +17,6 @@ namespace {
 
 constexpr char kTab = '\t';
 constexpr char kLineFeed = '\n';
-
-std::error_code LastError() {
-  const DWORD code = ::GetLastError();
-  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
-}
 
 // The kinds a record of the file may have: those of the installation's records and those that
 // only the journal file holds.
@@ -205,7 +201,7 @@ std::error_code CJournalFile::Create(const std::wstring& path,
                                      const std::vector<JournalRecord>& records) {
   file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return LastError();
+  if (!file_) return nv::last_system_failure();
   path_ = path;
   sequence_ = 0;
   records_ = 0;
@@ -226,9 +222,9 @@ std::error_code CJournalFile::Append(const std::string& entry, const char* step)
   if (!file_) return {ERROR_INVALID_HANDLE, std::system_category()};
   DWORD written = 0;
   if (!::WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr))
-    return LastError();
+    return nv::last_system_failure();
   if (written != entry.size()) return {ERROR_WRITE_FAULT, std::system_category()};
-  if (!::FlushFileBuffers(file_.get())) return LastError();
+  if (!::FlushFileBuffers(file_.get())) return nv::last_system_failure();
   // The entry is on disk and its change not yet made.
   ReachStep(step);
   return {};
@@ -273,7 +269,7 @@ std::error_code CJournalFile::Delete() {
   std::error_code error;
   if (!::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
                                     sizeof disposition))
-    error = LastError();
+    error = nv::last_system_failure();
   file_.reset();
   // Without the disposition the file is deleted by name, now that nobody holds it.
   if (error && ::DeleteFileW(path_.c_str())) error.clear();

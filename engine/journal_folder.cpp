@@ -1,8 +1,8 @@
 #include "engine/journal_folder.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
+#include <system_error>
 #include <utility>
 
 #include <boost/uuid/entropy_error.hpp>
@@ -12,6 +12,7 @@
 #include "engine/admin_folder.h"
 #include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
+#include "nv/known_folders.h"
 
 namespace engine {
 namespace {
@@ -21,12 +22,13 @@ std::wstring& replacement() {
   return folder;
 }
 
+// <all-users application data>\Nuvelle\Journal; empty when the shell cannot name the folder.
 std::wstring MachineJournalFolder() {
-  wchar_t data[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data)) ||
-      data[0] == L'\0')
+  try {
+    return nv::fixed_path::append(nv::common_data_folder(), L"Journal");
+  } catch (const std::system_error&) {
     return {};
-  return nv::fixed_path::append(nv::fixed_path::append(data, L"Nuvelle"), L"Journal");
+  }
 }
 
 }  // namespace

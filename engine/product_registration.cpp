@@ -77,6 +77,10 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
   return outcome;
 }
 
+std::wstring ProductUninstallKeyPath() {
+  return std::wstring(uninstallKeyParent) + L"\\" + RegistryName();
+}
+
 std::wstring ProductPathValueName() { return RegistryName() + L" Path"; }
 
 bool WriteProductPath(const std::wstring& mainProgramPath) {

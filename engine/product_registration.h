@@ -36,6 +36,10 @@ std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath);
 bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgramPath,
                        const std::wstring& uninstallerPath, LanguageId selectedLanguage);
 
+// The product's uninstall key below HKEY_LOCAL_MACHINE: uninstallKeyParent and the current
+// product's registry name.
+std::wstring ProductUninstallKeyPath();
+
 // The product path value's name: the current product's registry name and " Path".
 std::wstring ProductPathValueName();
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "engine/payload_format.h"
+#include "nv/registry.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 
 namespace engine {
@@ -17,10 +19,6 @@ constexpr std::uint32_t kValueMissing = 1;
 constexpr std::uint32_t kValuePresent = 2;
 // The product path value is a path; anything far larger was not saved by this writer.
 constexpr std::uint32_t kMaxData = 1 << 20;
-
-std::error_code Failure(DWORD code) {
-  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
-}
 
 void Put(std::vector<BYTE>& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
@@ -44,14 +42,6 @@ bool ReadAll(const std::wstring& file, std::vector<BYTE>& bytes) {
                            read == bytes.size());
 }
 
-// True when the key holds neither values nor subkeys.
-bool IsEmptyKey(HKEY key) {
-  DWORD subkeys = 0, values = 0;
-  return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                            nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-         subkeys == 0 && values == 0;
-}
-
 }  // namespace
 
 std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std::wstring& name,
@@ -65,7 +55,7 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
     Put(bytes, REG_NONE);
     Put(bytes, 0);
   } else if (opened != ERROR_SUCCESS) {
-    return Failure(static_cast<DWORD>(opened));
+    return nv::system_failure(static_cast<DWORD>(opened));
   } else {
     DWORD type = REG_NONE, size = 0;
     LSTATUS status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size);
@@ -77,7 +67,8 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
       Put(bytes, REG_NONE);
       Put(bytes, 0);
     } else if (status != ERROR_SUCCESS || size > kMaxData) {
-      return Failure(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_FILE_TOO_LARGE);
+      return nv::system_failure(status != ERROR_SUCCESS ? static_cast<DWORD>(status)
+                                                        : ERROR_FILE_TOO_LARGE);
     } else {
       Put(bytes, kValuePresent);
       Put(bytes, type);
@@ -89,12 +80,12 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
 
   const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return Failure(::GetLastError());
+  if (!handle) return nv::last_system_failure();
   DWORD written = 0;
   if (!::WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                    nullptr) ||
       written != bytes.size() || !::FlushFileBuffers(handle.get()))
-    return Failure(::GetLastError());
+    return nv::last_system_failure();
   return {};
 }
 
@@ -125,7 +116,7 @@ bool RestoreValueState(HKEY root, const std::wstring& subkey, const std::wstring
     return true;  // no key: no value either
   nv::reg_key key(raw);
   ::RegDeleteValueW(key.get(), name.c_str());
-  if (state == kKeyMissing && IsEmptyKey(key.get())) {
+  if (state == kKeyMissing && nv::reg_key_is_empty(key.get())) {
     key.reset();
     ::RegDeleteKeyW(root, subkey.c_str());
   }

@@ -15,6 +15,7 @@
 #include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
+#include "nv/system_failure.h"
 
 namespace engine {
 
@@ -30,11 +31,6 @@ std::wstring ErrorText(std::uint32_t code, const std::wstring& call) {
 }
 
 boost::uuids::uuid RandomUuid() { return boost::uuids::random_generator()(); }
-
-std::error_code LastError() {
-  const DWORD code = ::GetLastError();
-  return {static_cast<int>(code ? code : ERROR_GEN_FAILURE), std::system_category()};
-}
 
 bool IsLink(DWORD attributes) { return nv::is_link(nv::file_facts{attributes}); }
 
@@ -116,10 +112,10 @@ void CTemporaryFolder::AddFile(const std::wstring& file) { files.push_back(file)
 std::error_code CTemporaryFolder::HoldFile(const std::wstring& file) {
   win_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return LastError();
+  if (!handle) return nv::last_system_failure();
   // A link put in the file's place is not what was written.
   const nv::file_facts facts = nv::facts_of(handle.get());
-  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return nv::last_system_failure();
   if (nv::is_link(facts)) return link_refused();
   held_.push_back(std::move(handle));
   return {};

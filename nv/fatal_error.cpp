@@ -4,6 +4,8 @@
 #include <tuple>
 #include <utility>
 
+#include "nv/own_executable.h"
+
 namespace nv {
 namespace {
 
@@ -55,16 +57,8 @@ message_box_display set_message_box_display(message_box_display display) {
 }
 
 std::wstring executable_stem() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = own_executable_path();
+  if (path.empty()) return {};
   const auto slash = path.find_last_of(L"\\/");
   std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
   const auto dot = name.rfind(L'.');

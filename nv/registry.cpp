@@ -40,4 +40,12 @@ bool reg_read_string(HKEY key, const wchar_t* name, std::wstring& out) {
   return true;
 }
 
+bool reg_key_is_empty(HKEY key) {
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                            nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         subkeys == 0 && values == 0;
+}
+
 }  // namespace nv

@@ -1,5 +1,6 @@
-// Registry access of the support library: an owning key handle and the two read operations that
-// the product path lookup and the previous-installation probe use.
+// Registry access of the support library: an owning key handle, the two read operations that
+// the product path lookup and the previous-installation probe use, and the emptiness test that
+// decides whether a key that was ours may go.
 #pragma once
 
 #include <windows.h>
@@ -21,5 +22,8 @@ reg_key reg_open_key(HKEY parent, const wchar_t* subkey);
 // REG_EXPAND_SZ text is returned as stored, not expanded; a value of size 0 gives an empty text.
 // Any other failure raises std::system_error with the Windows error code.
 bool reg_read_string(HKEY key, const wchar_t* name, std::wstring& out);
+
+// True when `key` holds neither values nor subkeys; false also when it cannot be queried.
+bool reg_key_is_empty(HKEY key);
 
 }  // namespace nv

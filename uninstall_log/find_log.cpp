@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <vector>
 
 #include "nv/fixed_path.h"
+#include "nv/own_executable.h"
 #include "nv/product.h"
 #include "nv/registry.h"
 #include "uninstall_log/log_format.h"
@@ -40,15 +40,8 @@ std::wstring log_beside_uninstall_string() {
 }
 
 std::wstring own_folder() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size())
-      return std::filesystem::path(std::wstring(buffer.data(), length)).parent_path().native();
-    buffer.resize(buffer.size() * 2);
-  }
+  const std::wstring path = nv::own_executable_path();
+  return path.empty() ? std::wstring() : std::filesystem::path(path).parent_path().native();
 }
 
 void note(std::error_code& first, const std::system_error& error) {

@@ -75,6 +75,10 @@ std::vector<PlannedStep> planRemoval(const std::vector<JournalRecord>& records,
       case RecordKind::DirectXUpdate:
         steps.push_back({StepKind::keepDirectX, record.path});
         break;
+      case RecordKind::WorkingFolder:
+      case RecordKind::TemporaryFile:
+      case RecordKind::ProductPathValue:
+        break;  // kinds of a run's journal file only: nothing an installation leaves to remove
     }
   }
   return steps;

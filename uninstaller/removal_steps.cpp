@@ -5,7 +5,8 @@
 #include "engine/product_registration.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
-#include "nv/product.h"
+#include "nv/registry.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 
 namespace uninstaller {
@@ -13,7 +14,7 @@ namespace uninstaller {
 namespace {
 
 StepResult failure(DWORD code) {
-  return {Outcome::failed, std::error_code(static_cast<int>(code), std::system_category())};
+  return {Outcome::failed, nv::system_failure(code)};
 }
 
 // The errors of a file that another program holds open or runs.
@@ -60,11 +61,6 @@ StepResult missingOrFailed(const std::wstring& path) {
   return isMissing(error) ? StepResult{Outcome::absent, {}} : failure(error);
 }
 
-std::wstring productKeyPath() {
-  return std::wstring(engine::uninstallKeyParent) + L"\\" +
-         nv::product_registry_name(nv::current_product());
-}
-
 }  // namespace
 
 bool IsInUseError(const std::error_code& error) {
@@ -103,7 +99,7 @@ StepResult RemoveEmptyFolder(const std::wstring& path, const std::vector<std::ws
 }
 
 StepResult RemoveUninstallKey() {
-  const DWORD error = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, productKeyPath().c_str());
+  const DWORD error = ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, engine::ProductUninstallKeyPath().c_str());
   if (error == ERROR_SUCCESS) return {Outcome::removed, {}};
   if (isMissing(error)) return {Outcome::absent, {}};
   return failure(error);
@@ -115,16 +111,10 @@ StepResult RemoveProductPath() {
   if (isMissing(error)) return {Outcome::absent, {}};
   if (error != ERROR_SUCCESS) return failure(error);
   nv::reg_key key(raw);
-  const std::wstring value = nv::product_registry_name(nv::current_product()) + L" Path";
-  error = ::RegDeleteValueW(key.get(), value.c_str());
+  error = ::RegDeleteValueW(key.get(), engine::ProductPathValueName().c_str());
   if (error != ERROR_SUCCESS && !isMissing(error)) return failure(error);
   const Outcome outcome = error == ERROR_SUCCESS ? Outcome::removed : Outcome::absent;
-
-  DWORD subkeys = 0;
-  DWORD values = 0;
-  if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-      subkeys == 0 && values == 0) {
+  if (nv::reg_key_is_empty(key.get())) {
     key.reset();
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, engine::makerKey);
   }
@@ -154,7 +144,7 @@ std::optional<DWORD> RunUnregistration(const std::wstring& mainProgram,
       ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                        folder.empty() ? nullptr : folder.c_str(), &startup, &process);
   if (!started) {
-    error = std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    error = nv::last_system_failure();
     if (held) installerMutex.try_lock();
     return std::nullopt;
   }
@@ -165,7 +155,7 @@ std::optional<DWORD> RunUnregistration(const std::wstring& mainProgram,
   const bool exited = ::GetExitCodeProcess(processHandle.get(), &exitCode) != FALSE;
   if (held) installerMutex.try_lock();
   if (!exited) {
-    error = std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    error = nv::last_system_failure();
     return std::nullopt;
   }
   return exitCode;

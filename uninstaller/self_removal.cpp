@@ -6,6 +6,7 @@
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 #include "uninstaller/removal_steps.h"
 
@@ -16,10 +17,6 @@ namespace {
 constexpr DWORD kWaitForUninstaller = 60'000;
 constexpr int kDeleteAttempts = 50;  // 10 s in all: the system may still hold the image
 constexpr DWORD kDeletePause = 200;
-
-std::error_code lastError() {
-  return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
-}
 
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -54,7 +51,7 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   if (const std::error_code error = engine::CreateAdminFolder(folder)) return error;
   const std::wstring copy = nv::fixed_path::append(folder, nv::fixed_path::file_name(ownExecutable));
   if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) {
-    const std::error_code error = lastError();
+    const std::error_code error = nv::last_system_failure();
     ::RemoveDirectoryW(folder.c_str());
     return error;
   }
@@ -63,7 +60,7 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   HANDLE self = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                          &self, SYNCHRONIZE, TRUE, 0))
-    return lastError();
+    return nv::last_system_failure();
   const nv::unique_handle selfHandle(self);
 
   std::wstring commandLine = quoted(copy) + L" " + kFinishOption +
@@ -75,7 +72,7 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process))
-    return lastError();
+    return nv::last_system_failure();
   const nv::unique_handle processHandle(process.hProcess);
   const nv::unique_handle threadHandle(process.hThread);
   return {};

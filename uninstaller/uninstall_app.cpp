@@ -7,11 +7,13 @@
 #include "engine/install_journal.h"
 #include "engine/interrupted_runs.h"
 #include "engine/logged_progress.h"
+#include "engine/startup_report.h"
 #include "localization/languages.h"
 #include "localization/start_language.h"
 #include "nv/command_line.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
+#include "nv/own_executable.h"
 #include "nv/privileges.h"
 #include "nv/processor_check.h"
 #include "nv/product.h"
@@ -27,8 +29,6 @@
 namespace uninstaller {
 
 namespace {
-
-constexpr UINT kRefusalBox = MB_OK | MB_ICONEXCLAMATION;
 
 // Message ids of start-up's texts.
 namespace Text {
@@ -69,47 +69,6 @@ std::wstring mutexName() {
   return nv::mutex_name(nv::application_id());
 }
 
-std::wstring ownExecutable() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-// How start-up tells what stops it: a box in the wizard's run, the exit code alone in an
-// unattended one, and the /LOG file's line in both.
-class StartupReport {
- public:
-  StartupReport(CUninstallApp& app, bool unattended) : app_(app), unattended_(unattended) {}
-  bool unattended() const noexcept { return unattended_; }
-
-  // Ends start-up for the reason `text`; `boxOnly` is added to the box's text after an empty
-  // line. Returns `exitCode`, the same with or without a window.
-  int refuse(const std::wstring& text, int exitCode, const std::wstring& boxOnly = {}) {
-    note(text);
-    if (!unattended_)
-      nv::message_box(boxOnly.empty() ? text : text + L"\r\n\r\n" + boxOnly, kRefusalBox);
-    return exitCode;
-  }
-  // Something the person who started the uninstaller should know: a box of `type` in the
-  // wizard's run, the log's line in both.
-  void tell(const std::wstring& text, UINT type) {
-    note(text);
-    if (!unattended_) nv::message_box(text, type);
-  }
-  void note(const std::wstring& text) { app_.logFile.writeLine(text); }
-
- private:
-  CUninstallApp& app_;
-  bool unattended_;
-};
-
 void chooseLanguage(CUninstallApp& app) {
   setCurrentLanguage(
       chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
@@ -144,7 +103,7 @@ void handOver(const Removal& removal, RunResult& result) {
   result.restartNeeded = true;
 }
 
-int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
+int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report) {
   const InstallOptions& options = parsed.options;
   if (options.logFile && !parsed.error) {
     if (const std::error_code error = app.logFile.Open(*options.logFile))
@@ -188,7 +147,7 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, StartupReport& report)
   }
 
   Removal removal;
-  removal.executable = ownExecutable();
+  removal.executable = nv::own_executable_path();
   const std::wstring ownFolder = nv::fixed_path::remove_file_spec(removal.executable);
   removal.logPath = nv::fixed_path::append(ownFolder, uninstall_log::log_file_name);
   if (!removal.log.ReadUninstallLog(removal.logPath.c_str()))
@@ -243,12 +202,13 @@ BOOL CUninstallApp::InitInstance() {
   // The finisher, started by an uninstaller that has done its work, has no window and no log.
   if (!arguments.empty() && _wcsnicmp(arguments[0].c_str(), kFinishOption,
                                       std::char_traits<wchar_t>::length(kFinishOption)) == 0) {
-    set_exit_code(RunFinisher(arguments, ownExecutable()));
+    set_exit_code(RunFinisher(arguments, nv::own_executable_path()));
     return FALSE;
   }
 
   ParsedCommandLine parsed = parseCommandLine(line, Program::Uninstaller);
-  StartupReport report(*this, parsed.options.unattended);
+  // A refusal ends with its exit code, with or without a window.
+  CStartupReport report(logFile, parsed.options.unattended);
   const int exitCode = startUp(*this, std::move(parsed), report);
   if (logFile.isOpen()) report.note(formatLocalized(Text::ExitCode, {std::to_wstring(exitCode)}));
   set_exit_code(exitCode);

@@ -66,7 +66,9 @@ void expectSteps(const std::vector<uninstaller::PlannedStep>& steps,
     SCOPED_TRACE(testing::Message() << "step " << i);
     EXPECT_EQ(steps[i].kind, expected[i].kind);
     EXPECT_EQ(steps[i].path, expected[i].path);
-    if (steps[i].kind == StepKind::refuse) EXPECT_EQ(steps[i].verdict, expected[i].verdict);
+    if (steps[i].kind == StepKind::refuse) {
+      EXPECT_EQ(steps[i].verdict, expected[i].verdict);
+    }
   }
 }
 

@@ -26,13 +26,6 @@ constexpr int kGlyphGap = 6;
 // before its right edge.
 constexpr int kGroupIndent = 10;
 
-struct view_traits {
-  using type = void*;
-  static void* normalize(void* view) noexcept { return view; }
-  static void close(void* view) noexcept { ::UnmapViewOfFile(view); }
-};
-using unique_view = nv::unique_resource<view_traits>;
-
 UINT fit_message() {
   static const UINT message = ::RegisterWindowMessageW(fit_probe::kMessageName);
   return message;
@@ -179,7 +172,7 @@ void report_window(HWND window, DWORD robot_process) {
   nv::unique_handle mapping(
       ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, fit_probe::mapping_name(robot_process).c_str()));
   if (!mapping) return;
-  unique_view view(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(fit_probe::report)));
+  fit_probe::unique_view view(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(fit_probe::report)));
   if (!view) return;
   auto* out = static_cast<fit_probe::report*>(view.get());
 

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "nv/unique_handle.h"
+
 namespace fit_probe {
 
 // The registered message the robot sends the measured window; wParam is the robot's process id.
@@ -38,6 +40,14 @@ struct report {
   int seen;
   measurement items[kMaxControls];
 };
+
+// A view of the shared report, unmapped when its owner goes.
+struct view_traits {
+  using type = void*;
+  static void* normalize(void* view) noexcept { return view; }
+  static void close(void* view) noexcept { ::UnmapViewOfFile(view); }
+};
+using unique_view = nv::unique_resource<view_traits>;
 inline constexpr LONG kAsked = 0;
 inline constexpr LONG kWritten = 1;
 

@@ -73,6 +73,7 @@
 #include <vector>
 
 #include "engine/com_ptr.h"
+#include "engine/unique_module.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
 #include "tools/robot/fit_probe.h"
@@ -105,26 +106,12 @@ struct resource_update_traits {
 };
 using unique_resource_update = nv::unique_resource<resource_update_traits>;
 
-struct module_traits {
-  using type = HMODULE;
-  static HMODULE normalize(HMODULE module) noexcept { return module; }
-  static void close(HMODULE module) noexcept { ::FreeLibrary(module); }
-};
-using unique_module = nv::unique_resource<module_traits>;
-
 struct hook_traits {
   using type = HHOOK;
   static HHOOK normalize(HHOOK hook) noexcept { return hook; }
   static void close(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
 };
 using unique_hook = nv::unique_resource<hook_traits>;
-
-struct view_traits {
-  using type = void*;
-  static void* normalize(void* view) noexcept { return view; }
-  static void close(void* view) noexcept { ::UnmapViewOfFile(view); }
-};
-using unique_view = nv::unique_resource<view_traits>;
 
 // The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
 std::wstring escaped(const std::wstring& text) {
@@ -358,7 +345,7 @@ std::wstring probe_library() {
 // Has the probe measure `window` inside its own program and prints the measurements; fails
 // when a text does not fit.
 void fit_check(HWND window) {
-  unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
+  engine::unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
                                          LOAD_WITH_ALTERED_SEARCH_PATH));
   const auto hook_procedure = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
                                             ::GetProcAddress(library.get(), fit_probe::kHookName)))
@@ -368,7 +355,7 @@ void fit_check(HWND window) {
   nv::unique_handle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                  sizeof(fit_probe::report),
                                                  fit_probe::mapping_name(self).c_str()));
-  unique_view view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0,
+  fit_probe::unique_view view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0,
                                              sizeof(fit_probe::report))
                            : nullptr);
   if (!view) throw command_failed(L"no shared memory for the probe");

@@ -1,0 +1,34 @@
+// How a program's start-up tells what stops it or what it met: a message box in a run with a
+// window, nothing on screen in an unattended run (whose exit code names the reason), and the
+// text as a line of the /LOG file in both. The installer and the uninstaller start up this way.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "engine/log_file.h"
+
+class CStartupReport {
+ public:
+  // `boxExitCode`: what a refusal shown in a box ends with; without it, the refusal's own code.
+  CStartupReport(CLogFile& log, bool unattended, std::optional<int> boxExitCode = std::nullopt)
+      : log_(log), unattended_(unattended), boxExitCode_(boxExitCode) {}
+
+  bool unattended() const noexcept { return unattended_; }
+
+  // Ends start-up for the reason `text`; `boxOnly` is added to the box's text after an empty
+  // line. Returns the exit code: `exitCode`, or after a box the box's exit code when one is set.
+  int refuse(const std::wstring& text, int exitCode, const std::wstring& boxOnly = {});
+  // Something the person who started the program should know: a box of `type` in a run with a
+  // window, the log's line in both.
+  void tell(const std::wstring& text, UINT type);
+  // A line for the log only.
+  void note(const std::wstring& text) { log_.writeLine(text); }
+
+ private:
+  CLogFile& log_;
+  bool unattended_;
+  std::optional<int> boxExitCode_;
+};
