@@ -61,8 +61,8 @@ std::vector<std::wstring> JournalFiles(const std::wstring& folder) {
   std::vector<std::wstring> files;
   WIN32_FIND_DATAW found{};
   const std::wstring pattern = folder + L"\\*" + kJournalExtension;
-  HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return files;
+  const nv::unique_find search(::FindFirstFileW(pattern.c_str(), &found));
+  if (!search) return files;
   do {
     const std::wstring name = found.cFileName;
     const std::wstring_view extension = kJournalExtension;
@@ -74,8 +74,7 @@ std::vector<std::wstring> JournalFiles(const std::wstring& folder) {
                                static_cast<int>(extension.size()), TRUE) != CSTR_EQUAL)
       continue;
     files.push_back(folder + L"\\" + name);
-  } while (::FindNextFileW(search, &found));
-  ::FindClose(search);
+  } while (::FindNextFileW(search.get(), &found));
   return files;
 }
 

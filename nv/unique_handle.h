@@ -1,5 +1,5 @@
 // Ownership of Win32 handles: one move-only owner that closes its handle exactly once, with the
-// kernel-handle and registry-key forms the library uses.
+// kernel-handle, registry-key and directory-search forms the library uses.
 #pragma once
 
 #include <windows.h>
@@ -53,10 +53,20 @@ struct registry_key_traits {
   static void close(HKEY key) noexcept { ::RegCloseKey(key); }
 };
 
+struct find_handle_traits {
+  using type = HANDLE;
+  // FindFirstFileW reports failure as INVALID_HANDLE_VALUE.
+  static HANDLE normalize(HANDLE h) noexcept { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
+  static void close(HANDLE h) noexcept { ::FindClose(h); }
+};
+
 // A kernel handle (file, process, event, mutex, semaphore, token).
 using unique_handle = unique_resource<kernel_handle_traits>;
 
 // An open registry key.
 using reg_key = unique_resource<registry_key_traits>;
+
+// A directory search begun with FindFirstFileW.
+using unique_find = unique_resource<find_handle_traits>;
 
 }  // namespace nv

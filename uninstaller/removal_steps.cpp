@@ -36,12 +36,8 @@ bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 bool holdsOnlyScheduled(const std::wstring& folder, const std::vector<std::wstring>& scheduled) {
   WIN32_FIND_DATAW entry{};
   const std::wstring pattern = nv::fixed_path::append(folder, L"*");
-  HANDLE raw = ::FindFirstFileW(pattern.c_str(), &entry);
-  if (raw == INVALID_HANDLE_VALUE) return false;
-  struct find_closer {
-    HANDLE handle;
-    ~find_closer() { ::FindClose(handle); }
-  } closer{raw};
+  const nv::unique_find search(::FindFirstFileW(pattern.c_str(), &entry));
+  if (!search) return false;
   do {
     const std::wstring name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -49,7 +45,7 @@ bool holdsOnlyScheduled(const std::wstring& folder, const std::vector<std::wstri
     bool found = false;
     for (const auto& item : scheduled) found = found || _wcsicmp(item.c_str(), path.c_str()) == 0;
     if (!found) return false;
-  } while (::FindNextFileW(raw, &entry));
+  } while (::FindNextFileW(search.get(), &entry));
   return true;
 }
 

@@ -918,19 +918,7 @@ def copied_files(lang, lines):
 
 def machine_state(sc):
     """Files on C: (the Windows folder left out) and the registry keys the installer writes."""
-    drive = os.path.join(sc.prefix.path, "drive_c")
-    files = {}
-    for d, dirs, names in os.walk(drive):
-        rel = os.path.relpath(d, drive)
-        if rel.split(os.sep)[0].lower() == "windows":
-            dirs[:] = []
-            continue
-        for n in dirs:
-            files[os.path.join(rel, n)] = "<dir>"
-        for n in names:
-            path = os.path.join(d, n)
-            files[os.path.join(rel, n)] = zlib.crc32(open(path, "rb").read()) \
-                if os.path.isfile(path) else "<other>"
+    files = winenv.drive_files(sc.prefix.path)
     keys = {k: sc.prefix.run(["reg", "query", k, "/s"])[1] for k in (UNINSTALL_KEY, PRODUCT_KEY)}
     return files, keys
 

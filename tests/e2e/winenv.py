@@ -12,6 +12,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import zlib
 
 BASE_ENV = {"WINEARCH": "win32", "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
@@ -205,3 +206,27 @@ def wait_exit(process, timeout):
         return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         return None
+
+
+def drive_files(prefix_path):
+    """Every folder and file on the prefix's C: but the Windows folder, by path relative to C::
+    "<dir>", "<other>" for anything but a plain file (a link), else the CRC-32 of the content and
+    whether the file is read-only."""
+    drive = os.path.join(prefix_path, "drive_c")
+    files = {}
+    for d, dirs, names in os.walk(drive):
+        rel = os.path.relpath(d, drive)
+        if rel.split(os.sep)[0].lower() == "windows":
+            dirs[:] = []
+            continue
+        for n in dirs:
+            files[os.path.join(rel, n)] = "<dir>"
+        for n in names:
+            path = os.path.join(d, n)
+            if os.path.islink(path) or not os.path.isfile(path):
+                files[os.path.join(rel, n)] = "<other>"
+                continue
+            with open(path, "rb") as f:
+                files[os.path.join(rel, n)] = (zlib.crc32(f.read()),
+                                               not os.stat(path).st_mode & 0o222)
+    return files

@@ -30,7 +30,6 @@ import shutil
 import subprocess
 import sys
 import time
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import winenv  # noqa: E402
@@ -102,22 +101,7 @@ class Machine:
         return out.strip().splitlines()[-1] if out.strip() else "no output"
 
     def state(self):
-        drive = os.path.join(self.path, "drive_c")
-        files = {}
-        for d, dirs, names in os.walk(drive):
-            rel = os.path.relpath(d, drive)
-            if rel.split(os.sep)[0].lower() == "windows":
-                dirs[:] = []
-                continue
-            for n in dirs:
-                files[os.path.join(rel, n)] = "<dir>"
-            for n in names:
-                path = os.path.join(d, n)
-                if os.path.islink(path) or not os.path.isfile(path):
-                    files[os.path.join(rel, n)] = "<other>"
-                    continue
-                read_only = not os.stat(path).st_mode & 0o222
-                files[os.path.join(rel, n)] = (zlib.crc32(open(path, "rb").read()), read_only)
+        files = winenv.drive_files(self.path)
         saved = os.path.join(self.folder, "software.reg")
         code, out = self.run([args.probe, "registry", "Software", self.prefix.windows(saved)])
         if code != 0:
