@@ -4,14 +4,21 @@
 # restricted DLL searches to the system folder (nv/dll_search.h).
 #
 # nv_delay_load(NAME DLL) makes the target delay::NAME from cmake/delayload/NAME.def, which lists
-# the functions used with their stdcall decorations.
+# the functions used with their stdcall decorations (32-bit names; a 64-bit build drops them, since
+# x86-64 has one calling convention and undecorated names).
 find_program(NV_DLLTOOL ${NV_MINGW_PREFIX}-dlltool REQUIRED)
 
 function(nv_delay_load name dll)
   set(def ${PROJECT_SOURCE_DIR}/cmake/delayload/${name}.def)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(READ ${def} exports)
+    string(REGEX REPLACE "@[0-9]+" "" exports "${exports}")
+    set(def ${CMAKE_BINARY_DIR}/delayload/${name}.def)
+    file(WRITE ${def} "${exports}")
+  endif()
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${name}_delay.a)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   # dlltool names the library's symbols after the output path and its temporary files after its
   # process id: a plain name and a fixed prefix keep the build folder and the run out of both.
   execute_process(COMMAND ${NV_DLLTOOL} --input-def ${def} --output-delaylib lib${name}_delay.a

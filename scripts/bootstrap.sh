@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to cross-build the installer and run its tests
-# under 32-bit Wine. Idempotent: packages already present are left alone.
+# under Wine: 32-bit Wine (with the i386 architecture) where the machine runs 32-bit code, 64-bit
+# Wine and the x86-64 cross compiler where it runs 64-bit code only (scripts/wine-arch).
+# Idempotent: packages already present are left alone.
 set -euo pipefail
 
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
@@ -18,8 +20,15 @@ apt_update() {
 }
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-          wine wine32:i386 wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wine
+          wine wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wine
           bzip2 lbzip2 xz-utils dpkg-dev googletest bc time osslsigncode openssl)
+if [ "$(bash "$(dirname "$0")/wine-arch")" = win64 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+else
+  packages+=(wine32:i386)
+fi
+i386=false
+for p in "${packages[@]}"; do [ "$p" = wine32:i386 ] && i386=true; done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,7 +36,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if $i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
   apt_update

@@ -14,12 +14,19 @@ import tempfile
 import time
 import zlib
 
-BASE_ENV = {"WINEARCH": "win32", "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+# 32-bit Wine, or 64-bit Wine (with "wine" and "wineboot" from scripts/wine64) on a machine that
+# runs 64-bit code only: scripts/wine-arch decides, as for every other test.
+WINE_ARCH = subprocess.run([os.path.join(SCRIPTS, "wine-arch")], capture_output=True,
+                           text=True, check=True).stdout.strip()
+BASE_ENV = {"WINEARCH": WINE_ARCH, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
 def wine_env(prefix, extra=None):
     env = dict(os.environ)
     env.update(BASE_ENV)
+    if WINE_ARCH == "win64":
+        env["PATH"] = os.path.join(os.path.abspath(SCRIPTS), "wine64") + os.pathsep + env["PATH"]
     env["WINEPREFIX"] = prefix
     if extra:
         env.update(extra)
