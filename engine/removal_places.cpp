@@ -1,4 +1,4 @@
-#include "uninstaller/removal_places.h"
+#include "engine/removal_places.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -11,11 +11,11 @@
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
 
-namespace uninstaller {
+namespace engine {
 
 namespace {
 
-using engine::RecordKind;
+ 
 
 // The maker's folder name, the parent of the default install and menu folders.
 constexpr std::wstring_view kMakerFolder = L"Nuvelle";
@@ -45,7 +45,7 @@ bool hasDotElement(const std::vector<std::wstring>& elements) {
 }
 
 bool sameFolder(const std::wstring& a, const std::wstring& b) {
-  return !a.empty() && !b.empty() && engine::SamePath(a, b);
+  return !a.empty() && !b.empty() && SamePath(a, b);
 }
 
 // True when `place` is one of the system's folders or holds one: removing below it could reach
@@ -63,7 +63,7 @@ bool isSystemPlace(const std::wstring& place, const MachineFolders& machine) {
 // The place itself must not be a link: everything below it would then lie elsewhere.
 bool placeIsLink(const std::wstring& place) { return nv::is_link(nv::facts_of(place)); }
 
-std::wstring specialFolder(int csidl) { return engine::system_folder(csidl); }
+std::wstring specialFolder(int csidl) { return system_folder(csidl); }
 
 // The verdict for `path` below one of `places` (empty ones skipped); `orEqual` admits a place
 // itself.
@@ -193,4 +193,4 @@ PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadK
   }
 }
 
-}  // namespace uninstaller
+}  // namespace engine

@@ -1,4 +1,6 @@
-// Where the uninstaller may remove anything. The uninstall log is read from the installation
+// Where the uninstaller may remove anything, and where an installation's undo may change
+// anything: the same rules for both, so that a journal or a log that was tampered with reaches no
+// further than the installation's own places. The uninstall log is read from the installation
 // folder, but its records may have come from logs found elsewhere (an installer merges the log it
 // finds beside itself), so the elevated uninstaller judges every path before it touches it: each
 // kind of record has its own places, a place must be a folder an installation really writes to,
@@ -10,7 +12,7 @@
 
 #include "engine/install_journal.h"
 
-namespace uninstaller {
+namespace engine {
 
 // The folders the machine names, looked up once by machineFolders(); tests fill their own.
 struct MachineFolders {
@@ -63,7 +65,7 @@ enum class PathVerdict {
 // application data or on the all-users desktop; shortcuts in the menu folder or on a desktop;
 // created folders below any place, or the maker's folder ("Nuvelle") that holds the install or
 // menu folder. The path itself may be a link: it is removed as a link, never followed.
-PathVerdict judgePath(const RemovalPlaces& places, engine::RecordKind kind, int payloadKind,
+PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadKind,
                       const std::wstring& path);
 
-}  // namespace uninstaller
+}  // namespace engine

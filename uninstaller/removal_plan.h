@@ -7,9 +7,19 @@
 #include <vector>
 
 #include "engine/install_journal.h"
-#include "uninstaller/removal_places.h"
+#include "engine/removal_places.h"
 
 namespace uninstaller {
+
+// The place rules are shared with the installer's undo (engine/removal_places.h).
+using engine::judgePath;
+using engine::machineFolders;
+using engine::MachineFolders;
+using engine::PathVerdict;
+using engine::PlaceRefusal;
+using engine::placesFor;
+using engine::PlacesResult;
+using engine::RemovalPlaces;
 
 enum class StepKind {
   removeFile,          // an installed file or example project (read-only attribute cleared)

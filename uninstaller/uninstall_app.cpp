@@ -20,7 +20,7 @@
 #include "nv/ui_hooks.h"
 #include "nv/version_info.h"
 #include "uninstall_log/log_format.h"
-#include "uninstaller/removal_places.h"
+#include "engine/removal_places.h"
 #include "uninstaller/removal_plan.h"
 #include "uninstaller/self_removal.h"
 #include "uninstaller/uninstall_dlg.h"

@@ -1,4 +1,4 @@
-#include "uninstaller/removal_places.h"
+#include "engine/removal_places.h"
 
 #include <windows.h>
 
@@ -13,9 +13,9 @@
 namespace {
 
 using engine::RecordKind;
-using uninstaller::MachineFolders;
-using uninstaller::PathVerdict;
-using uninstaller::PlaceRefusal;
+using engine::MachineFolders;
+using engine::PathVerdict;
+using engine::PlaceRefusal;
 
 // A small machine in a temporary folder: system folders, desktops, Start menu, application data
 // and an installation with its menu folder, all real folders so that links can be planted.
@@ -41,8 +41,8 @@ struct Machine {
                              at(L"Data"), at(L"Start Menu\\Programs")};
   }
 
-  uninstaller::RemovalPlaces places() const {
-    return uninstaller::placesFor(install, menu, install, folders).places;
+  engine::RemovalPlaces places() const {
+    return engine::placesFor(install, menu, install, folders).places;
   }
 };
 
@@ -88,7 +88,7 @@ TEST(RemovalPlaces, EachKindOfRecordIsJudgedAgainstItsOwnPlaces) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::wstring path = c.relative.rfind(L"\\", 0) == 0 ? c.relative : machine.at(c.relative);
-    EXPECT_EQ(uninstaller::judgePath(places, c.kind, c.payloadKind, path), c.expected);
+    EXPECT_EQ(engine::judgePath(places, c.kind, c.payloadKind, path), c.expected);
   }
 }
 
@@ -99,18 +99,18 @@ TEST(RemovalPlaces, ALinkOnTheWayIsRefusedButTheRecordedPathItselfMayBeOne) {
   const std::wstring inLang = lang + L"\\T.de.dll";
   {
     nv_test::planted_links links({lang});
-    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+    EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 0, inLang),
               PathVerdict::linkOnTheWay);
     // The link itself, as a created folder, is removed as a link.
-    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::CreatedFolder, -1, lang),
+    EXPECT_EQ(engine::judgePath(places, RecordKind::CreatedFolder, -1, lang),
               PathVerdict::allowed);
   }
   {
     nv_test::planted_links links({machine.install});
-    EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+    EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 0, inLang),
               PathVerdict::linkOnTheWay);
   }
-  EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 0, inLang),
+  EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 0, inLang),
             PathVerdict::allowed);
 }
 
@@ -133,15 +133,15 @@ TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereAnInstallationCanBe) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto result = uninstaller::placesFor(c.install, c.menu, c.own, machine.folders);
+    const auto result = engine::placesFor(c.install, c.menu, c.own, machine.folders);
     EXPECT_EQ(result.installRefusal, c.installRefusal);
     EXPECT_EQ(result.menuRefusal, c.menuRefusal);
     EXPECT_EQ(result.places.installFolder.empty(), c.installRefusal != PlaceRefusal::none);
     EXPECT_EQ(result.places.menuFolder.empty(), c.menuRefusal != PlaceRefusal::none);
   }
   // Without its install folder, nothing of the program files may go.
-  const auto places = uninstaller::placesFor(machine.install, machine.menu, other, machine.folders).places;
-  EXPECT_EQ(uninstaller::judgePath(places, RecordKind::InstalledFile, 1, machine.install + L"\\T.exe"),
+  const auto places = engine::placesFor(machine.install, machine.menu, other, machine.folders).places;
+  EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 1, machine.install + L"\\T.exe"),
             PathVerdict::outside);
 }
 
