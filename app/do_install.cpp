@@ -19,6 +19,7 @@
 #include "engine/step_points.h"
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
+#include "nv/system_failure.h"
 #include "nv/product.h"
 #include "ui/wait_cursor.h"
 
@@ -29,6 +30,11 @@ constexpr wchar_t kLineBreak[] = L"\r\n";
 // "OK" or "Failed" and the end of the line.
 std::wstring outcomeLine(bool outcome) {
   return localizedString(outcome ? 1011 : 1012) + kLineBreak;
+}
+
+// "Failed", the error code in brackets, and the end of the line.
+std::wstring failedLine(const std::error_code& error) {
+  return localizedString(1012) + L" (" + engine::error_code_text(error) + L")" + kLineBreak;
 }
 
 // Adds the read-only attribute to an existing file; a path that cannot be read is passed over.
@@ -113,7 +119,12 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   // From here on every change is written ahead to the run's journal file, so that a run that is
   // killed is undone at the next start. Declared first: the file goes last.
   RunFileScope runFile(app.uninstallLog);
-  if (const std::error_code error = app.uninstallLog.OpenRunFile())
+  // The folders the run works in head its journal: an interrupted run's recovery acts in them
+  // only.
+  const engine::RunPlaces places{app.installFolder, app.menuFolder,
+                                 app.uninstallLog.previousInstallFolder,
+                                 app.uninstallLog.previousMenuFolder, app.tempFolder};
+  if (const std::error_code error = app.uninstallLog.OpenRunFile(places))
     return failBeforeChanges(progress, engine::error_code_text(error));
   JournalGuard journalGuard(app.uninstallLog);
   app.uninstallLog.WriteAhead({engine::RecordKind::WorkingFolder, app.tempFolder});
@@ -178,12 +189,19 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   progress.appendLog(localizedString(1119));
   const std::wstring logPath = uninstallLogPath(uninstallerPath);
   journalGuard.handOver();
-  const bool logWritten =
-      !logPath.empty() &&
-      app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder);
+  bool logWritten = false;
+  std::error_code logError = nv::system_failure(ERROR_FILE_NOT_FOUND);
+  if (logPath.empty()) {
+    // Nowhere to write the log (the payload brought no uninstaller): the installation stands as
+    // it is, and its journal ends all the same, or the next start would undo it.
+    app.uninstallLog.Commit();
+  } else {
+    logWritten = app.uninstallLog.WriteUninstallLog(logPath, app.installFolder, app.menuFolder,
+                                                    &logError);
+  }
   journalGuard.done();
   engine::ReachStep("install.committed");
-  progress.appendLog(outcomeLine(logWritten));
+  progress.appendLog(logWritten ? outcomeLine(true) : failedLine(logError));
   progress.setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;
 }

@@ -8,7 +8,7 @@
 #include "app/install_startup.h"
 #include "localization/languages.h"
 #include "app/unattended_install.h"
-#include "engine/interrupted_runs.h"
+#include "engine/startup_recovery.h"
 #include "engine/startup_report.h"
 #include "engine/step_points.h"
 #include "nv/fatal_error.h"
@@ -160,16 +160,19 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
     return report.refuse(nv::error_text(ERROR_BUSY), UnattendedExit::Busy);
   // An installation that was killed or cut off by a power failure is undone before anything
   // reads the machine, the stored language included; it is told once the language is chosen.
-  const engine::RecoveryResult recovered = engine::RecoverInterruptedRuns();
+  // Only an administrator's start recovers: any other ends at the refusal below.
+  const bool administrator = userIsAdministrator();
+  engine::RecoveryResult recovered = engine::RecoverIfAdministrator(administrator);
 
   chooseStartupLanguage(app, report);
   if (options.language) chooseOptionLanguage(app, *options.language, report);
-  if (recovered.undidInstallation())
-    report.tell(localizedString(1145), MB_OK | MB_ICONINFORMATION);
-  engine::ReachStep("startup.recovered");
-
-  if (!userIsAdministrator())
+  if (!administrator)
     return report.refuse(localizedString(1126), UnattendedExit::NotAdministrator);
+  // Nothing is installed over a run that could not be undone completely.
+  if (const std::optional<int> stop =
+          engine::ReportRecovery(report, std::move(recovered), UnattendedExit::Busy))
+    return *stop;
+  engine::ReachStep("startup.recovered");
   while (runningInstances() > 1) {
     const std::wstring text = formatLocalized(1127, {nv::product_label(true)});
     // An unattended run does not wait: the deployment system tries again later.

@@ -7,6 +7,9 @@ include(GoogleTest)
 function(nv_add_test name)
   cmake_parse_arguments(arg "GUI" "EXCLUDE" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${arg_SOURCES} ${PROJECT_SOURCE_DIR}/tests/test_manifest.rc)
+  # windres reads the manifest the script names; a changed manifest builds the resource again.
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/test_manifest.rc PROPERTIES
+                              OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/tests/test.manifest)
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
   target_compile_options(${name} PRIVATE ${NV_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)

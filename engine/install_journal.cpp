@@ -14,6 +14,7 @@
 #include "engine/machine_folders.h"
 #include "engine/product_registration.h"
 #include "engine/registry_value_backup.h"
+#include "engine/removal_places.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
 #include "nv/system_failure.h"
@@ -67,34 +68,57 @@ std::wstring ReserveBackupName(std::error_code& error) {
   return name;
 }
 
+// Writes what is cached of the file `path` to disk: a copy that a recovery may need must be there
+// before its original changes.
+std::error_code FlushFile(const std::wstring& path) {
+  const nv::unique_handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !::FlushFileBuffers(file.get())) return nv::last_system_failure();
+  return {};
+}
+
+// Copies `source` to the new file `name` and flushes the copy.
+std::error_code FlushedCopy(const std::wstring& source, const std::wstring& name) {
+  if (!::CopyFileW(source.c_str(), name.c_str(), TRUE)) return nv::last_system_failure();
+  if (const std::error_code error = FlushFile(name)) {
+    DeleteAnyFile(name.c_str());
+    return error;
+  }
+  return {};
+}
+
+// Moves `source` to `name`, written through to disk; across volumes a flushed copy, after which
+// the source is deleted.
+std::error_code DurableMove(const std::wstring& source, const std::wstring& name) {
+  if (::MoveFileExW(source.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
+  if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return nv::last_system_failure();
+  if (const std::error_code error = FlushedCopy(source, name)) return error;
+  if (!::DeleteFileW(source.c_str())) {
+    const std::error_code error = nv::last_system_failure();
+    DeleteAnyFile(name.c_str());
+    return error;
+  }
+  return {};
+}
+
 // Moves (or copies, with `keepSource`) `source` to `name`; the moved file or both files keep the
 // source's attributes. On failure the source keeps its attributes and the error is returned.
 std::error_code TakeBackup(const std::wstring& source, const std::wstring& name, bool keepSource) {
   const DWORD attributes = ::GetFileAttributesW(source.c_str());
   const bool known = attributes != INVALID_FILE_ATTRIBUTES;
   ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (keepSource) {
-    if (::CopyFileW(source.c_str(), name.c_str(), FALSE)) {
-      if (known) {
-        ::SetFileAttributesW(source.c_str(), attributes);
-        ::SetFileAttributesW(name.c_str(), attributes);
-      }
-      return {};
+  const std::error_code error = keepSource ? FlushedCopy(source, name) : DurableMove(source, name);
+  if (!error) {
+    if (known) {
+      if (keepSource) ::SetFileAttributesW(source.c_str(), attributes);
+      ::SetFileAttributesW(name.c_str(), attributes);
     }
-  } else if (::MoveFileW(source.c_str(), name.c_str())) {
-    if (known) ::SetFileAttributesW(name.c_str(), attributes);
     return {};
   }
-  const DWORD code = ::GetLastError();
   if (known) ::SetFileAttributesW(source.c_str(), attributes);
-  return nv::system_failure(code);
+  return error;
 }
 
-// True when `folder` is `inner` or holds it.
-bool Holds(const std::wstring& folder, const std::wstring& inner) {
-  return ::CompareStringOrdinal(folder.c_str(), -1, inner.c_str(), -1, TRUE) == CSTR_EQUAL ||
-         nv::is_below(folder, inner);
-}
 
 }  // namespace
 
@@ -126,7 +150,7 @@ std::error_code CInstallJournal::AheadWithBackup(JournalRecord& record, bool kee
   const bool existing = IsExistingFile(record.path);
   std::error_code error;
   if (existing) {
-    record.backupPath = ReserveBackupName(error);
+    record.backupPath = BackupName(error);
     if (record.backupPath.empty()) return error;
   }
   number = Ahead(record);
@@ -166,7 +190,7 @@ void CInstallJournal::AdoptFile(const std::wstring& path, std::int32_t payloadKi
   record.done = true;
   // The copy is a courtesy: the file is never changed, so nothing depends on it.
   std::error_code error;
-  record.backupPath = ReserveBackupName(error);
+  record.backupPath = BackupName(error);
   const std::optional<std::size_t> number = Ahead(record);
   if (!record.backupPath.empty() && TakeBackup(path, record.backupPath, true)) {
     record.backupPath.clear();
@@ -183,12 +207,18 @@ void CInstallJournal::BeginShortcut(int which, const std::wstring& folder) {
   const RecordKind kind = record.kind;
   const auto previous = std::find_if(previousRecords.begin(), previousRecords.end(),
                                      [kind](const JournalRecord& r) { return r.kind == kind; });
-  // The previous log is a file on disk: a record naming anything but a link is not taken away.
+  // The previous log is a file on disk: a record naming anything but a link in the previous
+  // installation's Start-menu folder or on a desktop is not taken away (the places the
+  // uninstaller would remove it from).
   const bool backup = previous != previousRecords.end() && IsShortcutFile(previous->path) &&
-                      IsExistingFile(previous->path) && !refuse_links(previous->path);
+                      IsExistingFile(previous->path) && !refuse_links(previous->path) &&
+                      judgePath(placesFor(previousInstallFolder, previousMenuFolder,
+                                          previousInstallFolder, machineFolders())
+                                    .places,
+                                kind, -1, previous->path) == PathVerdict::allowed;
   if (backup) {
     std::error_code error;
-    record.backupPath = ReserveBackupName(error);
+    record.backupPath = BackupName(error);
     if (!record.backupPath.empty()) record.backupSource = previous->path;
   }
   const std::optional<std::size_t> number = Ahead(record);
@@ -293,18 +323,13 @@ bool CInstallJournal::WasInstalledBefore(const std::wstring& path) const {
 }
 
 void CInstallJournal::Rollback() {
-  const std::wstring journalFolder = runFile_ ? JournalFolderPath() : std::wstring();
   // Newest first: the records written ahead only are undone in their place among the others.
   std::size_t ahead = aheadRecords_.size();
   for (std::size_t i = records.size() + 1; i-- > 0;) {
     while (ahead > 0 && aheadRecords_[ahead - 1].first >= i)
       UndoRecord(aheadRecords_[--ahead].second);
     if (i == 0) break;
-    const JournalRecord& record = records[i - 1];
-    UndoRecord(record);
-    if (record.kind == RecordKind::CreatedFolder && !journalFolder.empty() &&
-        Holds(record.path, journalFolder))
-      foldersAroundJournal_.push_back(record.path);
+    UndoRecord(records[i - 1]);
   }
   records.clear();
   aheadRecords_.clear();
@@ -322,22 +347,10 @@ void CInstallJournal::Commit() {
   for (auto& [position, record] : aheadRecords_) DiscardBackup(record);
 }
 
-std::error_code CInstallJournal::OpenRunFile() {
+std::error_code CInstallJournal::OpenRunFile(const RunPlaces& places) {
   if (runFile_) CloseRunFile();
   const std::wstring folder = JournalFolderPath();
   if (folder.empty()) return nv::system_failure(ERROR_PATH_NOT_FOUND);
-  // A link on the way to the folder would let whoever placed it decide what a later start undoes.
-  if (const std::error_code error = refuse_links(folder)) return error;
-  const std::size_t before = records.size();
-  // The maker's folder is the installation's as any folder it creates: recorded, so that a
-  // rollback and the uninstaller remove it when it is left empty.
-  EnsureFolders(nv::fixed_path::remove_file_spec(folder));
-  const auto undoFolders = [&] {
-    while (records.size() > before) {
-      UndoRecord(records.back());
-      records.pop_back();
-    }
-  };
   auto file = std::make_unique<CJournalFile>();
   std::error_code error;
   // A second attempt when another process removed the folder, empty, in between.
@@ -345,21 +358,17 @@ std::error_code CInstallJournal::OpenRunFile() {
     std::wstring name;
     error = PrepareJournalFolder(folder, true);
     if (!error) error = NewRunName(name);
-    // The records made before the file could exist (the maker's folder that holds it) go with
-    // its first line.
-    if (!error) error = file->Create(folder + L"\\" + name + kJournalExtension, records);
+    if (!error) error = file->Create(folder + L"\\" + name + kJournalExtension, places, records);
     if (error.value() != ERROR_PATH_NOT_FOUND) break;
   }
   if (error) {
-    RemoveJournalFolder(folder, {});
-    undoFolders();
+    RemoveJournalFolder(folder);
     return error;
   }
   runFile_ = std::move(file);
   runFileError_.clear();
   runEnded_ = false;
   aheadRecords_.clear();
-  foldersAroundJournal_.clear();
   return {};
 }
 
@@ -367,12 +376,7 @@ void CInstallJournal::CloseRunFile() {
   if (!runFile_) return;
   if (runEnded_) {
     runFile_->Delete();
-    const std::wstring journalFolder = JournalFolderPath();
-    // A folder the run made only to hold the journal (the maker's, left empty) goes with it.
-    for (const JournalRecord& record : records)
-      if (record.kind == RecordKind::CreatedFolder && Holds(record.path, journalFolder))
-        foldersAroundJournal_.insert(foldersAroundJournal_.begin(), record.path);
-    RemoveJournalFolder(journalFolder, foldersAroundJournal_);
+    RemoveJournalFolder(JournalFolderPath());
   } else {
     runFile_->Close();
   }
@@ -380,7 +384,6 @@ void CInstallJournal::CloseRunFile() {
   runFileError_.clear();
   operationRecord_.reset();
   aheadRecords_.clear();
-  foldersAroundJournal_.clear();
   runEnded_ = false;
 }
 
@@ -394,6 +397,11 @@ std::wstring CInstallJournal::BesideRunFile(const wchar_t* extension) const {
   path.erase(path.size() - std::char_traits<wchar_t>::length(kJournalExtension));
   // Numbered by the record about to be written: one run may save more than once.
   return path + L"-" + std::to_wstring(runFile_->recordCount()) + extension;
+}
+
+std::wstring CInstallJournal::BackupName(std::error_code& error) const {
+  if (runFile_) return BesideRunFile(L".backup");
+  return ReserveBackupName(error);
 }
 
 std::error_code CInstallJournal::WriteAhead(JournalRecord record) {

@@ -37,7 +37,9 @@ enum class RecordKind : std::int32_t {
 struct JournalRecord {
   RecordKind kind = RecordKind::CreatedFolder;
   std::wstring path;        // folder, file or link; label text for DirectXUpdate; empty for 5 and 6
-  std::wstring backupPath;  // backup in the system temporary folder; empty when there is none
+  // The backup: beside the run's journal file (journal_folder.h), or in the system temporary
+  // folder for a journal without one; empty when there is none.
+  std::wstring backupPath;
   bool done = false;
   std::int32_t payloadKind = -1;  // PayloadKind of an InstalledFile record, else -1
   // An InstalledFile record of a file that was already there and was left as it was: a rollback
@@ -46,6 +48,17 @@ struct JournalRecord {
   // Where the backup was taken from when that is not `path`: the previous installation's link of
   // a shortcut record. A rollback puts the backup back there.
   std::wstring backupSource;
+};
+
+// The folders a run works in, written at the head of its journal file: an interrupted run's
+// recovery changes nothing outside them and the machine's own places of the installation
+// (removal_places.h).
+struct RunPlaces {
+  std::wstring installFolder;
+  std::wstring menuFolder;
+  std::wstring previousInstallFolder;  // the previous installation's, whose links it moves away
+  std::wstring previousMenuFolder;
+  std::wstring workingFolder;
 };
 
 class CInstallJournal {
@@ -84,12 +97,11 @@ class CInstallJournal {
   // Deletes every backup of this run; nothing can be undone afterwards.
   void Commit();
 
-  // The run's write-ahead journal file (journal_file.h) in the journal folder (journal_folder.h):
-  // from now on every record and mark is appended to it and flushed before its change is made.
-  // Creates the maker's folder when it is missing, journaled as any folder of the installation.
-  // The error when the folder cannot be made safe or the file cannot be created; nothing is then
-  // left changed.
-  std::error_code OpenRunFile();
+  // The run's write-ahead journal file (journal_file.h) in the journal folder (journal_folder.h),
+  // headed by the folders the run works in: from now on every record and mark is appended to it
+  // and flushed before its change is made, and every backup is taken beside it. The error when
+  // the folder cannot be made safe or the file cannot be created; nothing is then left changed.
+  std::error_code OpenRunFile(const RunPlaces& places = {});
   // Ends the run file: deletes it, and the journal folder when that is empty, once the run has
   // been committed or completely rolled back; otherwise leaves it for the next start to recover.
   void CloseRunFile();
@@ -113,9 +125,10 @@ class CInstallJournal {
   std::error_code SecureProductPath();
 
   // Merges the previous log's surviving records with this run's, writes the log at `logPath`
-  // and commits. True when the file was created and every line written.
+  // and commits. True when the file was created and every line written; otherwise the first
+  // failure's system error goes to `error` when given.
   bool WriteUninstallLog(const std::wstring& logPath, const std::wstring& installFolder,
-                         const std::wstring& menuFolder);
+                         const std::wstring& menuFolder, std::error_code* error = nullptr);
   // Reads the previous installation's log into the previous* members; with null it only clears
   // the two previous folders. True when the file opened with the header of a version-1 log (its
   // records are then those up to the first damaged line).
@@ -141,6 +154,9 @@ class CInstallJournal {
                                   std::optional<std::size_t>& number);
   // The name of a backup beside the run file with `extension`; empty without a run file.
   std::wstring BesideRunFile(const wchar_t* extension) const;
+  // A name for the backup of a file: beside the run file, else a fresh "nv" name in the system
+  // temporary folder. Empty on failure, with the error.
+  std::wstring BackupName(std::error_code& error) const;
   // Notes a failure to write ahead; a later BeginFile reports it.
   void Note(const std::error_code& error);
 
@@ -150,14 +166,13 @@ class CInstallJournal {
   std::optional<std::size_t> operationRecord_;
   // The records written ahead only, each with the number of `records` written before it.
   std::vector<std::pair<std::size_t, JournalRecord>> aheadRecords_;
-  // Folders a rollback could not remove because the journal folder was inside them.
-  std::vector<std::wstring> foldersAroundJournal_;
   bool runEnded_ = false;  // committed, or rolled back to the end
 };
 
 // Moves (or copies, with `keepSource`) `source` to a fresh "nv" file in the system temporary
 // folder and returns that file's path; with null it only reserves the name. Empty on failure,
-// with the failing call's system error in `error` when given.
+// with the failing call's system error in `error` when given. A run with a journal file keeps
+// its backups beside it instead.
 std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error = nullptr);
 
 }  // namespace engine

@@ -16,10 +16,16 @@ namespace engine {
 
 // One run that was recovered.
 struct RecoveredRun {
-  std::wstring journal;    // its journal file, now deleted
+  std::wstring journal;    // its journal file, deleted once the run is completely undone
   bool finished = false;   // it had committed: its changes stand, only its leftovers went
   bool damaged = false;    // its file ended in a torn or damaged entry: used up to that entry
   std::size_t undone = 0;  // records undone
+  // Paths of records that lie outside the run's places (removal_places.h) or whose backup is not
+  // the run's own: never acted on.
+  std::vector<std::wstring> refused;
+  // Files that could not be deleted or put back (another program holds them): the journal stays
+  // for the next attempt.
+  std::vector<std::wstring> held;
 };
 
 struct RecoveryResult {
@@ -33,13 +39,18 @@ struct RecoveryResult {
 
   // True when some run that had not finished was undone.
   bool undidInstallation() const;
+  // True when some run could not be undone completely: nothing may be installed over it.
+  bool unfinished() const;
+  // The first file that a run could not put back; empty when there is none.
+  std::wstring heldFile() const;
 };
 
 // Told of each run as soon as it has been recovered. Must not throw.
 using RecoveryObserver = std::function<void(const RecoveredRun& run)>;
 
-// Recovers every interrupted run whose journal is in the journal folder (journal_folder.h).
-// Nothing to do, and no error, when the folder does not exist.
+// Recovers every interrupted run whose journal is in the journal folder (journal_folder.h). Only
+// for a process with administrator rights. Nothing to do, and no error, when the folder does not
+// exist; an untrusted folder or journal is refused and left alone.
 RecoveryResult RecoverInterruptedRuns(const RecoveryObserver& observer = {});
 
 }  // namespace engine

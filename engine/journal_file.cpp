@@ -137,8 +137,20 @@ struct ReadRecords {
 
 // Applies one entry (the verb and its fields) to `read`; false when the entry is not one the
 // writer makes.
-bool Apply(const std::vector<std::string_view>& fields, ReadRecords& read, bool& committed) {
+bool Apply(const std::vector<std::string_view>& fields, ReadRecords& read, bool& committed,
+           RunPlaces& places) {
   const std::string_view verb = fields[0];
+  if (verb == "places" && fields.size() == 6 && read.all.empty()) {
+    std::wstring* const targets[] = {&places.installFolder, &places.menuFolder,
+                                     &places.previousInstallFolder, &places.previousMenuFolder,
+                                     &places.workingFolder};
+    for (std::size_t i = 0; i < 5; ++i) {
+      const auto text = Unescaped(fields[i + 1]);
+      if (!text) return false;
+      *targets[i] = *text;
+    }
+    return true;
+  }
   if (verb == "record" && fields.size() == 7) {
     const std::optional<long long> kind = Number(fields[1]);
     const std::optional<long long> payloadKind = Number(fields[2]);
@@ -197,7 +209,7 @@ bool Apply(const std::vector<std::string_view>& fields, ReadRecords& read, bool&
 
 }  // namespace
 
-std::error_code CJournalFile::Create(const std::wstring& path,
+std::error_code CJournalFile::Create(const std::wstring& path, const RunPlaces& places,
                                      const std::vector<JournalRecord>& records) {
   file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -207,6 +219,10 @@ std::error_code CJournalFile::Create(const std::wstring& path,
   records_ = 0;
   std::string lines(kJournalVersionLine);
   lines += kLineFeed;
+  lines += EntryLine(sequence_++, "places",
+                     {Escaped(places.installFolder), Escaped(places.menuFolder),
+                      Escaped(places.previousInstallFolder), Escaped(places.previousMenuFolder),
+                      Escaped(places.workingFolder)});
   for (const JournalRecord& record : records) {
     lines += RecordLine(sequence_++, record);
     ++records_;
@@ -299,7 +315,7 @@ JournalReplay ReadJournal(std::string_view bytes) {
     const std::optional<long long> number = Number(fields[0]);
     if (!number || static_cast<std::uint64_t>(*number) != sequence || fields.size() < 2) break;
     if (!Apply(std::vector<std::string_view>(fields.begin() + 1, fields.end()), read,
-               replay.committed))
+               replay.committed, replay.places))
       break;
     ++replay.entries;
     start = lineEnd + 1;

@@ -4,10 +4,12 @@
 // start reads the file back and undoes the run (interrupted_runs.h).
 //
 // The format, for the writer and the reader below: UTF-8 text, every line ended by LF.
-//   The version line:  "Nuvelle installation journal 1"
+//   The version line:  "Nuvelle installation journal 2"
 //   Then one entry per line: the CRC-32 of the rest of the line in 8 lower-case hexadecimal digits,
 //   a tab, the entry's sequence number (0, 1, 2 ... in file order), a tab, the verb and its fields,
 //   separated by tabs:
+//     places <install> <menu> <previous install> <previous menu> <working folder>
+//                               the folders the run works in (the first entry; see RunPlaces)
 //     record <kind> <payload kind> <flags> <path> <backup> <backup source>
 //                               a record, appended before its change; flags "-" or letters
 //                               "d" (done) and "a" (adopted); records are numbered from 0
@@ -35,15 +37,16 @@
 namespace engine {
 
 // The version line without its LF.
-inline constexpr std::string_view kJournalVersionLine = "Nuvelle installation journal 1";
+inline constexpr std::string_view kJournalVersionLine = "Nuvelle installation journal 2";
 
 // A run's journal file open for appending. Others may read it but neither write nor delete it
 // while it is open: a run whose file cannot be opened that way is still alive.
 class CJournalFile {
  public:
-  // Creates the file `path`, which must not exist yet, and writes the version line followed by
-  // `records` (changes made before the file could exist), all flushed at once.
-  std::error_code Create(const std::wstring& path, const std::vector<JournalRecord>& records = {});
+  // Creates the file `path`, which must not exist yet, and writes the version line, the run's
+  // `places` and `records` (changes made before the file could exist), all flushed at once.
+  std::error_code Create(const std::wstring& path, const RunPlaces& places = {},
+                         const std::vector<JournalRecord>& records = {});
   bool isOpen() const noexcept { return static_cast<bool>(file_); }
   const std::wstring& path() const noexcept { return path_; }
   // How many records have been appended; the next record gets this number.
@@ -78,6 +81,7 @@ struct JournalReplay {
   bool known = false;      // the version line is this format's; nothing else is read otherwise
   bool committed = false;  // the run finished
   bool damaged = false;    // bytes follow the last entry used: a torn or damaged entry
+  RunPlaces places;        // the folders the run named; empty members when it named none
   std::size_t entries = 0;  // entries used
   // The records in file order with their marks applied; withdrawn records are left out.
   std::vector<JournalRecord> records;

@@ -1,9 +1,11 @@
 #include "engine/journal_folder.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <boost/uuid/entropy_error.hpp>
 #include <boost/uuid/random_generator.hpp>
@@ -11,8 +13,12 @@
 
 #include "engine/admin_folder.h"
 #include "engine/machine_folders.h"
+#include "engine/path_tokens.h"
+#include "engine/write_trust.h"
 #include "nv/fixed_path.h"
-#include "nv/known_folders.h"
+#include "nv/link_check.h"
+#include "nv/system_failure.h"
+#include "nv/unique_handle.h"
 
 namespace engine {
 namespace {
@@ -22,13 +28,58 @@ std::wstring& replacement() {
   return folder;
 }
 
-// <all-users application data>\Nuvelle\Journal; empty when the shell cannot name the folder.
+// <Common Files>\Nuvelle Journal; empty when the system names no such folder.
 std::wstring MachineJournalFolder() {
-  try {
-    return nv::fixed_path::append(nv::common_data_folder(), L"Journal");
-  } catch (const std::system_error&) {
-    return {};
+  const std::wstring common = system_folder(CSIDL_PROGRAM_FILES_COMMON);
+  return common.empty() ? std::wstring() : nv::fixed_path::append(common, L"Nuvelle Journal");
+}
+
+enum class Standing { Missing, Trusted, Intruder };
+
+// What stands at `folder`, judged through a handle that does not follow a link.
+Standing Judge(const std::wstring& folder, std::error_code& error) {
+  const nv::unique_handle object(::CreateFileW(
+      folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!object) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Standing::Missing;
+    error = nv::system_failure(code);
+    return Standing::Intruder;
   }
+  const nv::file_facts facts = nv::facts_of(object.get());
+  if (nv::is_link(facts) || !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = link_refused();
+    return Standing::Intruder;
+  }
+  if (!OnlyTrustedMayChange(object.get(), WriteScope::Everything)) {
+    error = untrusted_refused();
+    return Standing::Intruder;
+  }
+  return Standing::Trusted;
+}
+
+// Renames whatever stands at `folder` (the link itself, not what it points to) to a fresh name
+// beside it.
+std::error_code MoveAside(const std::wstring& folder) {
+  std::wstring name;
+  if (const std::error_code error = NewRunName(name)) return error;
+  const std::wstring aside = folder + L"." + name + L".untrusted";
+  const nv::unique_handle object(::CreateFileW(
+      folder.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!object) return nv::last_system_failure();
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
+  aside.copy(rename->FileName, aside.size());
+  if (!::SetFileInformationByHandle(object.get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size())))
+    return nv::last_system_failure();
+  return {};
 }
 
 }  // namespace
@@ -44,15 +95,30 @@ std::wstring SetJournalFolderPath(std::wstring folder) {
 }
 
 std::error_code PrepareJournalFolder(const std::wstring& folder, bool create) {
-  if (const std::error_code error = refuse_links(folder)) return error;
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (!create) return {ERROR_PATH_NOT_FOUND, std::system_category()};
-    const std::error_code error = CreateAdminFolder(folder);
-    // Made meanwhile by another run: taken as any existing folder is.
-    if (!error || error.value() != ERROR_ALREADY_EXISTS) return error;
+  const std::wstring parent = nv::fixed_path::remove_file_spec(folder);
+  if (parent.empty() || parent == folder) return nv::system_failure(ERROR_BAD_PATHNAME);
+  if (const std::error_code error = CheckTrustedPath(parent)) return error;
+  // A few rounds: a folder made by another run meanwhile is judged as any existing one.
+  for (int round = 0; round < 3; ++round) {
+    std::error_code refusal;
+    switch (Judge(folder, refusal)) {
+      case Standing::Trusted:
+        return {};
+      case Standing::Missing:
+        if (!create) return nv::system_failure(ERROR_PATH_NOT_FOUND);
+        if (const std::error_code error = CreateAdminFolder(folder);
+            error && error.value() != ERROR_ALREADY_EXISTS)
+          return error;
+        break;
+      case Standing::Intruder:
+        // Only an administrator can have put it into a trusted folder; it is not ours all the
+        // same, and refusing to install is no answer to it.
+        if (!create) return refusal;
+        if (const std::error_code error = MoveAside(folder)) return error;
+        break;
+    }
   }
-  return ProtectAdminFolder(folder);
+  return untrusted_refused();
 }
 
 std::error_code NewRunName(std::wstring& name) {
@@ -65,9 +131,6 @@ std::error_code NewRunName(std::wstring& name) {
   }
 }
 
-void RemoveJournalFolder(const std::wstring& folder, const std::vector<std::wstring>& around) {
-  if (!::RemoveDirectoryW(folder.c_str())) return;
-  for (const std::wstring& outer : around) ::RemoveDirectoryW(outer.c_str());
-}
+void RemoveJournalFolder(const std::wstring& folder) { ::RemoveDirectoryW(folder.c_str()); }
 
 }  // namespace engine

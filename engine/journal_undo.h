@@ -10,10 +10,11 @@ namespace engine {
 inline constexpr wchar_t kUninstallKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// Undoes the change `record` stands for, whatever its `done` flag. Results of the system calls
-// are ignored: a rollback always goes on to the next record. Undoing a record again, after an
-// interruption of the first undo, gives the same result.
-void UndoRecord(const JournalRecord& record) noexcept;
+// Undoes the change `record` stands for, whatever its `done` flag; a rollback always goes on to
+// the next record. False when a file that had to go or to be put back stays (another program
+// holds it): undoing the record again later finishes the job, for undoing a record again, after
+// an interruption or a failure of the first undo, gives the same result as undoing it once.
+bool UndoRecord(const JournalRecord& record) noexcept;
 
 // Deletes the backup of `record` (if any) and clears its `backupPath`.
 void DiscardBackup(JournalRecord& record) noexcept;

@@ -5,6 +5,7 @@
 
 #include <cwctype>
 #include <string_view>
+#include <utility>
 
 #include "engine/path_tokens.h"
 #include "engine/same_path.h"
@@ -102,7 +103,21 @@ bool endsWithLinkExtension(const std::wstring& path) {
 
 }  // namespace
 
+namespace {
+
+std::optional<MachineFolders>& replacedFolders() {
+  static std::optional<MachineFolders> folders;
+  return folders;
+}
+
+}  // namespace
+
+std::optional<MachineFolders> ReplaceMachineFolders(std::optional<MachineFolders> folders) {
+  return std::exchange(replacedFolders(), std::move(folders));
+}
+
 const MachineFolders& machineFolders() {
+  if (replacedFolders()) return *replacedFolders();
   static const MachineFolders folders = [] {
     MachineFolders result;
     result.commonAppData = specialFolder(CSIDL_COMMON_APPDATA);
@@ -169,6 +184,9 @@ PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadK
       if (payloadKind == 4)  // an example project
         return below({&places.installFolder, &places.makerDataFolder, &places.commonDesktop}, path,
                      false);
+      if (payloadKind == 3)  // shared data: the maker's data folders
+        return below({&places.installFolder, &places.makerDataFolder, &places.userMakerFolder},
+                     path, false);
       return below({&places.installFolder}, path, false);
     case RecordKind::MenuShortcut:
     case RecordKind::UninstallShortcut:

@@ -7,6 +7,7 @@
 // and a path outside them, with a "." or ".." element, or with a link on the way is refused.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct MachineFolders {
 };
 
 const MachineFolders& machineFolders();
+
+// Replaces what machineFolders() answers (nothing: the machine's own again); returns the previous
+// replacement. Tests lay out a machine of their own in private folders.
+std::optional<MachineFolders> ReplaceMachineFolders(std::optional<MachineFolders> folders);
 
 // The places of one uninstallation; an empty member is no place at all.
 struct RemovalPlaces {
@@ -61,7 +66,8 @@ enum class PathVerdict {
 };
 
 // The verdict on removing `path` for a record of `kind` (`payloadKind` for installed files):
-// installed program files below the install folder; example files there, below the maker's
+// installed program files below the install folder; shared data there or below the maker's data
+// folders; example files in the install folder, below the maker's
 // application data or on the all-users desktop; shortcuts in the menu folder or on a desktop;
 // created folders below any place, or the maker's folder ("Nuvelle") that holds the install or
 // menu folder. The path itself may be a link: it is removed as a link, never followed.

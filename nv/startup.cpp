@@ -180,10 +180,18 @@ bool side_by_side_common_controls_6(std::wstring_view path) {
       parent_start == std::wstring_view::npos ? parent_path : parent_path.substr(parent_start + 1);
   if (!iequal(parent, L"winsxs")) return false;
 
-  // x86_microsoft.windows.common-controls_<public key token>_<version>_<language>_<hash>
-  constexpr std::wstring_view assembly = L"x86_microsoft.windows.common-controls_";
-  if (!istarts_with(folder, assembly)) return false;
-  const std::wstring_view rest = folder.substr(assembly.size());
+  // <architecture>_microsoft.windows.common-controls_<public key token>_<version>_<language>_<hash>,
+  // the architecture being the process's own: x86, or amd64 for a 64-bit build.
+#ifdef _WIN64
+  constexpr std::wstring_view architecture = L"amd64_";
+#else
+  constexpr std::wstring_view architecture = L"x86_";
+#endif
+  constexpr std::wstring_view assembly = L"microsoft.windows.common-controls_";
+  if (!istarts_with(folder, architecture)) return false;
+  const std::wstring_view named = folder.substr(architecture.size());
+  if (!istarts_with(named, assembly)) return false;
+  const std::wstring_view rest = named.substr(assembly.size());
   const auto token_end = rest.find(L'_');
   if (token_end == std::wstring_view::npos) return false;
   return istarts_with(rest.substr(token_end + 1), L"6.0.");

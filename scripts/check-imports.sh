@@ -35,7 +35,7 @@ for exe in "$@"; do
       *" ${dll,,} "*) ;;
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac
-  done < <(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+  done < <(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 done
 [ $status -eq 0 ] && echo "$# executables import only allowed DLLs"
 exit $status

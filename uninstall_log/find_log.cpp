@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/write_trust.h"
 #include "nv/fixed_path.h"
 #include "nv/own_executable.h"
 #include "nv/product.h"
@@ -60,7 +61,11 @@ std::wstring FindUninstallLogFrom(const std::wstring& installerFolder,
   } catch (const std::system_error& error) {
     note(registryError, error);
   }
-  if (std::wstring path = log_in(installerFolder); exists(path)) return path;
+  // The installer often runs from a folder its user may write to (downloads, a USB stick): a log
+  // there is taken only when nobody but the trusted may have put it there.
+  if (std::wstring path = log_in(installerFolder);
+      exists(path) && !engine::CheckTrustedPath(path))
+    return path;
   try {
     const std::wstring product = nv::product_path();
     if (!product.empty()) {

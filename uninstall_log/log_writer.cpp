@@ -10,6 +10,7 @@
 #include "engine/same_path.h"
 #include "engine/step_points.h"
 #include "nv/product.h"
+#include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 #include "uninstall_log/log_format.h"
 
@@ -40,7 +41,7 @@ namespace engine {
 
 bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
                                         const std::wstring& installFolder,
-                                        const std::wstring& menuFolder) {
+                                        const std::wstring& menuFolder, std::error_code* error) {
   using namespace uninstall_log;
 
   // Previous records are visited last to first and each survivor goes to the front, so the
@@ -60,6 +61,11 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
   const std::wstring key_text = uninstall_key_text();
 
   bool written = false;
+  DWORD failure = 0;
+  const auto noteFailure = [&failure](bool ok) {
+    if (!ok && failure == 0) failure = ::GetLastError();
+    return ok;
+  };
   // The log of the previous installation is copied to a backup first, so that an interrupted run
   // can put it back; without the copy it is overwritten all the same, as without a run file.
   SecureFile(logPath);
@@ -67,11 +73,12 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
   nv::unique_handle file(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) {
-    written = write_units(file.get(), L"\xFEFF");
+    written = noteFailure(write_units(file.get(), L"\xFEFF"));
     // One write per header line.
     for (std::size_t start = 0; start < header.size();) {
       const std::size_t end = header.find(line_end, start) + line_end.size();
-      written &= write_units(file.get(), std::wstring_view(header).substr(start, end - start));
+      written &= noteFailure(
+          write_units(file.get(), std::wstring_view(header).substr(start, end - start)));
       start = end;
     }
     engine::ReachStep("install.log-header");
@@ -80,13 +87,16 @@ bool CInstallJournal::WriteUninstallLog(const std::wstring& logPath,
       std::wstring_view text = record.path;
       if (record.kind == RecordKind::UninstallKey) text = key_text;
       if (record.kind == RecordKind::ProductRegistration) text = product_registration_text;
-      written &= write_units(file.get(), entry_line(index, record, text));
+      written &= noteFailure(write_units(file.get(), entry_line(index, record, text)));
     }
     file.reset();
     ::SetFileAttributesW(logPath.c_str(), written_attributes);
+  } else {
+    noteFailure(false);
   }
 
   Commit();
+  if (!written && error) *error = nv::system_failure(failure != 0 ? failure : ERROR_WRITE_FAULT);
   return written;
 }
 

@@ -5,7 +5,7 @@
 
 #include "engine/command_line.h"
 #include "engine/install_journal.h"
-#include "engine/interrupted_runs.h"
+#include "engine/startup_recovery.h"
 #include "engine/logged_progress.h"
 #include "engine/startup_report.h"
 #include "localization/languages.h"
@@ -33,7 +33,6 @@ namespace {
 // Message ids of start-up's texts.
 namespace Text {
 constexpr UINT ExitCode = 1144;
-constexpr UINT InterruptedRunUndone = 1145;
 constexpr UINT Name = 1150;
 constexpr UINT LogUnreadable = 1173;
 constexpr UINT NotAdministrator = 1174;
@@ -128,15 +127,19 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
     return report.refuse(nv::error_text(ERROR_BUSY), UninstallExit::Busy);
   // An installation that was killed or cut off by a power failure is undone before anything
   // reads the machine (the stored language, the log); it is told once the language is chosen.
-  const engine::RecoveryResult recovered = engine::RecoverInterruptedRuns();
+  // Only an administrator's start recovers: any other ends at the refusal below.
+  const bool administrator = userIsAdministrator();
+  engine::RecoveryResult recovered = engine::RecoverIfAdministrator(administrator);
   chooseLanguage(app);
-  if (recovered.undidInstallation())
-    report.tell(localizedString(Text::InterruptedRunUndone), MB_OK | MB_ICONINFORMATION);
 
   const std::wstring product = nv::product_label(true);
-  if (!userIsAdministrator())
+  if (!administrator)
     return report.refuse(formatLocalized(Text::NotAdministrator, {product}),
                          UninstallExit::NotAdministrator);
+  // Nothing is removed over a run that could not be undone completely.
+  if (const std::optional<int> stop =
+          engine::ReportRecovery(report, std::move(recovered), UninstallExit::Busy))
+    return *stop;
   while (runningInstances() > 1) {
     const std::wstring text = formatLocalized(Text::CloseProduct, {product});
     if (report.unattended()) return report.refuse(text, UninstallExit::Busy);

@@ -21,6 +21,7 @@
 
 #include "engine/journal_folder.h"
 #include "engine/machine_folders.h"
+#include "engine/interrupted_runs.h"
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
 #include "engine/win_handle.h"
@@ -243,7 +244,7 @@ class DoInstallTest : public ::testing::Test {
   engine::ShellNotifyFunction previousNotify = nullptr;
   std::wstring previousJournalFolder;
 
-  fs::path journalFolder() const { return scratch.path() / L"Maker" / L"Journal"; }
+  fs::path journalFolder() const { return scratch.path() / L"Journal"; }
 };
 
 bool dispatchedDuringRun = false;
@@ -292,7 +293,7 @@ TEST_F(DoInstallTest, FirstRunLogsEveryStepInstallsAndRegisters) {
   EXPECT_EQ(read_file(install / L"Language Files" / L"lang.dll"), "french");
   EXPECT_TRUE(fs::exists(install / L"Uninstall.ulog"));
   EXPECT_FALSE(fs::exists(temp)) << "the working folder goes with the run";
-  EXPECT_FALSE(fs::exists(journalFolder().parent_path())) << "the run's journal and its folders";
+  EXPECT_FALSE(fs::exists(journalFolder())) << "the run's journal and its folder";
   EXPECT_TRUE(fs::exists(scratch.path() / L"record.txt")) << "the product's registration run";
 
   wchar_t value[MAX_PATH] = {};
@@ -434,6 +435,23 @@ TEST_F(DoInstallTest, UpdateSkipsSamplesAndKnownSharedDataAndAdoptsPresentShared
   EXPECT_EQ(journaled[L"present.dat"][0]->payloadKind, 3);
   EXPECT_EQ(journaled[L"fresh.dat"].size(), 1u);
   EXPECT_FALSE(fs::exists(samplesFolder)) << "no sample folder on the public desktop";
+}
+
+// A payload that brings no uninstaller (a release engineer's slip): the log cannot be written, the
+// step says why, and the run's journal still ends, so that the next start finds nothing to undo.
+TEST_F(DoInstallTest, APayloadWithoutUninstallerStillEndsItsJournal) {
+  std::vector<test_file> files = productFiles();
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const test_file& f) { return f.kind == PayloadKind::Uninstaller; }),
+              files.end());
+  usePayload(bzip2(plain_archive(files)));
+  EXPECT_TRUE(page.DoInstall());
+  const std::vector<std::wstring> lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"Installation Data Writing...Failed (1:00000002)");
+  EXPECT_FALSE(fs::exists(journalFolder())) << "the run's journal was left for the next start";
+  EXPECT_TRUE(engine::RecoverInterruptedRuns().runs.empty());
+  EXPECT_TRUE(fs::exists(install / L"Tessaline.exe"));
 }
 
 TEST_F(DoInstallTest, ProgressShowsAHundredOnlyWhenEverythingIsDone) {
@@ -666,7 +684,8 @@ TEST_F(DoInstallTest, UninstallLogThatCannotBeWrittenStillCompletes) {
   EXPECT_TRUE(page.DoInstall());
   const auto lines = log();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], L"Installation Data Writing...Failed");
+  // The step names why: the log cannot be created where a folder stands.
+  EXPECT_EQ(lines[lines.size() - 2], L"Installation Data Writing...Failed (1:00000005)");
   EXPECT_EQ(status(), L"Click on 'Next' to continue.");
 }
 

@@ -63,6 +63,8 @@ if not os.path.exists(installer):
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessaline 7"
 PRODUCT_KEY = r"HKLM\Software\Nuvelle"
+# The folder of the run journals (below the Program Files folder, never one users may write to).
+JOURNAL_FOLDER = r"C:\Program Files\Common Files\Nuvelle Journal"
 TITLE = "Tessaline 7.08v"
 LABEL = "Tessaline 7.08v"
 FRENCH = {"LC_ALL": "fr_FR.UTF-8"}
@@ -334,7 +336,7 @@ def check_temp_clean(sc):
         left = [n for n in os.listdir(folder) if n.lower().startswith(("nuvelle_", "nv"))]
         sc.check("no working folder or backup left in the temporary folder", not left, left)
     # A run that ended, whichever way, takes its journal file and the journal folder with it.
-    journal = sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
+    journal = sc.prefix.unix(JOURNAL_FOLDER)
     sc.check("no journal left", not os.path.exists(journal),
              os.listdir(journal) if os.path.isdir(journal) else journal)
 
@@ -1417,11 +1419,11 @@ class Gallery:
     def leave_interrupted_run(self):
         """The journal of a run that was killed before it changed anything: the next start
         undoes it and says so."""
-        journal = self.sc.prefix.unix("C:\\ProgramData\\Nuvelle\\Journal")
+        journal = self.sc.prefix.unix(JOURNAL_FOLDER)
         os.makedirs(journal, exist_ok=True)
         with open(os.path.join(journal, "{6d2f0a6e-0000-4000-8000-000000000001}.journal"),
                   "w") as f:
-            f.write("Nuvelle installation journal 1\n")
+            f.write("Nuvelle installation journal 2\n")
 
     def start(self, *args, exe=None):
         # File names of other languages need a Unix locale that encodes them.

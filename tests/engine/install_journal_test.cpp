@@ -31,6 +31,8 @@ class Journal : public ::testing::Test {
  protected:
   journal_test::private_folders folders_;
   fs::path root_ = folders_.root();
+  // The private folder holds the machine's Start menu and all-users data.
+  journal_test::machine_places machine_{journal_test::machine_places::below(root_)};
   engine::CInstallJournal journal_;
 };
 
@@ -145,6 +147,7 @@ TEST_F(Journal, ShortcutBacksUpOnlyTheFirstPreviousLinkOfItsKind) {
   fs::create_directories(menu);
   for (const wchar_t* name : {L"first.lnk", L"second.lnk", L"uninstall.LNK"})
     write_text(menu / name, fs::path(name).stem().string());
+  journal_.previousMenuFolder = menu.wstring();
   journal_.previousRecords = {previous(RecordKind::MenuShortcut, menu / L"first.lnk"),
                               previous(RecordKind::MenuShortcut, menu / L"second.lnk"),
                               previous(RecordKind::UninstallShortcut, menu / L"uninstall.LNK")};
@@ -173,13 +176,18 @@ TEST_F(Journal, ShortcutBacksUpOnlyTheFirstPreviousLinkOfItsKind) {
 }
 
 TEST_F(Journal, ShortcutLeavesAPreviousRecordNamingAnythingButALinkAlone) {
-  // A tampered previous log must not make the installer move a system file away.
-  const fs::path library = root_ / L"system32.dll";
-  const fs::path notes = root_ / L"notes.lnk.txt";
-  const fs::path folder = root_ / L"Folder.lnk";
+  // A tampered previous log must not make the installer move a system file away, nor a link
+  // that lies outside the previous installation's menu folder and the desktops.
+  journal_.previousMenuFolder = (root_ / L"Menu").wstring();
+  const fs::path library = root_ / L"Menu" / L"system32.dll";
+  const fs::path notes = root_ / L"Menu" / L"notes.lnk.txt";
+  const fs::path folder = root_ / L"Menu" / L"Folder.lnk";
+  const fs::path elsewhere = folders_.system_temp().parent_path() / L"Elsewhere" / L"other.lnk";
+  fs::create_directories(folder);
+  fs::create_directories(elsewhere.parent_path());
   write_text(library, "library");
   write_text(notes, "notes");
-  fs::create_directories(folder);
+  write_text(elsewhere, "other");
   journal_.previousRecords = {previous(RecordKind::MenuShortcut, library),
                               previous(RecordKind::UninstallShortcut, notes),
                               previous(RecordKind::DesktopShortcut, folder)};
@@ -192,6 +200,13 @@ TEST_F(Journal, ShortcutLeavesAPreviousRecordNamingAnythingButALinkAlone) {
   EXPECT_EQ(read_text(library), "library");
   EXPECT_EQ(read_text(notes), "notes");
   EXPECT_TRUE(fs::is_directory(folder));
+  engine::CInstallJournal other;
+  other.previousMenuFolder = journal_.previousMenuFolder;
+  other.previousRecords = {previous(RecordKind::MenuShortcut, elsewhere)};
+  other.BeginShortcut(0, root_.wstring());
+  EXPECT_TRUE(other.records.back().backupPath.empty());
+  other.EndOperation(true, nullptr);
+  EXPECT_EQ(read_text(elsewhere), "other");
   EXPECT_EQ(folders_.temp_file_count(), 0u);
 }
 

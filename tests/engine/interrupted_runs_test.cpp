@@ -15,14 +15,17 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/admin_folder.h"
+#include "engine/removal_places.h"
+#include "engine/write_trust.h"
 #include "engine/install_journal.h"
 #include "engine/journal_file.h"
 #include "engine/journal_folder.h"
 #include "engine/journal_undo.h"
+#include "engine/machine_folders.h"
 #include "engine/product_registration.h"
 #include "journal_test_support.h"
 #include "nv/product.h"
+#include "nv/unique_handle.h"
 
 namespace {
 
@@ -85,13 +88,19 @@ class Recovery : public ::testing::Test {
     nv::set_current_product(nv::tessaline_7);
     nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
     previousFolder_ = engine::SetJournalFolderPath(journalFolder_.wstring());
+    // The machine's places of an installation lie in the private folder: its all-users data
+    // (and the maker's folder in it) and its Start menu.
+    engine::MachineFolders machine;
+    machine.commonAppData = root_.wstring();
+    machine.startMenus = {root_.wstring()};
+    previousMachine_ = engine::ReplaceMachineFolders(machine);
     // The machine as an earlier installation left it.
     fs::create_directories(app_);
     write_text(app_ / L"Tessaline.exe", "old program");
     ::SetFileAttributesW((app_ / L"Tessaline.exe").c_str(), FILE_ATTRIBUTE_READONLY);
     write_text(app_ / L"Uninstall.ulog", "old log");
-    fs::create_directories(root_ / L"Shared");
-    write_text(root_ / L"Shared" / L"shared.dat", "shared");
+    fs::create_directories(shared_);
+    write_text(shared_ / L"shared.dat", "shared");
     fs::create_directories(root_ / L"Menu");
     write_text(root_ / L"Menu" / L"Old.lnk", "old link");
     const nv::reg_key maker =
@@ -100,7 +109,8 @@ class Recovery : public ::testing::Test {
   }
   void TearDown() override {
     engine::SetJournalFolderPath(previousFolder_);
-    engine::SetOwnershipQuery({});
+    engine::ReplaceMachineFolders(previousMachine_);
+    engine::SetSecurityQuery({});
     nv::set_current_product(0);
   }
 
@@ -112,11 +122,12 @@ class Recovery : public ::testing::Test {
   // abandoned without Commit or Rollback, as a killed process leaves it.
   void interruptedRun() {
     CInstallJournal journal;
+    journal.previousMenuFolder = (root_ / L"Menu").wstring();
     journal.previousRecords = {JournalRecord{RecordKind::MenuShortcut,
                                              (root_ / L"Menu" / L"Old.lnk").wstring(), L"", true,
                                              -1}};
-    ASSERT_FALSE(journal.OpenRunFile());
     const fs::path work = folders_.system_temp() / L"nuvelle_{run}";
+    ASSERT_FALSE(journal.OpenRunFile(placesWith(work)));
     ASSERT_FALSE(journal.WriteAhead({RecordKind::WorkingFolder, work.wstring()}));
     fs::create_directories(work);
     ASSERT_FALSE(journal.WriteAhead({RecordKind::TemporaryFile, (work / L"DSetup.dll").wstring()}));
@@ -127,7 +138,7 @@ class Recovery : public ::testing::Test {
       write_text(file, "new");
       journal.EndOperation(true, nullptr);
     }
-    journal.AdoptFile((root_ / L"Shared" / L"shared.dat").wstring(), 3);
+    journal.AdoptFile((shared_ / L"shared.dat").wstring(), 3);
     journal.BeginShortcut(0, (root_ / L"Menu").wstring());
     const fs::path link = root_ / L"Menu" / L"New.lnk";
     journal.PlanPath(link.wstring());
@@ -150,6 +161,33 @@ class Recovery : public ::testing::Test {
     // The journal goes without ending its run: its file stays, as a killed process leaves it.
   }
 
+  // Objects whose final path holds `marker` show an owner and an access list that let the local
+  // Users group change them, as a standard user's planted file or folder would; all others show
+  // the administrators' own.
+  static void untrustedWhere(std::wstring marker) {
+    engine::SetSecurityQuery([marker](HANDLE object) {
+      wchar_t path[MAX_PATH] = {};
+      ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
+      const bool planted = std::wstring(path).find(marker) != std::wstring::npos;
+      const auto sid = [](WELL_KNOWN_SID_TYPE type) {
+        BYTE bytes[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof bytes;
+        ::CreateWellKnownSid(type, nullptr, bytes, &size);
+        return std::vector<BYTE>(bytes, bytes + size);
+      };
+      engine::SecurityFacts facts;
+      facts.known = true;
+      facts.owner = sid(planted ? WinBuiltinUsersSid : WinBuiltinAdministratorsSid);
+      facts.allowed.push_back({facts.owner, FILE_ALL_ACCESS});
+      return facts;
+    });
+  }
+
+  // The folders of a run of this machine, with its working folder `work`.
+  engine::RunPlaces placesWith(const fs::path& work = {}) const {
+    return {app_.wstring(), (root_ / L"Menu").wstring(), L"", L"", work.wstring()};
+  }
+
   std::vector<fs::path> journals() const {
     std::vector<fs::path> found;
     if (fs::exists(journalFolder_))
@@ -161,8 +199,10 @@ class Recovery : public ::testing::Test {
   journal_test::private_folders folders_;
   fs::path root_ = folders_.root() / L"machine";
   fs::path app_ = root_ / L"App";
-  fs::path journalFolder_ = root_ / L"Maker" / L"Journal";
+  fs::path shared_ = root_ / L"Nuvelle" / L"Shared";
+  fs::path journalFolder_ = folders_.root() / L"Journal";
   std::wstring previousFolder_;
+  std::optional<engine::MachineFolders> previousMachine_;
   std::wstring runFile_;
 };
 
@@ -216,7 +256,7 @@ TEST_F(Recovery, AFinishedRunStandsAndOnlyItsLeftoversGoThenTheOlderRunIsUndone)
   std::wstring second;
   {
     CInstallJournal journal;
-    ASSERT_FALSE(journal.OpenRunFile());
+    ASSERT_FALSE(journal.OpenRunFile(placesWith(work)));
     ASSERT_FALSE(journal.WriteAhead({RecordKind::WorkingFolder, work.wstring()}));
     fs::create_directories(work);
     for (const fs::path& file : {app_ / L"Lang" / L"New" / L"fr.dll", added}) {
@@ -244,7 +284,7 @@ TEST_F(Recovery, AFinishedRunStandsAndOnlyItsLeftoversGoThenTheOlderRunIsUndone)
 TEST_F(Recovery, LiveForeignAndUnknownJournalsAreLeftAlone) {
   const MachineState before = state();
   CInstallJournal live;
-  ASSERT_FALSE(live.OpenRunFile());
+  ASSERT_FALSE(live.OpenRunFile(placesWith()));
   const fs::path made = app_ / L"live.dat";
   ASSERT_FALSE(live.BeginFile(made.wstring(), 0, false));
   write_text(made, "live");
@@ -254,14 +294,10 @@ TEST_F(Recovery, LiveForeignAndUnknownJournalsAreLeftAlone) {
   const fs::path foreign = journalFolder_ / L"{foreign}.journal";
   const fs::path later = journalFolder_ / L"{later}.journal";
   write_text(foreign, std::string(engine::kJournalVersionLine) + "\n");
-  write_text(later, "Nuvelle installation journal 2\n");
+  write_text(later, "Nuvelle installation journal 3\n");
   const fs::path own = journalFolder_ / L"{empty}.journal";
   write_text(own, "Nuvelle inst");  // cut before its version line was complete: no change made
-  engine::SetOwnershipQuery([&](HANDLE object) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-    return std::wstring(path).find(L"{foreign}") == std::wstring::npos;
-  });
+  untrustedWhere(L"{foreign}");
 
   const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
   EXPECT_EQ(result.alive, 1u);
@@ -281,12 +317,112 @@ TEST_F(Recovery, LiveForeignAndUnknownJournalsAreLeftAlone) {
   EXPECT_EQ(state(), before);
 }
 
+// A journal that a user planted, or one whose records reach outside the run's places: the
+// elevated start deletes and puts back nothing outside them, whatever the journal says.
+TEST_F(Recovery, APlantedJournalChangesNothingOutsideTheInstallationsPlaces) {
+  const fs::path windows = folders_.root() / L"Windows";
+  fs::create_directories(windows / L"System32");
+  write_text(windows / L"victim.dll", "system file");
+  for (const bool plantedFile : {false, true}) {
+    SCOPED_TRACE(plantedFile ? "a journal file users may change" : "records outside the places");
+    const MachineState before = state();
+    ASSERT_FALSE(engine::PrepareJournalFolder(journalFolder_.wstring(), true));
+    const fs::path journal = journalFolder_ / L"{crafted}.journal";
+    const fs::path usersBytes = journalFolder_ / L"{crafted}-1.backup";
+    write_text(usersBytes, "user's program");
+    {
+      engine::CJournalFile file;
+      ASSERT_FALSE(file.Create(journal.wstring(), placesWith()));
+      JournalRecord deletion{RecordKind::InstalledFile, (windows / L"victim.dll").wstring()};
+      JournalRecord replacement{RecordKind::InstalledFile,
+                                (windows / L"System32" / L"evil.dll").wstring(),
+                                usersBytes.wstring()};
+      // A backup that is not the run's own, put back over the installed program.
+      JournalRecord foreignBackup{RecordKind::InstalledFile, (app_ / L"Tessaline.exe").wstring(),
+                                  (windows / L"victim.dll").wstring()};
+      for (const JournalRecord& record : {deletion, replacement, foreignBackup})
+        ASSERT_FALSE(file.AppendRecord(record));
+      file.Close();
+    }
+    if (plantedFile) untrustedWhere(L"{crafted}");
+
+    const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
+    EXPECT_EQ(read_text(windows / L"victim.dll"), "system file");
+    EXPECT_FALSE(fs::exists(windows / L"System32" / L"evil.dll"));
+    EXPECT_EQ(state(), before);
+    if (plantedFile) {
+      EXPECT_EQ(result.refused, 1u);
+      EXPECT_TRUE(result.runs.empty());
+      EXPECT_TRUE(fs::exists(journal));  // left alone: not ours to judge
+      engine::SetSecurityQuery({});
+      fs::remove_all(journalFolder_);
+    } else {
+      ASSERT_EQ(result.runs.size(), 1u);
+      EXPECT_EQ(result.runs[0].refused.size(), 3u);
+      EXPECT_EQ(result.runs[0].undone, 0u);
+      EXPECT_FALSE(fs::exists(journalFolder_)) << "the journal and its files go once refused";
+    }
+  }
+}
+
+// A file the recovery must delete is held by a program: the journal stays with the file named,
+// nothing is reported as undone, and a later attempt finishes the job.
+TEST_F(Recovery, AHeldFileKeepsTheJournalUntilALaterAttemptPutsItBack) {
+  const MachineState before = state();
+  interruptedRun();
+  const fs::path held = app_ / L"Tessaline.exe";
+  {
+    nv::unique_handle holder(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    const engine::RecoveryResult first = engine::RecoverInterruptedRuns();
+    ASSERT_EQ(first.runs.size(), 1u);
+    EXPECT_TRUE(first.unfinished());
+    EXPECT_EQ(first.heldFile(), held.wstring());
+    EXPECT_TRUE(fs::exists(runFile_)) << "the journal must stay for the next attempt";
+    EXPECT_EQ(read_text(held), "new");
+  }
+  const engine::RecoveryResult second = engine::RecoverInterruptedRuns();
+  ASSERT_EQ(second.runs.size(), 1u);
+  EXPECT_FALSE(second.unfinished());
+  EXPECT_EQ(state(), before);
+  EXPECT_FALSE(fs::exists(journalFolder_));
+}
+
+// What stands in the journal folder's place: a standard user's file or folder is moved aside and
+// the folder made afresh by a run that writes a journal; the recovery only refuses it. A parent
+// that users may change is refused by both.
+TEST_F(Recovery, WhatIsNotTheProtectedFolderIsMovedAsideOrRefused) {
+  const std::wstring folder = journalFolder_.wstring();
+  const auto movedAside = [&] {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(journalFolder_.parent_path()))
+      if (entry.path().filename().wstring().find(L"Journal.{") == 0) ++count;
+    return count;
+  };
+  write_text(journalFolder_, "a plain file in the folder's place");
+  EXPECT_EQ(engine::PrepareJournalFolder(folder, false), engine::link_refused());
+  EXPECT_FALSE(engine::PrepareJournalFolder(folder, true));
+  EXPECT_TRUE(fs::is_directory(journalFolder_));
+  EXPECT_EQ(movedAside(), 1u);
+
+  untrustedWhere(L"\\Journal");
+  EXPECT_EQ(engine::PrepareJournalFolder(folder, false), engine::untrusted_refused());
+  EXPECT_EQ(engine::RecoverInterruptedRuns().error, engine::untrusted_refused());
+  engine::SetSecurityQuery({});
+
+  untrustedWhere(journalFolder_.parent_path().filename().wstring());
+  EXPECT_EQ(engine::PrepareJournalFolder(folder, true), engine::untrusted_refused());
+  engine::SetSecurityQuery({});
+  EXPECT_EQ(movedAside(), 1u);
+}
+
 // The normal endings leave no journal file, and a rollback no folder it made for one.
 TEST_F(Recovery, CommitAndRollbackLeaveNoJournal) {
   const MachineState before = state();
   for (const bool commit : {false, true}) {
     CInstallJournal journal;
-    ASSERT_FALSE(journal.OpenRunFile());
+    ASSERT_FALSE(journal.OpenRunFile(placesWith()));
     const fs::path file = app_ / L"Added" / L"a.dat";
     ASSERT_FALSE(journal.BeginFile(file.wstring(), 0, false));
     write_text(file, "a");

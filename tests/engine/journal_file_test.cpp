@@ -42,6 +42,7 @@ std::string bytesOf(const fs::path& path) {
 // A journal with every entry the writer makes, and the records a reader must replay from it.
 struct WrittenJournal {
   std::string bytes;
+  engine::RunPlaces places;
   std::vector<JournalRecord> expected;
 };
 
@@ -51,7 +52,9 @@ WrittenJournal writeJournal() {
   engine::CJournalFile file;
   JournalRecord maker = record(RecordKind::CreatedFolder, L"C:\\ProgramData\\Nuvelle");
   maker.done = true;
-  EXPECT_FALSE(file.Create(path.wstring(), {maker}));
+  const engine::RunPlaces places{L"C:\\Apps\\T\u00e9ssaline 7", L"C:\\Menu\\Nuvelle\tTab", L"",
+                                 L"D:\\Old", L"C:\\Temp\\nuvelle_{x}"};
+  EXPECT_FALSE(file.Create(path.wstring(), places, {maker}));
   // Text a path may hold and the format must carry: blanks, non-ASCII, its own separators.
   JournalRecord replaced = record(RecordKind::InstalledFile, L"C:\\Apps\\T\u00e9ssaline 7\\a.exe",
                                   L"C:\\Temp\\nv1.tmp", {}, 1);
@@ -80,7 +83,7 @@ WrittenJournal writeJournal() {
   linked.done = true;
   JournalRecord unsaved = key;
   unsaved.backupPath.clear();
-  return {bytesOf(path), {maker, replaced, odd, linked, unsaved, value, scratch}};
+  return {bytesOf(path), places, {maker, replaced, odd, linked, unsaved, value, scratch}};
 }
 
 void expectSame(const std::vector<JournalRecord>& got, const std::vector<JournalRecord>& want) {
@@ -112,6 +115,11 @@ TEST(JournalFile, WhatIsWrittenIsReplayedWithItsMarks) {
   EXPECT_FALSE(replay.damaged);
   EXPECT_EQ(replay.entries, lineEnds(journal.bytes).size() - 1);
   expectSame(replay.records, journal.expected);
+  EXPECT_EQ(replay.places.installFolder, journal.places.installFolder);
+  EXPECT_EQ(replay.places.menuFolder, journal.places.menuFolder);
+  EXPECT_EQ(replay.places.previousInstallFolder, journal.places.previousInstallFolder);
+  EXPECT_EQ(replay.places.previousMenuFolder, journal.places.previousMenuFolder);
+  EXPECT_EQ(replay.places.workingFolder, journal.places.workingFolder);
 }
 
 TEST(JournalFile, DamageIsReadUpToTheFirstBadEntryAndNeverFurther) {

@@ -16,6 +16,7 @@
 
 #include "engine/install_journal.h"
 #include "engine/journal_folder.h"
+#include "engine/removal_places.h"
 #include "nv/product_test_support.h"
 
 namespace journal_test {
@@ -110,6 +111,27 @@ class private_journals {
 
  private:
   std::wstring previous_;
+};
+
+// While it lives, the machine's places of an installation (removal_places.h) are `folders`.
+class machine_places {
+ public:
+  explicit machine_places(engine::MachineFolders folders)
+      : previous_(engine::ReplaceMachineFolders(std::move(folders))) {}
+  ~machine_places() { engine::ReplaceMachineFolders(previous_); }
+  machine_places(const machine_places&) = delete;
+  machine_places& operator=(const machine_places&) = delete;
+
+  // A machine whose all-users data and Start menu are `root`.
+  static engine::MachineFolders below(const fs::path& root) {
+    engine::MachineFolders folders;
+    folders.commonAppData = root.wstring();
+    folders.startMenus = {root.wstring()};
+    return folders;
+  }
+
+ private:
+  std::optional<engine::MachineFolders> previous_;
 };
 
 // Leaves what an installer killed halfway leaves: its journal, and the uninstall key `key`

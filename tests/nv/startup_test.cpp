@@ -30,9 +30,18 @@ constexpr DWORD kVersion581 = 0x50051;
 constexpr DWORD kVersion6 = 0x60000;
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
 
+// The side-by-side folders of the program's own processor and of the other one.
+#ifdef _WIN64
+#define NV_OWN_ARCH L"amd64"
+#define NV_OTHER_ARCH L"x86"
+#else
+#define NV_OWN_ARCH L"x86"
+#define NV_OTHER_ARCH L"amd64"
+#endif
+
 const wchar_t kSideBySide6[] =
-    L"C:\\windows\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.2600.2982_"
-    L"none_deadbeef\\comctl32.dll";
+    L"C:\\windows\\winsxs\\" NV_OWN_ARCH L"_microsoft.windows.common-controls_6595b64144ccf1df_"
+    L"6.0.2600.2982_none_deadbeef\\comctl32.dll";
 
 std::wstring system_comctl32() {
   wchar_t system[MAX_PATH] = {};
@@ -62,19 +71,20 @@ TEST(CommonControls, VersionSixOrTheSideBySideSixCopyPass) {
   // A lower version from the side-by-side version 6 folder (Wine reports 5.81 there).
   EXPECT_TRUE(nv::details::common_controls_sufficient({kVersion581, kSideBySide6}));
   EXPECT_TRUE(nv::details::common_controls_sufficient(
-      {0, L"c:\\WINDOWS\\WinSxS\\X86_Microsoft.Windows.Common-Controls_6595b64144ccf1df_6.0.7601."
-          L"17514_none_41e6975e2bd6f2b2\\COMCTL32.DLL"}));
+      {0, L"c:\\WINDOWS\\WinSxS\\" NV_OWN_ARCH L"_Microsoft.Windows.Common-Controls_6595b64144ccf1df_"
+          L"6.0.7601.17514_none_41e6975e2bd6f2b2\\COMCTL32.DLL"}));
 }
 
 TEST(CommonControls, OtherSideBySideFoldersDoNotPass) {
   const wchar_t* refused[] = {
       // the version 5.82 assembly
-      L"C:\\windows\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_5.82.7601."
-      L"18837_none_ec86b8d6858ec0bc\\comctl32.dll",
+      L"C:\\windows\\winsxs\\" NV_OWN_ARCH L"_microsoft.windows.common-controls_6595b64144ccf1df_"
+      L"5.82.7601.18837_none_ec86b8d6858ec0bc\\comctl32.dll",
       // another processor, not under winsxs, no folder at all
-      L"C:\\windows\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0.0.0_none_x"
+      L"C:\\windows\\winsxs\\" NV_OTHER_ARCH L"_microsoft.windows.common-controls_6595b64144ccf1df_"
+      L"6.0.0.0_none_x\\comctl32.dll",
+      L"C:\\temp\\" NV_OWN_ARCH L"_microsoft.windows.common-controls_6595b64144ccf1df_6.0.0.0_none_x"
       L"\\comctl32.dll",
-      L"C:\\temp\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.0.0_none_x\\comctl32.dll",
       L"comctl32.dll",
   };
   for (const wchar_t* path : refused) {

@@ -157,11 +157,12 @@ def differences(got, want, skip_key=False):
 
 
 def leftovers(state):
-    """Backups, working folders and journal files in a state."""
+    """Backups, working folders, journal files and the journal folder in a state."""
     names = [p for p in state[0] if os.path.basename(p).lower().startswith(("nv", "nuvelle_"))
              and os.sep + "temp" + os.sep in (os.sep + p.lower())]
-    names += [p for p in state[0] if p.lower().endswith((".journal", ".hive", ".value"))]
-    return names
+    names += [p for p in state[0] if p.lower().endswith((".journal", ".hive", ".value", ".backup"))
+              or "nuvelle journal" in p.lower()]
+    return sorted(set(names))
 
 
 def prepare(kind, folder):
@@ -208,6 +209,53 @@ def choose(points, full):
         return points
     return [(name, n) for i, (name, n) in enumerate(points)
             if i == 0 or name in REPRESENTATIVE_STEPS or i % 20 == 9]
+
+
+MAIN_PROGRAM = r"C:\Program Files\Nuvelle\Tessaline 7\Tessaline.exe"
+
+
+def held_recovery(machine, late_label, log, tally, check, restore):
+    """A run killed at `late_label`, then a start while a program holds the new main program
+    open: the start must end with 1618 and name the file, keep the journal, install nothing; the
+    start after the program ended must restore the machine."""
+    label = f"{late_label}, the main program held during the recovery"
+    if machine.installer_run(["/S"], kill_at=late_label) != "killed":
+        tally.failures.append(f"fresh {label}: the run was not stopped")
+        restore()
+        return
+    ready = os.path.join(machine.folder, "held.ready")
+    if os.path.exists(ready):
+        os.remove(ready)
+    holder = machine.prefix.start([machine.prefix.windows(os.path.join(args.bin_dir, "payload_hold_file.exe")),
+                                   MAIN_PROGRAM, "file:" + machine.prefix.windows(ready)])
+    deadline = time.time() + 60
+    while not os.path.exists(ready) and time.time() < deadline and holder.poll() is None:
+        time.sleep(0.1)
+    if os.path.exists(log):
+        os.remove(log)
+    refused = machine.installer_run(["/S", f"/LOG={machine.prefix.windows(log)}"])
+    text = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
+    journals = [p for p in machine.state()[0] if p.lower().endswith(".journal")]
+    holder.kill()
+    holder.wait()
+    problems = []
+    if not os.path.exists(ready):
+        problems.append("the holder did not start")
+    if refused != "exit 1618":
+        problems.append(f"the start while the file was held gave {refused}")
+    if "could not be undone completely" not in text or "Tessaline.exe" not in text:
+        problems.append("the /LOG file does not name the held file")
+    if not journals:
+        problems.append("the journal did not stay for the next start")
+    if problems:
+        tally.failures.append(f"fresh {label}: " + "; ".join(problems))
+        restore()
+        return
+    if machine.installer_run(["/S"], kill_at="startup.recovered:1") != "killed":
+        tally.failures.append(f"fresh {label}: the start after the program ended did not recover")
+        restore()
+        return
+    check(label, 0, tally.recovery, tally.recovery_ok)
 
 
 def run_machine(kind, tally):
@@ -299,9 +347,12 @@ def run_machine(kind, tally):
             tally.failures.append(f"{kind} {label}: the /LOG file does not tell the recovery")
         check(label, index, tally.points, tally.restored)
 
+    late_label = f"{late[0]}:{late[1]}"
+    if kind == "fresh":
+        held_recovery(machine, late_label, log, tally, check, restore)
+
     # Recoveries killed at their own steps, then started once more. First the number of steps a
     # recovery of the late point takes.
-    late_label = f"{late[0]}:{late[1]}"
     recovery_log = os.path.join(folder, "recovery_steps.txt")
     if os.path.exists(recovery_log):
         os.remove(recovery_log)
