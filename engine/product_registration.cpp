@@ -5,6 +5,7 @@
 #include <boost/format.hpp>
 
 #include "engine/win_handle.h"
+#include "engine/write_trust.h"
 #include "nv/fixed_path.h"
 #include "nv/unique_handle.h"
 #include "ui/wait_cursor.h"
@@ -108,6 +109,12 @@ std::wstring RegistrationCommandLine(const std::wstring& mainProgramPath,
 bool RunProductRegistration(CInstallJournal& journal, const std::wstring& mainProgramPath,
                             nv::ProductVersion previousVersion, nv::named_mutex& installerMutex) {
   journal.BeginProductRegistration();
+  // The product runs elevated: never from a folder (an installation folder outside the Program
+  // Files folder, say) where a standard user could have replaced it since it was written.
+  if (CheckTrustedPath(mainProgramPath)) {
+    journal.EndOperation(false, nullptr);
+    return false;
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -10,10 +10,12 @@ cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target installer_kill_points recovery_probe tessaline_7_8_21_9
+cmake --build --preset default --target installer_kill_points installer_kill_points_bare recovery_probe \
+  tessaline_7_8_21_9 payload_hold_file
 
 test=(python3 tests/e2e/kill_points/recovery_kill_test.py build/bin/installer_kill_points.exe
-      build/bin/recovery_probe.exe build/bin build/e2e/recovery-full --full "$@")
+      build/bin/recovery_probe.exe build/bin build/e2e/recovery-full --full \
+      --bare-installer build/bin/installer_kill_points_bare.exe "$@")
 if [ -n "${DISPLAY:-}" ]; then
   "${test[@]}"
 else

@@ -1425,6 +1425,35 @@ class Gallery:
                   "w") as f:
             f.write("Nuvelle installation journal 2\n")
 
+    def held_recovery(self, screen):
+        """A killed run whose recovery must delete a file that a program holds: the start names
+        the file and offers Retry and Cancel; Cancel ends it, and the machine is cleared after."""
+        folder = r"C:\Program Files\Nuvelle\Tessaline 7"
+        held = folder + r"\held.dat"
+        os.makedirs(self.sc.prefix.unix(folder), exist_ok=True)
+        with open(self.sc.prefix.unix(held), "w") as f:
+            f.write("held")
+        journal = self.sc.prefix.unix(JOURNAL_FOLDER)
+        os.makedirs(journal, exist_ok=True)
+        escaped = lambda text: text.replace("\\", "\\\\")  # noqa: E731
+        bodies = ["0\tplaces\t" + escaped(folder) + "\t\t\t\t",
+                  "1\trecord\t1\t-1\t-\t" + escaped(held) + "\t\t"]
+        lines = "".join(f"{zlib.crc32(b.encode()):08x}\t{b}\n" for b in bodies)
+        path = os.path.join(journal, "{6d2f0a6e-0000-4000-8000-000000000002}.journal")
+        with open(path, "w", encoding="utf-8", newline="") as f:
+            f.write("Nuvelle installation journal 2\n" + lines)
+        ready = os.path.join(self.sc.folder, "held.ready")
+        holder = self.sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), held,
+                                       "file:" + self.sc.prefix.windows(ready)])
+        deadline = time.time() + 30
+        while not os.path.exists(ready) and time.time() < deadline:
+            time.sleep(0.1)
+        self.refused_at_start(screen, s(self.lang, 1146, held, "")[:25], answer=IDCANCEL)
+        holder.kill()
+        holder.wait()
+        shutil.rmtree(journal, ignore_errors=True)
+        shutil.rmtree(self.sc.prefix.unix(r"C:\Program Files\Nuvelle"), ignore_errors=True)
+
     def start(self, *args, exe=None):
         # File names of other languages need a Unix locale that encodes them.
         return self.sc.prefix.start([exe or installer, *args], {"LC_ALL": "C.UTF-8"},
@@ -1445,6 +1474,7 @@ def gallery_wizard(g):
         g.refused_at_start("box-not-administrator", s(lang, 1126)[:25], exe=NOT_ADMIN_INSTALLER)
     g.refused_at_start("box-bad-option", s(lang, 1138, "/D")[:25], "/D=Apps")
     g.refused_at_start("box-help", s(lang, 1143)[:20], "/?")
+    g.held_recovery("box-recovery-held")
 
     product = sc.prefix.start([os.path.join(bin_dir, "Tessaline.exe")],
                               {"NV_STANDIN_LIFETIME_MS": "120000"})

@@ -18,9 +18,14 @@ Recovery interrupted: for chosen points the recovery itself is killed at its und
 ("recover.undo", "recover.delete"), and the next start must still reach the same state.
 
 Machines: fresh (nothing installed), same (this version installed), older (the product replaced
-by version 7.8.21.9 and its uninstall key saying so).
+by version 7.8.21.9 and its uninstall key saying so), and bare: a fresh machine with an
+installer whose payload lacks its uninstaller (--bare-installer), which can write no uninstall
+log and must still end its journal. On the fresh machine the recovery of a late point also meets
+the new main program held open by another program: that start must end with 1618, name the file
+and keep the journal, and the start after the program ended must restore the machine.
 
 Usage: recovery_kill_test.py INSTALLER PROBE BIN_DIR WORK [--full] [--machines LIST]
+                             [--bare-installer INSTALLER]
 Without --full a representative part of the points runs (CTest); --full runs every point of
 every machine and interrupts the recovery at every step for one late point per machine.
 Exit code 77 (skipped) without an X display or without the built programs."""
@@ -40,8 +45,11 @@ parser.add_argument("probe")
 parser.add_argument("bin_dir")
 parser.add_argument("work")
 parser.add_argument("--full", action="store_true")
-parser.add_argument("--machines", default="fresh,same,older")
+parser.add_argument("--machines", default=None)
+parser.add_argument("--bare-installer", default=None)
 args = parser.parse_args()
+if args.machines is None:
+    args.machines = "fresh,same,older" + (",bare" if args.bare_installer else "")
 for path in (args.installer, args.probe):
     if not os.path.exists(path):
         print(f"SKIP: {path} has not been built")
@@ -69,7 +77,7 @@ def quiet(argv, env):
 class Machine:
     """A prefix copied from a prepared one, with its own wineserver."""
 
-    def __init__(self, source, folder):
+    def __init__(self, source, folder, installer=None):
         self.folder = folder
         self.path = os.path.join(folder, "prefix")
         shutil.rmtree(self.path, ignore_errors=True)
@@ -82,7 +90,7 @@ class Machine:
         self.prefix.path = self.path
         self.prefix.processes = []
         self.prefix.env = self.env
-        self.installer = self.prefix.windows(args.installer)
+        self.installer = self.prefix.windows(installer or args.installer)
         self.probe = self.prefix.windows(args.probe)
 
     def run(self, argv, env=None):
@@ -261,9 +269,10 @@ def held_recovery(machine, late_label, log, tally, check, restore):
 def run_machine(kind, tally):
     folder = os.path.join(WORK, kind)
     base = prepare(kind, os.path.join(folder, "base"))
+    installer = args.bare_installer if kind == "bare" else args.installer
 
     # The reference: an uninterrupted run, its points and the installed state it leaves.
-    machine = Machine(base, os.path.join(folder, "work"))
+    machine = Machine(base, os.path.join(folder, "work"), installer)
     before = machine.state()
     steps_file = os.path.join(folder, "steps.txt")
     if os.path.exists(steps_file):
@@ -287,7 +296,7 @@ def run_machine(kind, tally):
           flush=True)
     machine.close()
 
-    machine = Machine(base, os.path.join(folder, "work"))
+    machine = Machine(base, os.path.join(folder, "work"), installer)
     if machine.state() != before:
         raise RuntimeError(f"{kind}: the copied machine differs from its base")
     log = os.path.join(folder, "recovery.log")
@@ -298,7 +307,7 @@ def run_machine(kind, tally):
     def restore():
         nonlocal machine
         machine.close()
-        machine = Machine(base, os.path.join(folder, "work"))
+        machine = Machine(base, os.path.join(folder, "work"), installer)
 
     def check(label, index, counter_all, counter_ok):
         finished = index >= commit_point
