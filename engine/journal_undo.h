@@ -6,19 +6,26 @@
 
 namespace engine {
 
+struct RemovalPlaces;
+
 // Registry path, under HKEY_LOCAL_MACHINE, of the system's list of installed programs.
 inline constexpr wchar_t kUninstallKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// Undoes the change `record` stands for, whatever its `done` flag. Results of the system calls
-// are ignored: a rollback always goes on to the next record. Undoing a record again, after an
-// interruption of the first undo, gives the same result.
-void UndoRecord(const JournalRecord& record) noexcept;
+// Undoes the change `record` stands for, whatever its `done` flag. A rollback always goes on to
+// the next record. Undoing a record again, after an interruption of the first undo, gives the same
+// result. Files and folders are deleted through a handle on the object itself (handle_removal.h):
+// with `places`, only a path they allow and only while it lies below the place that allowed it;
+// without, only while it lies exactly where its record names it. True when the change is undone
+// or nothing is left to undo; false when a file or folder that should be deleted or put back stays
+// (held by another program, refused, or its saved state unreadable).
+bool UndoRecord(const JournalRecord& record, const RemovalPlaces* places = nullptr) noexcept;
 
 // Deletes the backup of `record` (if any) and clears its `backupPath`.
 void DiscardBackup(JournalRecord& record) noexcept;
 
-// Resets the attributes of the file at `path` to normal and deletes it. False when it stays.
+// Deletes the file or link at `path`, read-only or not, through a handle on it and only where
+// `path` names it. False when it stays.
 bool DeleteAnyFile(const wchar_t* path) noexcept;
 
 // Holds a privilege of the process enabled for the life of the object; disables it again only
