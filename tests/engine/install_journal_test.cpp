@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/journal_undo.h"
+#include "engine/removal_places.h"
+#include "final_path_test_support.h"
 #include "journal_test_support.h"
 #include "nv/product.h"
 
@@ -195,6 +198,59 @@ TEST_F(Journal, ShortcutLeavesAPreviousRecordNamingAnythingButALinkAlone) {
   EXPECT_EQ(folders_.temp_file_count(), 0u);
 }
 
+// What an undo deletes, it deletes only where the record names it, or with the places of an
+// uninstallation only below the place that allows it: a file or folder that seems to lie
+// elsewhere (a folder on the way swapped for a junction) stays, and the undo says so.
+TEST_F(Journal, UndoDeletesOnlyWhereTheRecordOrItsPlaceSays) {
+  engine::RemovalPlaces places;
+  places.installFolder = (root_ / L"App").wstring();
+  struct Case {
+    const char* what;
+    RecordKind kind;
+    fs::path path;
+    bool withPlaces;
+    bool movedElsewhere;
+    bool undone;
+  };
+  const Case cases[] = {
+      {"a file where the record names it", RecordKind::InstalledFile, root_ / L"App" / L"a.exe",
+       false, false, true},
+      {"a file that seems elsewhere", RecordKind::InstalledFile, root_ / L"App" / L"b.exe", false,
+       true, false},
+      {"a file below its place", RecordKind::InstalledFile, root_ / L"App" / L"c.exe", true, false,
+       true},
+      {"a file below its place that seems elsewhere", RecordKind::InstalledFile,
+       root_ / L"App" / L"d.exe", true, true, false},
+      {"a file outside the places", RecordKind::InstalledFile, root_ / L"Other" / L"e.exe", true,
+       false, false},
+      {"a folder below its place", RecordKind::CreatedFolder, root_ / L"App" / L"Lang", true,
+       false, true},
+      {"a folder that seems elsewhere", RecordKind::CreatedFolder, root_ / L"App" / L"Help", false,
+       true, false},
+      {"a folder outside the places", RecordKind::CreatedFolder, root_ / L"Other" / L"Sub", true,
+       false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(c.path.parent_path());
+    if (c.kind == RecordKind::CreatedFolder)
+      fs::create_directory(c.path);
+    else
+      write_text(c.path, "new");
+    const JournalRecord record{c.kind, c.path.wstring(), L"", true, 1};
+    std::optional<engine_test::moved_final_paths> moved;
+    if (c.movedElsewhere)
+      moved.emplace(c.path.wstring(), L"C:\\windows\\system32\\" + c.path.filename().wstring());
+    EXPECT_EQ(engine::UndoRecord(record, c.withPlaces ? &places : nullptr), c.undone);
+    EXPECT_EQ(fs::exists(c.path), !c.undone);
+    moved.reset();
+    // Once nothing is on the way any more, the record is undone; then nothing is left to undo.
+    EXPECT_TRUE(engine::UndoRecord(record));
+    EXPECT_FALSE(fs::exists(c.path));
+    EXPECT_TRUE(engine::UndoRecord(record));
+  }
+}
+
 class JournalUninstallKey : public Journal {
  protected:
   void SetUp() override { nv::set_current_product(nv::tessaline_7); }
@@ -231,20 +287,18 @@ TEST_F(JournalUninstallKey, RollbackDeletesANewKeyWithEverythingInIt) {
   EXPECT_EQ(open(L"Other"), ERROR_SUCCESS);
 }
 
-TEST_F(JournalUninstallKey, AnExistingKeyIsSavedAndCommitDeletesTheHiveFile) {
+TEST_F(JournalUninstallKey, AnExistingKeyIsSavedAndCommitDeletesTheStateFile) {
   const nv::reg_key key = create(L"Tessaline 7");
   nv_test::set_string_value(key.get(), L"DisplayName", L"old");
   journal_.BeginUninstallKey(key.get());
-  const fs::path hive = journal_.records.at(0).backupPath;
-  ASSERT_FALSE(hive.empty());
-  EXPECT_GT(fs::file_size(hive), 0u);
+  const fs::path state = journal_.records.at(0).backupPath;
+  ASSERT_FALSE(state.empty());
+  EXPECT_GT(fs::file_size(state), 0u);
   journal_.Commit();
-  EXPECT_FALSE(fs::exists(hive));
+  EXPECT_FALSE(fs::exists(state));
 }
 
 TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
-  if (nv_test::running_under_wine())
-    GTEST_SKIP() << "RegRestoreKeyW is a stub in Wine: it reports success and changes nothing";
   {
     const nv::reg_key key = create(L"Tessaline 7");
     nv_test::set_string_value(key.get(), L"DisplayName", L"old");
