@@ -84,7 +84,8 @@ bool UndoFileChange(const JournalRecord& record, const RemovalPlaces* places) {
 
 // UninstallKey: the key that existed before is put back from its saved state, or the key this
 // run created is deleted with everything under it. A state file that is gone was never written
-// (the key was not changed yet) or has been put back already.
+// (the key was not changed yet) or has been put back already; a damaged one changes nothing and
+// goes, as a restored one does. One the registry refused stays, the only copy of the key.
 bool UndoUninstallKey(const JournalRecord& record, const RemovalPlaces*) {
   const std::wstring* productName = nullptr;
   try {
@@ -102,9 +103,9 @@ bool UndoUninstallKey(const JournalRecord& record, const RemovalPlaces*) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
   }
   const std::error_code error = RestoreKeyState(uninstall.get(), *productName, record.backupPath);
-  if (error) return error.value() == ERROR_FILE_NOT_FOUND;
-  DeleteAnyFile(record.backupPath.c_str());
-  return true;
+  if (error.value() == ERROR_FILE_NOT_FOUND) return true;
+  if (!error || error.value() == ERROR_INVALID_DATA) DeleteAnyFile(record.backupPath.c_str());
+  return !error;
 }
 
 // ProductRegistration and DirectXUpdate: what the product or the DirectX setup did is not ours
@@ -127,14 +128,15 @@ bool UndoTemporaryFile(const JournalRecord& record, const RemovalPlaces*) {
 bool UndoProductPathValue(const JournalRecord& record, const RemovalPlaces*) {
   // A state file that is gone has been put back already.
   if (record.backupPath.empty() || !Exists(record.backupPath)) return true;
+  bool restored = false;
   try {
-    if (!RestoreValueState(HKEY_LOCAL_MACHINE, makerKey, ProductPathValueName(), record.backupPath))
-      return false;
+    restored =
+        RestoreValueState(HKEY_LOCAL_MACHINE, makerKey, ProductPathValueName(), record.backupPath);
   } catch (const std::exception&) {
     return true;  // no product set: there is no value of ours to touch
   }
   DeleteAnyFile(record.backupPath.c_str());
-  return true;
+  return restored;
 }
 
 using UndoFunction = bool (*)(const JournalRecord&, const RemovalPlaces*);

@@ -71,8 +71,8 @@ std::wstring folderHolding(const std::wstring& path) {
 }
 
 // The verdict for `path` below one of `places` (empty ones skipped); `orEqual` admits a place
-// itself. `admitting` receives the place that allowed it, or for a place itself the folder that
-// holds it.
+// itself. For an allowed path `admitting` receives the place that allowed it, or for a place
+// itself the folder that holds it.
 PathVerdict below(const std::vector<const std::wstring*>& places, const std::wstring& path,
                   bool orEqual, std::wstring& admitting) {
   for (const std::wstring* place : places) {
@@ -80,12 +80,15 @@ PathVerdict below(const std::vector<const std::wstring*>& places, const std::wst
     const bool equal = orEqual && sameFolder(*place, path);
     if (!equal && !nv::is_below(*place, path)) continue;
     if (placeIsLink(*place)) return PathVerdict::linkOnTheWay;
-    admitting = equal ? folderHolding(path) : *place;
-    if (equal) return PathVerdict::allowed;
+    if (equal) {
+      admitting = folderHolding(path);
+      return PathVerdict::allowed;
+    }
     // The elements between the place and the path's own folder; the path itself may be a link.
     const std::wstring parent = nv::fixed_path::remove_file_spec(path);
     if (!sameFolder(*place, parent) && !nv::first_link_below(*place, parent).empty())
       return PathVerdict::linkOnTheWay;
+    admitting = *place;
     return PathVerdict::allowed;
   }
   return PathVerdict::outside;
@@ -105,46 +108,6 @@ bool endsWithLinkExtension(const std::wstring& path) {
   constexpr std::wstring_view extension = L".lnk";
   return path.size() > extension.size() &&
          _wcsicmp(path.c_str() + path.size() - extension.size(), extension.data()) == 0;
-}
-
-// judgePath's verdict; `admitting` receives the place that allowed the path.
-PathVerdict judgeBelow(const RemovalPlaces& places, RecordKind kind, int payloadKind,
-                       const std::wstring& path, std::wstring& admitting) {
-  std::vector<std::wstring> elements;
-  if (!splitDrivePath(path, elements) || elements.empty()) return PathVerdict::outside;
-  if (hasDotElement(elements)) return PathVerdict::parentElement;
-
-  switch (kind) {
-    case RecordKind::InstalledFile:
-      if (payloadKind == 4)  // an example project
-        return below({&places.installFolder, &places.makerDataFolder, &places.commonDesktop}, path,
-                     false, admitting);
-      return below({&places.installFolder}, path, false, admitting);
-    case RecordKind::MenuShortcut:
-    case RecordKind::UninstallShortcut:
-    case RecordKind::DesktopShortcut:
-      if (!endsWithLinkExtension(path)) return PathVerdict::outside;
-      return below({&places.menuFolder, &places.commonDesktop, &places.userDesktop}, path, false,
-                   admitting);
-    case RecordKind::CreatedFolder: {
-      const PathVerdict verdict =
-          below({&places.installFolder, &places.menuFolder, &places.makerDataFolder,
-                 &places.userMakerFolder, &places.commonDesktop, &places.userDesktop},
-                path, true, admitting);
-      if (verdict != PathVerdict::outside) return verdict;
-      // The maker's folder above the install or menu folder: only ever removed when empty.
-      for (const std::wstring* place : {&places.installFolder, &places.menuFolder}) {
-        const std::wstring maker = makerFolderAbove(*place);
-        if (sameFolder(maker, path)) {
-          admitting = folderHolding(path);
-          return PathVerdict::allowed;
-        }
-      }
-      return PathVerdict::outside;
-    }
-    default:
-      return PathVerdict::outside;
-  }
 }
 
 }  // namespace
@@ -206,11 +169,46 @@ PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring&
 }
 
 PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadKind,
-                      const std::wstring& path, std::wstring* place) {
-  std::wstring admitting;
-  const PathVerdict verdict = judgeBelow(places, kind, payloadKind, path, admitting);
-  if (place) *place = verdict == PathVerdict::allowed ? admitting : std::wstring();
-  return verdict;
+                      const std::wstring& path, std::wstring* admittedBy) {
+  // Set only for an allowed path.
+  std::wstring unused;
+  std::wstring& admitting = admittedBy ? *admittedBy : unused;
+  admitting.clear();
+  std::vector<std::wstring> elements;
+  if (!splitDrivePath(path, elements) || elements.empty()) return PathVerdict::outside;
+  if (hasDotElement(elements)) return PathVerdict::parentElement;
+
+  switch (kind) {
+    case RecordKind::InstalledFile:
+      if (payloadKind == 4)  // an example project
+        return below({&places.installFolder, &places.makerDataFolder, &places.commonDesktop}, path,
+                     false, admitting);
+      return below({&places.installFolder}, path, false, admitting);
+    case RecordKind::MenuShortcut:
+    case RecordKind::UninstallShortcut:
+    case RecordKind::DesktopShortcut:
+      if (!endsWithLinkExtension(path)) return PathVerdict::outside;
+      return below({&places.menuFolder, &places.commonDesktop, &places.userDesktop}, path, false,
+                   admitting);
+    case RecordKind::CreatedFolder: {
+      const PathVerdict verdict =
+          below({&places.installFolder, &places.menuFolder, &places.makerDataFolder,
+                 &places.userMakerFolder, &places.commonDesktop, &places.userDesktop},
+                path, true, admitting);
+      if (verdict != PathVerdict::outside) return verdict;
+      // The maker's folder above the install or menu folder: only ever removed when empty.
+      for (const std::wstring* place : {&places.installFolder, &places.menuFolder}) {
+        const std::wstring maker = makerFolderAbove(*place);
+        if (sameFolder(maker, path)) {
+          admitting = folderHolding(path);
+          return PathVerdict::allowed;
+        }
+      }
+      return PathVerdict::outside;
+    }
+    default:
+      return PathVerdict::outside;
+  }
 }
 
 }  // namespace engine

@@ -49,7 +49,7 @@ bool holdsOnlyScheduled(const std::wstring& folder, const std::vector<std::wstri
   return true;
 }
 
-// The step's outcome for a removal through a handle that did not fail.
+// The step's outcome for a removal through a handle.
 StepResult stepOf(const engine::RemovalResult& removal) {
   switch (removal.outcome) {
     case engine::RemovalOutcome::removed: return {Outcome::removed, {}};

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "final_path_test_support.h"
+#include "nv/link_check.h"
 #include "nv/product_test_support.h"
+#include "nv/unique_handle.h"
 
 namespace {
 
@@ -166,6 +168,39 @@ TEST(HandleRemoval, WithoutAPlaceAnEntryElsewhereIsRefused) {
               RemovalOutcome::elsewhere);
   }
   EXPECT_TRUE(fs::exists(scene.entry));
+}
+
+// A place that became a link itself would carry everything below it elsewhere: refused.
+TEST(HandleRemoval, APlaceThatIsALinkIsRefused) {
+  Scene scene;
+  write(scene.entry);
+  std::wstring placeFinal;
+  {
+    const nv::unique_handle place(::CreateFileW(scene.place.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::error_code error;
+    placeFinal = engine::FinalPathOf(place.get(), error);
+    ASSERT_FALSE(placeFinal.empty()) << error.message();
+  }
+  nv::link_queries previous;
+  previous = nv::set_link_queries({{}, [&](HANDLE object) {
+                                     nv::file_facts facts = previous.of_handle(object);
+                                     std::error_code error;
+                                     if (engine::FinalPathOf(object, error) == placeFinal)
+                                       facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                                     return facts;
+                                   }});
+  const auto result =
+      RemoveThroughHandle(scene.entry.wstring(), EntryKind::fileOrLink, scene.place.wstring());
+  nv::set_link_queries(previous);
+  EXPECT_EQ(result.outcome, RemovalOutcome::elsewhere);
+  EXPECT_TRUE(fs::exists(scene.entry));
+  // The same place as a plain folder lets it go.
+  EXPECT_EQ(RemoveThroughHandle(scene.entry.wstring(), EntryKind::fileOrLink,
+                                scene.place.wstring())
+                .outcome,
+            RemovalOutcome::removed);
 }
 
 }  // namespace

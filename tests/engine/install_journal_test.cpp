@@ -268,6 +268,15 @@ class JournalUninstallKey : public Journal {
     const nv::reg_key owned(raw);
     return status;
   }
+  // The product key's display name; empty when there is none.
+  static std::wstring displayName() {
+    wchar_t text[64] = {};
+    DWORD size = sizeof text;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE,
+                   (std::wstring(engine::kUninstallKeyPath) + L"\\Tessaline 7").c_str(),
+                   L"DisplayName", RRF_RT_REG_SZ, nullptr, text, &size);
+    return text;
+  }
 
   nv_test::scratch_machine_key scratch_;
 };
@@ -307,14 +316,30 @@ TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
     nv_test::set_string_value(key.get(), L"DisplayName", L"new");
   }
   journal_.Rollback();
-  wchar_t text[16] = {};
-  DWORD size = sizeof text;
-  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE,
-                           (std::wstring(engine::kUninstallKeyPath) + L"\\Tessaline 7").c_str(),
-                           L"DisplayName", RRF_RT_REG_SZ, nullptr, text, &size),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(text, L"old");
+  EXPECT_EQ(displayName(), L"old");
   EXPECT_EQ(folders_.temp_file_count(), 0u);
+}
+
+// A state file damaged since it was written cannot say what the key held: the key stays as it
+// is, the undo says so, and the useless file goes.
+TEST_F(JournalUninstallKey, ADamagedStateFileLeavesTheKeyAndTheUndoSaysSo) {
+  {
+    const nv::reg_key key = create(L"Tessaline 7");
+    nv_test::set_string_value(key.get(), L"DisplayName", L"old");
+    journal_.BeginUninstallKey(key.get());
+    journal_.EndOperation(true, nullptr);
+    nv_test::set_string_value(key.get(), L"DisplayName", L"new");
+  }
+  const JournalRecord record = journal_.records.at(0);
+  journal_.records.clear();
+  std::string bytes = read_text(record.backupPath);
+  bytes[bytes.size() / 2] ^= 0x01;
+  write_text(record.backupPath, bytes);
+  EXPECT_FALSE(engine::UndoRecord(record));
+  EXPECT_EQ(displayName(), L"new");
+  EXPECT_FALSE(fs::exists(record.backupPath));
+  EXPECT_TRUE(engine::UndoRecord(record)) << "nothing is left to undo";
+  EXPECT_EQ(displayName(), L"new");
 }
 
 }  // namespace
