@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/final_path_test_support.h"
 #include "engine/product_registration.h"
 #include "nv/link_test_support.h"
 #include "nv/product.h"
@@ -56,24 +55,6 @@ TEST(RemovalSteps, FilesFoldersAndLinksOnDisk) {
   nv_test::planted_links links({target.wstring()});
   EXPECT_EQ(uninstaller::RemoveEmptyFolder(target.wstring(), place, {}).outcome, Outcome::notEmpty);
   EXPECT_TRUE(fs::exists(target / L"data.txt"));
-}
-
-// A folder swapped for a junction after the plan was made: what lies below it now seems to lie
-// elsewhere, and neither the file nor the folder is touched.
-TEST(RemovalSteps, AnEntryThatNoLongerLiesBelowItsPlaceIsRefused) {
-  nv_test::temp_folder folder;
-  const fs::path place = folder.path() / L"Nuvelle";
-  const fs::path data = place / L"Tessaline";
-  fs::create_directories(data);
-  write(data / L"project.tsl");
-  const engine_test::moved_final_paths moved(
-      {{(data / L"project.tsl").wstring(), L"C:\\windows\\system32\\project.tsl"},
-       {data.wstring(), L"C:\\windows\\system32"}});
-  EXPECT_EQ(uninstaller::RemoveFileOrLink((data / L"project.tsl").wstring(), place.wstring()).outcome,
-            Outcome::linkOnTheWay);
-  EXPECT_EQ(uninstaller::RemoveEmptyFolder(data.wstring(), place.wstring(), {}).outcome,
-            Outcome::linkOnTheWay);
-  EXPECT_TRUE(fs::exists(data / L"project.tsl"));
 }
 
 TEST(RemovalSteps, UninstallKeyAndProductPathValue) {
