@@ -192,12 +192,14 @@ bool Decode(const std::vector<BYTE>& bytes, SavedState& state) {
 }
 
 std::error_code ReadStateFile(const std::wstring& file, std::vector<BYTE>& bytes) {
-  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return nv::last_system_failure();
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(handle.get(), &size)) return nv::last_system_failure();
-  if (size.QuadPart > static_cast<LONGLONG>(kMaxFile)) return nv::system_failure(ERROR_INVALID_DATA);
+  if (size.QuadPart > static_cast<LONGLONG>(kMaxFile))
+    return nv::system_failure(ERROR_INVALID_DATA);
   bytes.resize(static_cast<std::size_t>(size.QuadPart));
   DWORD read = 0;
   if (!bytes.empty() && (!::ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),

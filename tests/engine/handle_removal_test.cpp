@@ -122,9 +122,9 @@ TEST(HandleRemoval, APlaceThatIsALinkIsRefused) {
   const Scene scene(Made::file);
   std::wstring placeFinal;
   {
-    const nv::unique_handle place(::CreateFileW(scene.place.c_str(), FILE_READ_ATTRIBUTES,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const nv::unique_handle place(::CreateFileW(
+        scene.place.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     std::error_code error;
     placeFinal = engine::FinalPathOf(place.get(), error);
     ASSERT_FALSE(placeFinal.empty()) << error.message();

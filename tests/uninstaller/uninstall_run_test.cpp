@@ -118,7 +118,8 @@ TEST(UninstallRun, AFileThatLeftItsPlaceSinceThePlanIsRefusedAndStays) {
   const engine_test::moved_final_paths moved(installation.program,
                                              L"C:\\windows\\system32\\Tessaline.exe");
   RecordedProgress progress;
-  const auto result = uninstaller::RunRemoval(installation.plan(), installation.context(), progress);
+  const auto result =
+      uninstaller::RunRemoval(installation.plan(), installation.context(), progress);
 
   EXPECT_TRUE(fs::exists(installation.program));
   EXPECT_EQ(result.summary.at(0), formatLocalized(1164, {installation.program}));
