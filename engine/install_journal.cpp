@@ -13,6 +13,7 @@
 #include "engine/journal_undo.h"
 #include "engine/machine_folders.h"
 #include "engine/product_registration.h"
+#include "engine/registry_key_backup.h"
 #include "engine/registry_value_backup.h"
 #include "engine/removal_places.h"
 #include "nv/fixed_path.h"
@@ -236,20 +237,16 @@ void CInstallJournal::BeginUninstallKey(HKEY existingKey) {
   JournalRecord record;
   record.kind = RecordKind::UninstallKey;
   if (existingKey) {
-    // With a run file the hive goes beside it, so that an interrupted run can be undone by
+    // With a run file the key's state goes beside it, so that an interrupted run can be undone by
     // whoever starts next, whatever their temporary folder.
-    record.backupPath = runFile_ ? BesideRunFile(L".hive") : MakeBackup(nullptr, false);
+    record.backupPath = runFile_ ? BesideRunFile(L".key") : MakeBackup(nullptr, false);
   }
   const std::optional<std::size_t> number = Ahead(record);
   operationRecord_ = number;
   records.push_back(record);
   if (!existingKey || record.backupPath.empty()) return;
-  LSTATUS status;
-  {
-    PrivilegeScope backup(L"SeBackupPrivilege");
-    status = ::RegSaveKeyW(existingKey, record.backupPath.c_str(), nullptr);
-  }
-  if (status != ERROR_SUCCESS) {
+  // Flushed to disk before anything in the key changes.
+  if (SaveKeyState(existingKey, record.backupPath)) {
     DiscardBackup(records.back());
     if (number) Note(runFile_->AppendNoBackup(*number));
   }

@@ -82,7 +82,7 @@ class CInstallJournal {
   // link in `folder`; moves the previous installation's link of the same kind to a backup.
   void BeginShortcut(int which, const std::wstring& folder);
   // Opens the uninstall-key operation; with the key that existed before (else null) it saves the
-  // key to a hive file so that a rollback can restore it.
+  // key's state to a file (registry_key_backup.h) so that a rollback can restore it.
   void BeginUninstallKey(HKEY existingKey);
   void BeginProductRegistration();
   void BeginDirectXUpdate();

@@ -197,10 +197,13 @@ bool Recover(HeldJournal& held, const std::wstring& folder, RecoveredRun& run) {
       continue;
     }
     ReachStep("recover.undo");
-    if (UndoRecord(*record))
-      ++run.undone;
-    else
-      run.held.push_back(HeldPath(*record));
+    switch (UndoRecord(*record)) {
+      case UndoOutcome::done: ++run.undone; break;
+      case UndoOutcome::held: run.held.push_back(HeldPath(*record)); break;
+      // A link on the way or a state that cannot be read: never to be undone, and no reason to
+      // keep the journal for it.
+      case UndoOutcome::refused: run.refused.push_back(HeldPath(*record)); break;
+    }
   }
   if (!run.held.empty()) {
     held.file.reset();  // kept, with what is left, for the next start

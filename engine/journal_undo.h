@@ -6,20 +6,33 @@
 
 namespace engine {
 
+struct RemovalPlaces;
+
 // Registry path, under HKEY_LOCAL_MACHINE, of the system's list of installed programs.
 inline constexpr wchar_t kUninstallKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// Undoes the change `record` stands for, whatever its `done` flag; a rollback always goes on to
-// the next record. False when a file that had to go or to be put back stays (another program
-// holds it): undoing the record again later finishes the job, for undoing a record again, after
-// an interruption or a failure of the first undo, gives the same result as undoing it once.
-bool UndoRecord(const JournalRecord& record) noexcept;
+// What undoing a record came to.
+enum class UndoOutcome {
+  done,     // the change is undone, or nothing was left to undo
+  held,     // a file or folder that should go or come back stays (another program holds it):
+            // undoing the record again later finishes the job
+  refused,  // not undone and never to be: a link on the way, a path its places do not allow, a
+            // saved state that cannot be read
+};
+
+// Undoes the change `record` stands for, whatever its `done` flag. A rollback always goes on to
+// the next record. Undoing a record again, after an interruption or a failure of the first undo,
+// gives the same result as undoing it once. Files and folders are deleted through a handle on the
+// object itself (handle_removal.h): with `places`, only a path they allow and only while it lies
+// below the place that allowed it; without, only while it lies exactly where its record names it.
+UndoOutcome UndoRecord(const JournalRecord& record, const RemovalPlaces* places = nullptr) noexcept;
 
 // Deletes the backup of `record` (if any) and clears its `backupPath`.
 void DiscardBackup(JournalRecord& record) noexcept;
 
-// Resets the attributes of the file at `path` to normal and deletes it. False when it stays.
+// Deletes the file or link at `path`, read-only or not, through a handle on it and only where
+// `path` names it. False when it stays.
 bool DeleteAnyFile(const wchar_t* path) noexcept;
 
 // Holds a privilege of the process enabled for the life of the object; disables it again only

@@ -66,20 +66,30 @@ bool placeIsLink(const std::wstring& place) { return nv::is_link(nv::facts_of(pl
 
 std::wstring specialFolder(int csidl) { return system_folder(csidl); }
 
+// The folder that holds `path`, without separators at its end.
+std::wstring folderHolding(const std::wstring& path) {
+  return nv::fixed_path::remove_file_spec(nv::fixed_path::remove_backslash(path));
+}
+
 // The verdict for `path` below one of `places` (empty ones skipped); `orEqual` admits a place
-// itself.
+// itself. For an allowed path `admitting` receives the place that allowed it, or for a place
+// itself the folder that holds it.
 PathVerdict below(const std::vector<const std::wstring*>& places, const std::wstring& path,
-                  bool orEqual) {
+                  bool orEqual, std::wstring& admitting) {
   for (const std::wstring* place : places) {
     if (place->empty()) continue;
     const bool equal = orEqual && sameFolder(*place, path);
     if (!equal && !nv::is_below(*place, path)) continue;
     if (placeIsLink(*place)) return PathVerdict::linkOnTheWay;
-    if (equal) return PathVerdict::allowed;
+    if (equal) {
+      admitting = folderHolding(path);
+      return PathVerdict::allowed;
+    }
     // The elements between the place and the path's own folder; the path itself may be a link.
     const std::wstring parent = nv::fixed_path::remove_file_spec(path);
     if (!sameFolder(*place, parent) && !nv::first_link_below(*place, parent).empty())
       return PathVerdict::linkOnTheWay;
+    admitting = *place;
     return PathVerdict::allowed;
   }
   return PathVerdict::outside;
@@ -174,7 +184,11 @@ PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring&
 }
 
 PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadKind,
-                      const std::wstring& path) {
+                      const std::wstring& path, std::wstring* admittedBy) {
+  // Set only for an allowed path.
+  std::wstring unused;
+  std::wstring& admitting = admittedBy ? *admittedBy : unused;
+  admitting.clear();
   std::vector<std::wstring> elements;
   if (!splitDrivePath(path, elements) || elements.empty()) return PathVerdict::outside;
   if (hasDotElement(elements)) return PathVerdict::parentElement;
@@ -183,26 +197,30 @@ PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadK
     case RecordKind::InstalledFile:
       if (payloadKind == 4)  // an example project
         return below({&places.installFolder, &places.makerDataFolder, &places.commonDesktop}, path,
-                     false);
+                     false, admitting);
       if (payloadKind == 3)  // shared data: the maker's data folders
         return below({&places.installFolder, &places.makerDataFolder, &places.userMakerFolder},
-                     path, false);
-      return below({&places.installFolder}, path, false);
+                     path, false, admitting);
+      return below({&places.installFolder}, path, false, admitting);
     case RecordKind::MenuShortcut:
     case RecordKind::UninstallShortcut:
     case RecordKind::DesktopShortcut:
       if (!endsWithLinkExtension(path)) return PathVerdict::outside;
-      return below({&places.menuFolder, &places.commonDesktop, &places.userDesktop}, path, false);
+      return below({&places.menuFolder, &places.commonDesktop, &places.userDesktop}, path, false,
+                   admitting);
     case RecordKind::CreatedFolder: {
       const PathVerdict verdict =
           below({&places.installFolder, &places.menuFolder, &places.makerDataFolder,
                  &places.userMakerFolder, &places.commonDesktop, &places.userDesktop},
-                path, true);
+                path, true, admitting);
       if (verdict != PathVerdict::outside) return verdict;
       // The maker's folder above the install or menu folder: only ever removed when empty.
       for (const std::wstring* place : {&places.installFolder, &places.menuFolder}) {
         const std::wstring maker = makerFolderAbove(*place);
-        if (sameFolder(maker, path)) return PathVerdict::allowed;
+        if (sameFolder(maker, path)) {
+          admitting = folderHolding(path);
+          return PathVerdict::allowed;
+        }
       }
       return PathVerdict::outside;
     }

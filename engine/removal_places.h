@@ -71,7 +71,10 @@ enum class PathVerdict {
 // application data or on the all-users desktop; shortcuts in the menu folder or on a desktop;
 // created folders below any place, or the maker's folder ("Nuvelle") that holds the install or
 // menu folder. The path itself may be a link: it is removed as a link, never followed.
+// `place`, when given, receives for an allowed path the folder below which it must still lie when
+// it is removed: the place that allowed it, or for a place itself (or the maker's folder) the
+// folder that holds it; empty for any other verdict.
 PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadKind,
-                      const std::wstring& path);
+                      const std::wstring& path, std::wstring* place = nullptr);
 
 }  // namespace engine

@@ -16,9 +16,11 @@ constexpr int kMainProgram = 1;
 
 // A removal of `path` when the places allow it, else its refusal.
 PlannedStep judged(StepKind kind, const RemovalPlaces& places, const JournalRecord& record) {
-  const PathVerdict verdict = judgePath(places, record.kind, record.payloadKind, record.path);
+  std::wstring place;
+  const PathVerdict verdict =
+      judgePath(places, record.kind, record.payloadKind, record.path, &place);
   if (verdict != PathVerdict::allowed) return {StepKind::refuse, record.path, verdict};
-  return {kind, record.path, verdict};
+  return {kind, record.path, verdict, place};
 }
 
 // The newest installed main program the places allow; empty when there is none.

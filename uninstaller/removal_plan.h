@@ -37,6 +37,8 @@ struct PlannedStep {
   StepKind kind = StepKind::refuse;
   std::wstring path;  // the record's path; for unregisterProduct the main program's
   PathVerdict verdict = PathVerdict::allowed;  // why a refused path was refused
+  // For a removal: the folder the path must still lie below when it is removed (judgePath).
+  std::wstring place;
 };
 
 // The steps for `records` in log order (oldest first): done records only, newest first.

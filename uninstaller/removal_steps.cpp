@@ -2,9 +2,9 @@
 
 #include <shlwapi.h>
 
+#include "engine/handle_removal.h"
 #include "engine/product_registration.h"
 #include "nv/fixed_path.h"
-#include "nv/link_check.h"
 #include "nv/registry.h"
 #include "nv/system_failure.h"
 #include "nv/unique_handle.h"
@@ -49,12 +49,15 @@ bool holdsOnlyScheduled(const std::wstring& folder, const std::vector<std::wstri
   return true;
 }
 
-// The outcome for a path whose attributes could not be read: absent when it does not exist.
-StepResult missingOrFailed(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-    return failure(ERROR_ACCESS_DENIED);
-  const DWORD error = ::GetLastError();
-  return isMissing(error) ? StepResult{Outcome::absent, {}} : failure(error);
+// The step's outcome for a removal through a handle.
+StepResult stepOf(const engine::RemovalResult& removal) {
+  switch (removal.outcome) {
+    case engine::RemovalOutcome::removed: return {Outcome::removed, {}};
+    case engine::RemovalOutcome::absent: return {Outcome::absent, {}};
+    case engine::RemovalOutcome::notEmpty: return {Outcome::notEmpty, {}};
+    case engine::RemovalOutcome::elsewhere: return {Outcome::linkOnTheWay, {}};
+    default: return {Outcome::failed, removal.error};
+  }
 }
 
 }  // namespace
@@ -63,35 +66,25 @@ bool IsInUseError(const std::error_code& error) {
   return error.category() == std::system_category() && inUse(static_cast<DWORD>(error.value()));
 }
 
-StepResult RemoveFileOrLink(const std::wstring& path, WhenInUse whenInUse) {
-  const nv::file_facts facts = nv::facts_of(path);
-  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return missingOrFailed(path);
-  const bool link = nv::is_link(facts);
-  if (!link && (facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return failure(ERROR_DIRECTORY);
-  if (!link && (facts.attributes & FILE_ATTRIBUTE_READONLY))
-    ::SetFileAttributesW(path.c_str(), facts.attributes & ~FILE_ATTRIBUTE_READONLY);
-  // A link to a folder is removed as a folder entry; the folder it points to stays.
-  const BOOL removed = (facts.attributes & FILE_ATTRIBUTE_DIRECTORY)
-                           ? ::RemoveDirectoryW(path.c_str())
-                           : ::DeleteFileW(path.c_str());
-  if (removed) return {Outcome::removed, {}};
-  const DWORD error = ::GetLastError();
-  if (isMissing(error)) return {Outcome::absent, {}};
-  if (inUse(error) && whenInUse == WhenInUse::schedule) return scheduleAtRestart(path);
-  return failure(error);
+StepResult RemoveFileOrLink(const std::wstring& path, const std::wstring& place,
+                            WhenInUse whenInUse) {
+  const StepResult step =
+      stepOf(engine::RemoveThroughHandle(path, engine::EntryKind::fileOrLink, place));
+  if (step.outcome == Outcome::failed && IsInUseError(step.error) &&
+      whenInUse == WhenInUse::schedule)
+    return scheduleAtRestart(path);
+  return step;
 }
 
-StepResult RemoveEmptyFolder(const std::wstring& path, const std::vector<std::wstring>& scheduled) {
-  const nv::file_facts facts = nv::facts_of(path);
-  if (facts.attributes == INVALID_FILE_ATTRIBUTES) return missingOrFailed(path);
-  if (!(facts.attributes & FILE_ATTRIBUTE_DIRECTORY)) return failure(ERROR_DIRECTORY);
-  if (::RemoveDirectoryW(path.c_str())) return {Outcome::removed, {}};
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_DIR_NOT_EMPTY)
-    return isMissing(error) ? StepResult{Outcome::absent, {}} : failure(error);
-  if (!nv::is_link(facts) && !scheduled.empty() && holdsOnlyScheduled(path, scheduled))
+StepResult RemoveEmptyFolder(const std::wstring& path, const std::wstring& place,
+                             const std::vector<std::wstring>& scheduled) {
+  const StepResult step =
+      stepOf(engine::RemoveThroughHandle(path, engine::EntryKind::emptyFolder, place));
+  // A link is removed as the link: only a real folder can still hold something.
+  if (step.outcome == Outcome::notEmpty && !scheduled.empty() &&
+      holdsOnlyScheduled(path, scheduled))
     return scheduleAtRestart(path);
-  return {Outcome::notEmpty, {}};
+  return step;
 }
 
 StepResult RemoveUninstallKey() {

@@ -1,7 +1,9 @@
 // The changes an uninstallation makes to the machine, one operation each: a file or link, an
 // empty folder, the uninstall key, the product path value, and the product's own unregistration.
-// Nothing here follows a link: a link is removed as the link it is. A file that is in use is
-// scheduled for removal when the computer restarts.
+// Nothing here follows a link: a link is removed as the link it is, and a file or folder is
+// removed through a handle only while it still lies below the place that allowed it
+// (engine/handle_removal.h). A file that is in use is scheduled for removal when the computer
+// restarts.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +22,7 @@ enum class Outcome {
   absent,     // nothing was there any more
   scheduled,  // in use: removed when the computer restarts
   notEmpty,   // a folder that still holds something
+  linkOnTheWay,  // it no longer lies below its place: refused, nothing touched
   failed,
 };
 
@@ -31,16 +34,20 @@ struct StepResult {
 // What to do with a file that another program holds.
 enum class WhenInUse { schedule, report };
 
-// Removes the file or link `path`, its read-only attribute cleared first (not a link's). A file
-// in use is scheduled for the restart, or with WhenInUse::report fails with the system's error.
-StepResult RemoveFileOrLink(const std::wstring& path, WhenInUse inUse = WhenInUse::schedule);
+// Removes the file or link `path` below `place` (empty: exactly where `path` names it), its
+// read-only attribute cleared first. A file in use is scheduled for the restart, or with
+// WhenInUse::report fails with the system's error.
+StepResult RemoveFileOrLink(const std::wstring& path, const std::wstring& place,
+                            WhenInUse inUse = WhenInUse::schedule);
 
 // True for the errors of a file that another program holds open or runs.
 bool IsInUseError(const std::error_code& error);
 
-// Removes the folder `path` when it is empty. A folder that holds nothing but things in
-// `scheduled` (paths removed at the next restart) is scheduled after them.
-StepResult RemoveEmptyFolder(const std::wstring& path, const std::vector<std::wstring>& scheduled);
+// Removes the folder `path` below `place` (as RemoveFileOrLink) when it is empty. A folder that
+// holds nothing but things in `scheduled` (paths removed at the next restart) is scheduled after
+// them.
+StepResult RemoveEmptyFolder(const std::wstring& path, const std::wstring& place,
+                             const std::vector<std::wstring>& scheduled);
 
 // Deletes the product's key from the list of installed programs (HKEY_LOCAL_MACHINE).
 StepResult RemoveUninstallKey();

@@ -28,14 +28,15 @@ void removeAfterExit(const std::wstring& path, std::vector<std::wstring>& schedu
   if (facts.attributes == INVALID_FILE_ATTRIBUTES) return;
   StepResult result;
   if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) && !nv::is_link(facts)) {
-    result = RemoveEmptyFolder(path, scheduled);
+    // The paths were handed over by the uninstaller: each goes exactly where it names.
+    result = RemoveEmptyFolder(path, {}, scheduled);
   } else {
     for (int attempt = 1; attempt < kDeleteAttempts; ++attempt) {
-      result = RemoveFileOrLink(path, WhenInUse::report);
+      result = RemoveFileOrLink(path, {}, WhenInUse::report);
       if (result.outcome != Outcome::failed || !IsInUseError(result.error)) return;
       ::Sleep(kDeletePause);
     }
-    result = RemoveFileOrLink(path, WhenInUse::schedule);
+    result = RemoveFileOrLink(path, {}, WhenInUse::schedule);
   }
   if (result.outcome == Outcome::scheduled) scheduled.push_back(path);
 }

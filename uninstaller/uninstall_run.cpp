@@ -73,12 +73,12 @@ class Removal {
     switch (step.kind) {
       case StepKind::removeFile:
         if (isOwnExecutable(step.path)) return defer(Text::RemovingFile, step.path);
-        return removeEntry(Text::RemovingFile, step.path);
+        return removeEntry(Text::RemovingFile, step.path, step.place);
       case StepKind::removeShortcut:
-        return removeEntry(Text::RemovingShortcut, step.path);
+        return removeEntry(Text::RemovingShortcut, step.path, step.place);
       case StepKind::removeFolder:
         if (holdsOwnExecutable(step.path)) return defer(Text::RemovingFolder, step.path);
-        return removeFolder(step.path);
+        return removeFolder(step.path, step.place);
       case StepKind::removeUninstallKey:
         return registryStep(RemoveUninstallKey());
       case StepKind::unregisterProduct:
@@ -129,14 +129,15 @@ class Removal {
     note(formatLocalized(Text::InUse, {path}));
   }
 
-  void removeEntry(UINT text, const std::wstring& path) {
+  // Removes the file or link `path` below `place` (empty: exactly where `path` names it).
+  void removeEntry(UINT text, const std::wstring& path, const std::wstring& place) {
     caption(text, path);
-    tell(RemoveFileOrLink(path), path);
+    tell(RemoveFileOrLink(path, place), path);
   }
 
-  void removeFolder(const std::wstring& path) {
+  void removeFolder(const std::wstring& path, const std::wstring& place) {
     caption(Text::RemovingFolder, path);
-    tell(RemoveEmptyFolder(path, scheduled_), path);
+    tell(RemoveEmptyFolder(path, place, scheduled_), path);
   }
 
   // The outcome of removing `path`, after its caption.
@@ -151,6 +152,10 @@ class Removal {
       case Outcome::notEmpty:
         progress_.appendLog(kLineBreak);
         return note(formatLocalized(Text::KeptNotEmpty, {path}));
+      case Outcome::linkOnTheWay:
+        // Put on the way since the plan was made: refused as the plan refuses such a path.
+        progress_.appendLog(kLineBreak);
+        return note(formatLocalized(Text::RefusedLink, {path}));
       default:
         return failed(path);
     }
@@ -191,7 +196,8 @@ class Removal {
       result.deferred.clear();
       return;
     }
-    removeEntry(Text::RemovingFile, context_.logPath);
+    // The log lies in the uninstaller's own folder, where it was read.
+    removeEntry(Text::RemovingFile, context_.logPath, {});
     if (result.incomplete) result.deferred.clear();
   }
 

@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/journal_undo.h"
+#include "engine/removal_places.h"
+#include "final_path_test_support.h"
 #include "journal_test_support.h"
 #include "nv/product.h"
 
@@ -210,6 +213,44 @@ TEST_F(Journal, ShortcutLeavesAPreviousRecordNamingAnythingButALinkAlone) {
   EXPECT_EQ(folders_.temp_file_count(), 0u);
 }
 
+// What an undo deletes, it deletes only where the record names it, or with the places of an
+// uninstallation only below the place that allows it: a file or folder that seems to lie
+// elsewhere (a folder on the way swapped for a junction) stays, and the undo says so.
+TEST_F(Journal, UndoDeletesOnlyWhereTheRecordOrItsPlaceSays) {
+  engine::RemovalPlaces places;
+  places.installFolder = (root_ / L"App").wstring();
+  const struct {
+    RecordKind kind;
+    fs::path path;
+    bool withPlaces, seemsElsewhere, undone;
+  } cases[] = {
+      {RecordKind::InstalledFile, root_ / L"App" / L"a.exe", false, false, true},
+      {RecordKind::InstalledFile, root_ / L"App" / L"b.exe", false, true, false},
+      {RecordKind::InstalledFile, root_ / L"App" / L"c.exe", true, false, true},
+      {RecordKind::InstalledFile, root_ / L"Other" / L"d.exe", true, false, false},
+      {RecordKind::CreatedFolder, root_ / L"App" / L"Lang", true, false, true},
+      {RecordKind::CreatedFolder, root_ / L"App" / L"Help", true, true, false},
+  };
+  using engine::UndoOutcome;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    fs::create_directories(c.kind == RecordKind::CreatedFolder ? c.path : c.path.parent_path());
+    if (c.kind == RecordKind::InstalledFile) write_text(c.path, "new");
+    const JournalRecord record{c.kind, c.path.wstring(), L"", true, 1};
+    std::optional<engine_test::moved_final_paths> moved;
+    if (c.seemsElsewhere) moved.emplace(c.path.wstring(), L"C:\\windows\\system32\\x");
+    // A refusal is final: nothing there is ours to act on, and no later attempt is owed.
+    EXPECT_EQ(engine::UndoRecord(record, c.withPlaces ? &places : nullptr),
+              c.undone ? UndoOutcome::done : UndoOutcome::refused);
+    EXPECT_EQ(fs::exists(c.path), !c.undone);
+    moved.reset();
+    // Where the record names it, it goes; then nothing is left to undo.
+    EXPECT_EQ(engine::UndoRecord(record), UndoOutcome::done);
+    EXPECT_FALSE(fs::exists(c.path));
+    EXPECT_EQ(engine::UndoRecord(record), UndoOutcome::done);
+  }
+}
+
 class JournalUninstallKey : public Journal {
  protected:
   void SetUp() override { nv::set_current_product(nv::tessaline_7); }
@@ -226,6 +267,15 @@ class JournalUninstallKey : public Journal {
         KEY_READ, &raw);
     const nv::reg_key owned(raw);
     return status;
+  }
+  // The product key's display name; empty when there is none.
+  static std::wstring displayName() {
+    wchar_t text[64] = {};
+    DWORD size = sizeof text;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE,
+                   (std::wstring(engine::kUninstallKeyPath) + L"\\Tessaline 7").c_str(),
+                   L"DisplayName", RRF_RT_REG_SZ, nullptr, text, &size);
+    return text;
   }
 
   nv_test::scratch_machine_key scratch_;
@@ -246,20 +296,18 @@ TEST_F(JournalUninstallKey, RollbackDeletesANewKeyWithEverythingInIt) {
   EXPECT_EQ(open(L"Other"), ERROR_SUCCESS);
 }
 
-TEST_F(JournalUninstallKey, AnExistingKeyIsSavedAndCommitDeletesTheHiveFile) {
+TEST_F(JournalUninstallKey, AnExistingKeyIsSavedAndCommitDeletesTheStateFile) {
   const nv::reg_key key = create(L"Tessaline 7");
   nv_test::set_string_value(key.get(), L"DisplayName", L"old");
   journal_.BeginUninstallKey(key.get());
-  const fs::path hive = journal_.records.at(0).backupPath;
-  ASSERT_FALSE(hive.empty());
-  EXPECT_GT(fs::file_size(hive), 0u);
+  const fs::path state = journal_.records.at(0).backupPath;
+  ASSERT_FALSE(state.empty());
+  EXPECT_GT(fs::file_size(state), 0u);
   journal_.Commit();
-  EXPECT_FALSE(fs::exists(hive));
+  EXPECT_FALSE(fs::exists(state));
 }
 
 TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
-  if (nv_test::running_under_wine())
-    GTEST_SKIP() << "RegRestoreKeyW is a stub in Wine: it reports success and changes nothing";
   {
     const nv::reg_key key = create(L"Tessaline 7");
     nv_test::set_string_value(key.get(), L"DisplayName", L"old");
@@ -268,14 +316,30 @@ TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
     nv_test::set_string_value(key.get(), L"DisplayName", L"new");
   }
   journal_.Rollback();
-  wchar_t text[16] = {};
-  DWORD size = sizeof text;
-  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE,
-                           (std::wstring(engine::kUninstallKeyPath) + L"\\Tessaline 7").c_str(),
-                           L"DisplayName", RRF_RT_REG_SZ, nullptr, text, &size),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(text, L"old");
+  EXPECT_EQ(displayName(), L"old");
   EXPECT_EQ(folders_.temp_file_count(), 0u);
+}
+
+// A state file damaged since it was written cannot say what the key held: the key stays as it
+// is, the undo says so, and the useless file goes.
+TEST_F(JournalUninstallKey, ADamagedStateFileLeavesTheKeyAndTheUndoSaysSo) {
+  {
+    const nv::reg_key key = create(L"Tessaline 7");
+    nv_test::set_string_value(key.get(), L"DisplayName", L"old");
+    journal_.BeginUninstallKey(key.get());
+    journal_.EndOperation(true, nullptr);
+    nv_test::set_string_value(key.get(), L"DisplayName", L"new");
+  }
+  const JournalRecord record = journal_.records.at(0);
+  journal_.records.clear();
+  std::string bytes = read_text(record.backupPath);
+  bytes[bytes.size() / 2] ^= 0x01;
+  write_text(record.backupPath, bytes);
+  EXPECT_EQ(engine::UndoRecord(record), engine::UndoOutcome::refused);
+  EXPECT_EQ(displayName(), L"new");
+  EXPECT_FALSE(fs::exists(record.backupPath));
+  EXPECT_EQ(engine::UndoRecord(record), engine::UndoOutcome::done) << "nothing is left to undo";
+  EXPECT_EQ(displayName(), L"new");
 }
 
 }  // namespace

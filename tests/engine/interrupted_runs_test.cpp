@@ -225,6 +225,38 @@ TEST_F(Recovery, AnInterruptedRunIsUndoneToTheStateBeforeItAndItsJournalGoes) {
   EXPECT_TRUE(engine::RecoverInterruptedRuns().runs.empty());
 }
 
+// An update interrupted after it rewrote the earlier installation's uninstall key: the key comes
+// back as it was, every value with its type and data, and the saved state goes with the journal.
+TEST_F(Recovery, AnInterruptedUpdatePutsTheEarlierUninstallKeyBack) {
+  {
+    const nv::reg_key key =
+        nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, kProductKey.c_str());
+    nv_test::set_string_value(key.get(), L"DisplayName", L"Tessaline 7.08u");
+    nv_test::set_string_value(key.get(), L"Comments", L"left by 7.08u");
+    const DWORD english = 1;
+    nv_test::set_raw_value(key.get(), L"NvLanguage", REG_DWORD, &english, sizeof english);
+  }
+  const MachineState before = state();
+  {
+    CInstallJournal journal;
+    ASSERT_FALSE(journal.OpenRunFile());
+    ASSERT_FALSE(journal.SecureUninstallKey());
+    const nv::reg_key key =
+        nv_test::scratch_machine_key::create(HKEY_LOCAL_MACHINE, kProductKey.c_str());
+    journal.BeginUninstallKey(key.get());
+    nv_test::set_string_value(key.get(), L"DisplayName", L"Tessaline 7.08v");
+    ::RegDeleteValueW(key.get(), L"Comments");
+    const DWORD german = 7;
+    nv_test::set_raw_value(key.get(), L"NvLanguage", REG_DWORD, &german, sizeof german);
+    journal.EndOperation(true, nullptr);
+    // The journal goes without ending its run, as a killed process leaves it.
+  }
+  ASSERT_NE(state(), before);
+  ASSERT_EQ(engine::RecoverInterruptedRuns().runs.size(), 1u);
+  EXPECT_EQ(state(), before);
+  EXPECT_TRUE(journals().empty());
+}
+
 TEST_F(Recovery, ATornLastEntryIsIgnoredAndARecoveryCutOffIsDoneAgain) {
   const MachineState before = state();
   interruptedRun();

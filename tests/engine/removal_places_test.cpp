@@ -89,6 +89,40 @@ TEST(RemovalPlaces, EachKindOfRecordIsJudgedAgainstItsOwnPlaces) {
     SCOPED_TRACE(c.what);
     const std::wstring path = c.relative.rfind(L"\\", 0) == 0 ? c.relative : machine.at(c.relative);
     EXPECT_EQ(engine::judgePath(places, c.kind, c.payloadKind, path), c.expected);
+    // A refused path names no place to remove it from.
+    std::wstring place = L"unchanged";
+    EXPECT_EQ(engine::judgePath(places, c.kind, c.payloadKind, path, &place), c.expected);
+    EXPECT_EQ(place.empty(), c.expected != PathVerdict::allowed);
+  }
+}
+
+// The folder an allowed path must still lie below when it is removed: the place that allowed it,
+// or for a place itself and the maker's folder above one the folder that holds it.
+TEST(RemovalPlaces, AnAllowedPathNamesThePlaceThatAllowedIt) {
+  const Machine machine;
+  const auto places = machine.places();
+  struct Case {
+    const char* what;
+    RecordKind kind;
+    int payloadKind;
+    const wchar_t* relative;
+    const wchar_t* place;
+  };
+  const Case cases[] = {
+      {"program file", RecordKind::InstalledFile, 1, L"Program Files\\Nuvelle\\Tessaline 7\\Lang\\T.de.dll", L"Program Files\\Nuvelle\\Tessaline 7"},
+      {"example in the maker's data", RecordKind::InstalledFile, 4, L"Data\\Nuvelle\\Textures\\Marble.tex", L"Data\\Nuvelle"},
+      {"example on the public desktop", RecordKind::InstalledFile, 4, L"Public Desktop\\Examples\\First.tsl", L"Public Desktop"},
+      {"menu shortcut", RecordKind::MenuShortcut, -1, L"Start Menu\\Programs\\Nuvelle\\Tessaline 7\\T.lnk", L"Start Menu\\Programs\\Nuvelle\\Tessaline 7"},
+      {"folder below a place", RecordKind::CreatedFolder, -1, L"Data\\Nuvelle\\Textures", L"Data\\Nuvelle"},
+      {"a place itself", RecordKind::CreatedFolder, -1, L"Data\\Nuvelle", L"Data"},
+      {"maker folder above the install folder", RecordKind::CreatedFolder, -1, L"Program Files\\Nuvelle", L"Program Files"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::wstring place;
+    EXPECT_EQ(engine::judgePath(places, c.kind, c.payloadKind, machine.at(c.relative), &place),
+              PathVerdict::allowed);
+    EXPECT_EQ(place, machine.at(c.place));
   }
 }
 

@@ -24,35 +24,36 @@ void write(const fs::path& path) { std::ofstream(path) << "content"; }
 TEST(RemovalSteps, FilesFoldersAndLinksOnDisk) {
   nv_test::temp_folder folder;
   const fs::path root = folder.path();
+  const std::wstring place = root.wstring();
   const fs::path readOnly = root / L"Tessaline.exe";
   write(readOnly);
   ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(uninstaller::RemoveFileOrLink(readOnly.wstring()).outcome, Outcome::removed);
+  EXPECT_EQ(uninstaller::RemoveFileOrLink(readOnly.wstring(), place).outcome, Outcome::removed);
   EXPECT_FALSE(fs::exists(readOnly));
-  EXPECT_EQ(uninstaller::RemoveFileOrLink(readOnly.wstring()).outcome, Outcome::absent);
-  EXPECT_EQ(uninstaller::RemoveFileOrLink((root / L"missing\\x.dll").wstring()).outcome,
+  EXPECT_EQ(uninstaller::RemoveFileOrLink(readOnly.wstring(), place).outcome, Outcome::absent);
+  EXPECT_EQ(uninstaller::RemoveFileOrLink((root / L"missing\\x.dll").wstring(), place).outcome,
             Outcome::absent);
 
   // A folder named as a file is not removed as one.
   const fs::path sub = root / L"Lang";
   fs::create_directories(sub);
-  const auto asFile = uninstaller::RemoveFileOrLink(sub.wstring());
+  const auto asFile = uninstaller::RemoveFileOrLink(sub.wstring(), place);
   EXPECT_EQ(asFile.outcome, Outcome::failed);
   EXPECT_EQ(asFile.error.value(), ERROR_DIRECTORY);
 
   write(sub / L"kept.txt");
-  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), {}).outcome, Outcome::notEmpty);
+  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), place, {}).outcome, Outcome::notEmpty);
   EXPECT_TRUE(fs::exists(sub / L"kept.txt"));
   fs::remove(sub / L"kept.txt");
-  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), {}).outcome, Outcome::removed);
-  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), {}).outcome, Outcome::absent);
+  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), place, {}).outcome, Outcome::removed);
+  EXPECT_EQ(uninstaller::RemoveEmptyFolder(sub.wstring(), place, {}).outcome, Outcome::absent);
 
   // A folder that is a link goes as the link: what it points to keeps its files.
   const fs::path target = root / L"Target";
   fs::create_directories(target);
   write(target / L"data.txt");
   nv_test::planted_links links({target.wstring()});
-  EXPECT_EQ(uninstaller::RemoveEmptyFolder(target.wstring(), {}).outcome, Outcome::notEmpty);
+  EXPECT_EQ(uninstaller::RemoveEmptyFolder(target.wstring(), place, {}).outcome, Outcome::notEmpty);
   EXPECT_TRUE(fs::exists(target / L"data.txt"));
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/final_path_test_support.h"
 #include "localization/languages.h"
 #include "nv/product_test_support.h"
 
@@ -45,12 +46,13 @@ struct Installation {
   }
 
   std::vector<uninstaller::PlannedStep> plan() const {
+    const std::wstring place = folder.wstring();
     return {
-        {StepKind::removeFile, program},
-        {StepKind::removeFile, uninstaller},
+        {StepKind::removeFile, program, PathVerdict::allowed, place},
+        {StepKind::removeFile, uninstaller, PathVerdict::allowed, place},
         {StepKind::keepShared, shared},
         {StepKind::refuse, L"C:\\Windows\\System32\\kernel32.dll", PathVerdict::outside},
-        {StepKind::removeFolder, folder.wstring()},
+        {StepKind::removeFolder, folder.wstring(), PathVerdict::allowed, root.path().wstring()},
     };
   }
   uninstaller::RunContext context() const { return {uninstaller, log, nullptr}; }
@@ -107,6 +109,24 @@ TEST(UninstallRun, AFileThatCannotGoKeepsTheLogAndTheUninstallerForAnotherTry) {
   EXPECT_FALSE(fs::exists(installation.program));
   EXPECT_EQ(uninstaller::ExitCodeOf(result), uninstaller::UninstallExit::Failed);
   EXPECT_EQ(progress.status, formatLocalized(1172, {blocked.wstring()}));
+}
+
+// A file that no longer lies below its place when its turn comes (a folder on the way swapped for
+// a junction while the product unregistered) is refused as the plan refuses a link on the way.
+TEST(UninstallRun, AFileThatLeftItsPlaceSinceThePlanIsRefusedAndStays) {
+  Installation installation;
+  const engine_test::moved_final_paths moved(installation.program,
+                                             L"C:\\windows\\system32\\Tessaline.exe");
+  RecordedProgress progress;
+  const auto result =
+      uninstaller::RunRemoval(installation.plan(), installation.context(), progress);
+
+  EXPECT_TRUE(fs::exists(installation.program));
+  EXPECT_EQ(result.summary.at(0), formatLocalized(1164, {installation.program}));
+  EXPECT_NE(progress.log.find(formatLocalized(1164, {installation.program})), std::wstring::npos);
+  // What is left is kept, as what the plan refuses is kept: the folder that holds it stays.
+  EXPECT_FALSE(result.incomplete);
+  EXPECT_TRUE(fs::exists(installation.folder));
 }
 
 }  // namespace

@@ -61,11 +61,6 @@ if not os.environ.get("DISPLAY"):
 WORK = os.path.abspath(args.work)
 TEMPLATE = os.path.join(os.path.dirname(WORK), "template")
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessaline 7"
-# The same, as a registry file saved from HKLM\Software names it.
-SAVED_UNINSTALL_KEY = r"Microsoft\Windows\CurrentVersion\Uninstall\Tessaline 7"
-# What Wine cannot do: RegRestoreKeyW is a stub (it reports success and changes nothing), so an
-# uninstall key that held other values before the run cannot be seen restored.
-WINE_KEY_REASON = "RegRestoreKeyW is a stub in Wine"
 RUN_TIMEOUT_MS = 120000
 
 
@@ -134,12 +129,6 @@ def registry_keys(path):
     return {key: "\n".join(lines) for key, lines in keys.items()}
 
 
-def registry_without(keys, key):
-    """The registry keys without `key` and the keys below it."""
-    marker = "[" + key.replace("\\", "\\\\")
-    return {k: v for k, v in keys.items() if not (k == marker + "]" or k.startswith(marker + "\\\\"))}
-
-
 def links_by_name(state):
     """A state whose shell links count by their names alone: a link records its target's file
     times, which differ from run to run."""
@@ -147,16 +136,13 @@ def links_by_name(state):
     return files, state[1]
 
 
-def differences(got, want, skip_key=False):
+def differences(got, want):
     """What differs between two states, in words (at most a few lines each)."""
     found = []
     changed = sorted({p for p, _ in set(got[0].items()) ^ set(want[0].items())})
     for path in changed[:8]:
         found.append(f"file {path}: {got[0].get(path, 'absent')} != {want[0].get(path, 'absent')}")
     got_reg, want_reg = got[1], want[1]
-    if skip_key:
-        got_reg = registry_without(got_reg, SAVED_UNINSTALL_KEY)
-        want_reg = registry_without(want_reg, SAVED_UNINSTALL_KEY)
     keys = sorted(k for k in set(got_reg) | set(want_reg) if got_reg.get(k) != want_reg.get(k))
     for key in keys[:4]:
         found.append(f"registry {key}: {got_reg.get(key, 'absent')!r} != "
@@ -168,7 +154,7 @@ def leftovers(state):
     """Backups, working folders, journal files and the journal folder in a state."""
     names = [p for p in state[0] if os.path.basename(p).lower().startswith(("nv", "nuvelle_"))
              and os.sep + "temp" + os.sep in (os.sep + p.lower())]
-    names += [p for p in state[0] if p.lower().endswith((".journal", ".hive", ".value", ".backup"))
+    names += [p for p in state[0] if p.lower().endswith((".journal", ".key", ".value", ".backup"))
               or "nuvelle journal" in p.lower()]
     return sorted(set(names))
 
@@ -198,7 +184,6 @@ class Tally:
         self.restored = {}     # machine -> points whose state was right
         self.recovery = {}     # machine -> recovery interruptions checked
         self.recovery_ok = {}
-        self.key_skipped = {}  # machine -> points whose uninstall key was not compared
         self.failures = []
 
     def add(self, table, machine, n=1):
@@ -291,7 +276,6 @@ def run_machine(kind, tally):
             points.append((name, counts[name]))
     commit = steps.index("journal.commit") if "journal.commit" in steps else len(steps)
     commit_point = next(i for i, p in enumerate(points) if p == ("journal.commit", 1))
-    registry_point = next(i for i, p in enumerate(points) if p[0] == "install.registry")
     print(f"{kind}: {len(points)} points in an uninterrupted run ({commit} before its commit)",
           flush=True)
     machine.close()
@@ -312,15 +296,12 @@ def run_machine(kind, tally):
     def check(label, index, counter_all, counter_ok):
         finished = index >= commit_point
         want = installed if finished else before
-        skip_key = kind == "older" and registry_point <= index < commit_point
         got = machine.state()
         left = [f"left: {p}" for p in leftovers(got)]
         if finished:
             got, want = links_by_name(got), links_by_name(want)
-        found = differences(got, want, skip_key) + left
+        found = differences(got, want) + left
         tally.add(counter_all, kind)
-        if skip_key:
-            tally.add(tally.key_skipped, kind)
         if found:
             tally.failures.append(f"{kind} {label}: " + "; ".join(found))
             restore()
@@ -410,10 +391,6 @@ def main():
     print(f"kill points: {points} ({', '.join(f'{k} {v}' for k, v in tally.points.items())}); "
           f"recoveries interrupted: {recoveries}; restored: {ok}/{total} "
           f"({100.0 * ok / total if total else 0:.1f} %) in {time.time() - started:.0f} s")
-    skipped = sum(tally.key_skipped.values())
-    if skipped:
-        print(f"uninstall key not compared at {skipped} points of the older machine: "
-              f"{WINE_KEY_REASON}")
     if tally.failures:
         print("\n".join(tally.failures))
         return 1
