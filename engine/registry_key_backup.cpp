@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/payload_format.h"
+#include "engine/state_file.h"
 #include "nv/system_failure.h"
 #include "nv/unique_handle.h"
 
@@ -191,24 +192,6 @@ bool Decode(const std::vector<BYTE>& bytes, SavedState& state) {
   return reader.atEnd();
 }
 
-std::error_code ReadStateFile(const std::wstring& file, std::vector<BYTE>& bytes) {
-  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return nv::last_system_failure();
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(handle.get(), &size)) return nv::last_system_failure();
-  if (size.QuadPart > static_cast<LONGLONG>(kMaxFile))
-    return nv::system_failure(ERROR_INVALID_DATA);
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!bytes.empty() && (!::ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                     &read, nullptr) ||
-                         read != bytes.size()))
-    return nv::last_system_failure();
-  return {};
-}
-
 // Sets `value` in `key` exactly as saved. The registry adds a terminator of its own to a string
 // whose counted data lacks one when the unit after the data is 0: the data goes from a buffer
 // whose next units are not.
@@ -229,20 +212,12 @@ std::error_code SaveKeyState(HKEY key, const std::wstring& file) {
   const std::vector<BYTE> bytes = Encode(state);
   if (bytes.size() > kMaxFile) return nv::system_failure(ERROR_FILE_TOO_LARGE);
 
-  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return nv::last_system_failure();
-  DWORD written = 0;
-  if (!::WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
-      written != bytes.size() || !::FlushFileBuffers(handle.get()))
-    return nv::last_system_failure();
-  return {};
+  return WriteStateFile(file, bytes);
 }
 
 std::error_code RestoreKeyState(HKEY root, const std::wstring& subkey, const std::wstring& file) {
   std::vector<BYTE> bytes;
-  if (const std::error_code error = ReadStateFile(file, bytes)) return error;
+  if (const std::error_code error = ReadStateFile(file, kMaxFile, bytes)) return error;
   SavedState state;
   if (!Decode(bytes, state)) return nv::system_failure(ERROR_INVALID_DATA);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/payload_format.h"
+#include "engine/state_file.h"
 #include "nv/registry.h"
 #include "nv/system_failure.h"
 #include "nv/unique_handle.h"
@@ -27,19 +28,6 @@ void Put(std::vector<BYTE>& bytes, std::uint32_t value) {
 std::uint32_t Get(const BYTE* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
          (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-bool ReadAll(const std::wstring& file, std::vector<BYTE>& bytes) {
-  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return false;
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart > kMaxData + 64) return false;
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  return bytes.empty() || (::ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                      &read, nullptr) &&
-                           read == bytes.size());
 }
 
 }  // namespace
@@ -78,21 +66,14 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
   }
   Put(bytes, crc32::of(bytes.data(), bytes.size()));
 
-  const nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return nv::last_system_failure();
-  DWORD written = 0;
-  if (!::WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
-      written != bytes.size() || !::FlushFileBuffers(handle.get()))
-    return nv::last_system_failure();
-  return {};
+  return WriteStateFile(file, bytes);
 }
 
 bool RestoreValueState(HKEY root, const std::wstring& subkey, const std::wstring& name,
                        const std::wstring& file) {
   std::vector<BYTE> bytes;
-  if (!ReadAll(file, bytes) || bytes.size() < 20 || std::memcmp(bytes.data(), kMagic, 4) != 0)
+  if (ReadStateFile(file, kMaxData + 64, bytes) || bytes.size() < 20 ||
+      std::memcmp(bytes.data(), kMagic, 4) != 0)
     return false;
   const std::size_t body = bytes.size() - 4;
   if (crc32::of(bytes.data(), body) != Get(bytes.data() + body)) return false;
