@@ -253,6 +253,15 @@ TEST_F(Journal, UndoDeletesOnlyWhereTheRecordOrItsPlaceSays) {
 
 class JournalUninstallKey : public Journal {
  protected:
+  // The key existed with DisplayName "old", was saved by the journal's operation and then
+  // changed to "new", as the registry step of an update leaves it.
+  void backUpThenChangeKey() {
+    const nv::reg_key key = create(L"Tessaline 7");
+    nv_test::set_string_value(key.get(), L"DisplayName", L"old");
+    journal_.BeginUninstallKey(key.get());
+    journal_.EndOperation(true, nullptr);
+    nv_test::set_string_value(key.get(), L"DisplayName", L"new");
+  }
   void SetUp() override { nv::set_current_product(nv::tessaline_7); }
   void TearDown() override { nv::set_current_product(0); }
 
@@ -308,13 +317,7 @@ TEST_F(JournalUninstallKey, AnExistingKeyIsSavedAndCommitDeletesTheStateFile) {
 }
 
 TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
-  {
-    const nv::reg_key key = create(L"Tessaline 7");
-    nv_test::set_string_value(key.get(), L"DisplayName", L"old");
-    journal_.BeginUninstallKey(key.get());
-    journal_.EndOperation(true, nullptr);
-    nv_test::set_string_value(key.get(), L"DisplayName", L"new");
-  }
+  backUpThenChangeKey();
   journal_.Rollback();
   EXPECT_EQ(displayName(), L"old");
   EXPECT_EQ(folders_.temp_file_count(), 0u);
@@ -323,13 +326,7 @@ TEST_F(JournalUninstallKey, RollbackRestoresTheKeyThatExistedBefore) {
 // A state file damaged since it was written cannot say what the key held: the key stays as it
 // is, the undo says so, and the useless file goes.
 TEST_F(JournalUninstallKey, ADamagedStateFileLeavesTheKeyAndTheUndoSaysSo) {
-  {
-    const nv::reg_key key = create(L"Tessaline 7");
-    nv_test::set_string_value(key.get(), L"DisplayName", L"old");
-    journal_.BeginUninstallKey(key.get());
-    journal_.EndOperation(true, nullptr);
-    nv_test::set_string_value(key.get(), L"DisplayName", L"new");
-  }
+  backUpThenChangeKey();
   const JournalRecord record = journal_.records.at(0);
   journal_.records.clear();
   std::string bytes = read_text(record.backupPath);

@@ -24,6 +24,7 @@
 #include "engine/machine_folders.h"
 #include "engine/product_registration.h"
 #include "journal_test_support.h"
+#include "trust_test_support.h"
 #include "nv/product.h"
 #include "nv/unique_handle.h"
 
@@ -110,7 +111,6 @@ class Recovery : public ::testing::Test {
   void TearDown() override {
     engine::SetJournalFolderPath(previousFolder_);
     engine::ReplaceMachineFolders(previousMachine_);
-    engine::SetSecurityQuery({});
     nv::set_current_product(0);
   }
 
@@ -159,28 +159,6 @@ class Recovery : public ::testing::Test {
     write_text(app_ / L"Uninstall.ulog", "new log");
     runFile_ = journal.runFilePath();
     // The journal goes without ending its run: its file stays, as a killed process leaves it.
-  }
-
-  // Objects whose final path holds `marker` show an owner and an access list that let the local
-  // Users group change them, as a standard user's planted file or folder would; all others show
-  // the administrators' own.
-  static void untrustedWhere(std::wstring marker) {
-    engine::SetSecurityQuery([marker](HANDLE object) {
-      wchar_t path[MAX_PATH] = {};
-      ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-      const bool planted = std::wstring(path).find(marker) != std::wstring::npos;
-      const auto sid = [](WELL_KNOWN_SID_TYPE type) {
-        BYTE bytes[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof bytes;
-        ::CreateWellKnownSid(type, nullptr, bytes, &size);
-        return std::vector<BYTE>(bytes, bytes + size);
-      };
-      engine::SecurityFacts facts;
-      facts.known = true;
-      facts.owner = sid(planted ? WinBuiltinUsersSid : WinBuiltinAdministratorsSid);
-      facts.allowed.push_back({facts.owner, FILE_ALL_ACCESS});
-      return facts;
-    });
   }
 
   // The folders of a run of this machine, with its working folder `work`.
@@ -329,7 +307,7 @@ TEST_F(Recovery, LiveForeignAndUnknownJournalsAreLeftAlone) {
   write_text(later, "Nuvelle installation journal 3\n");
   const fs::path own = journalFolder_ / L"{empty}.journal";
   write_text(own, "Nuvelle inst");  // cut before its version line was complete: no change made
-  untrustedWhere(L"{foreign}");
+  const trust_test::planted_where planted(L"{foreign}");
 
   const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
   EXPECT_EQ(result.alive, 1u);
@@ -376,7 +354,8 @@ TEST_F(Recovery, APlantedJournalChangesNothingOutsideTheInstallationsPlaces) {
         ASSERT_FALSE(file.AppendRecord(record));
       file.Close();
     }
-    if (plantedFile) untrustedWhere(L"{crafted}");
+    std::optional<trust_test::planted_where> planted;
+    if (plantedFile) planted.emplace(L"{crafted}");
 
     const engine::RecoveryResult result = engine::RecoverInterruptedRuns();
     EXPECT_EQ(read_text(windows / L"victim.dll"), "system file");
@@ -386,7 +365,7 @@ TEST_F(Recovery, APlantedJournalChangesNothingOutsideTheInstallationsPlaces) {
       EXPECT_EQ(result.refused, 1u);
       EXPECT_TRUE(result.runs.empty());
       EXPECT_TRUE(fs::exists(journal));  // left alone: not ours to judge
-      engine::SetSecurityQuery({});
+      planted.reset();
       fs::remove_all(journalFolder_);
     } else {
       ASSERT_EQ(result.runs.size(), 1u);
@@ -438,14 +417,15 @@ TEST_F(Recovery, WhatIsNotTheProtectedFolderIsMovedAsideOrRefused) {
   EXPECT_TRUE(fs::is_directory(journalFolder_));
   EXPECT_EQ(movedAside(), 1u);
 
-  untrustedWhere(L"\\Journal");
-  EXPECT_EQ(engine::PrepareJournalFolder(folder, false), engine::untrusted_refused());
-  EXPECT_EQ(engine::RecoverInterruptedRuns().error, engine::untrusted_refused());
-  engine::SetSecurityQuery({});
-
-  untrustedWhere(journalFolder_.parent_path().filename().wstring());
-  EXPECT_EQ(engine::PrepareJournalFolder(folder, true), engine::untrusted_refused());
-  engine::SetSecurityQuery({});
+  {
+    const trust_test::planted_where planted(L"\\Journal");
+    EXPECT_EQ(engine::PrepareJournalFolder(folder, false), engine::untrusted_refused());
+    EXPECT_EQ(engine::RecoverInterruptedRuns().error, engine::untrusted_refused());
+  }
+  {
+    const trust_test::planted_where planted(journalFolder_.parent_path().filename().wstring());
+    EXPECT_EQ(engine::PrepareJournalFolder(folder, true), engine::untrusted_refused());
+  }
   EXPECT_EQ(movedAside(), 1u);
 }
 

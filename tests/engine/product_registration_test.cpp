@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/write_trust.h"
+#include "trust_test_support.h"
 
 #include "nv/product_test_support.h"
 #include "nv/utf8.h"
@@ -330,25 +330,10 @@ TEST_F(RegistrationRunTest, ExitCodeOtherThanMinusTenFailsWithoutShellNotificati
 // A product that a standard user could have replaced since it was written (its folder is one
 // users may change) is not run elevated, and neither is a product that is not there.
 TEST_F(RegistrationRunTest, ProductThatCannotStartOrIsNotTrustedFailsAndMutexIsTakenBack) {
-  const engine::SecurityQuery previous = engine::SetSecurityQuery([](HANDLE object) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size);
-    engine::SecurityFacts facts;
-    facts.known = true;
-    facts.owner.assign(sid, sid + size);
-    facts.allowed.push_back({facts.owner, FILE_ALL_ACCESS});
-    if (std::wstring(path).find(L"Nuvelle Tessaline 7") != std::wstring::npos) {
-      size = sizeof sid;
-      ::CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &size);
-      facts.allowed.push_back({{sid, sid + size}, FILE_GENERIC_READ | FILE_GENERIC_WRITE});
-    }
-    return facts;
-  });
-  EXPECT_FALSE(engine::RunProductRegistration(journal, product.wstring(), 0, installerMutex));
-  engine::SetSecurityQuery(previous);
+  {
+    const trust_test::planted_where planted(L"Nuvelle Tessaline 7");
+    EXPECT_FALSE(engine::RunProductRegistration(journal, product.wstring(), 0, installerMutex));
+  }
   EXPECT_TRUE(ReadRecords(record).empty()) << "the product ran from a folder users may change";
   EXPECT_FALSE(engine::RunProductRegistration(journal, (productFolder / L"Missing.exe").wstring(),
                                               0, installerMutex));

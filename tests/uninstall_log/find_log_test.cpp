@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/write_trust.h"
+#include "engine/trust_test_support.h"
 
 #include "nv/product.h"
 #include "nv/product_test_support.h"
@@ -90,22 +90,10 @@ TEST_F(FindLog, ALogBesideTheInstallerThatUsersMayChangeIsPassedOver) {
   set_product_path(folder_.path() / L"product" / L"Tessaline.exe");
   const std::wstring beside_product = place_log(L"product");
   const std::wstring beside_installer = place_log(L"installer");
-  const engine::SecurityQuery previous = engine::SetSecurityQuery([](HANDLE object) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0);
-    const bool planted = std::wstring(path).find(L"\\installer") != std::wstring::npos;
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    ::CreateWellKnownSid(planted ? WinBuiltinUsersSid : WinBuiltinAdministratorsSid, nullptr, sid,
-                         &size);
-    engine::SecurityFacts facts;
-    facts.known = true;
-    facts.owner.assign(sid, sid + size);
-    facts.allowed.push_back({facts.owner, FILE_ALL_ACCESS});
-    return facts;
-  });
-  EXPECT_EQ(find(installer_), beside_product);
-  engine::SetSecurityQuery(previous);
+  {
+    const trust_test::planted_where planted(L"\\installer");
+    EXPECT_EQ(find(installer_), beside_product);
+  }
   EXPECT_EQ(find(installer_), beside_installer);
 }
 
