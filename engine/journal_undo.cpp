@@ -15,7 +15,6 @@
 #include "engine/removal_places.h"
 #include "engine/temporary_folder.h"
 #include "nv/fixed_path.h"
-#include "nv/privileges.h"
 #include "nv/product.h"
 #include "nv/unique_handle.h"
 
@@ -200,13 +199,6 @@ bool DeleteAnyFile(const wchar_t* path) noexcept {
   } catch (const std::exception&) {
     return false;
   }
-}
-
-PrivilegeScope::PrivilegeScope(const wchar_t* name) noexcept
-    : name_(name), enabled_(nv::set_privilege(name, true)) {}
-
-PrivilegeScope::~PrivilegeScope() {
-  if (enabled_) nv::set_privilege(name_, false);
 }
 
 }  // namespace engine

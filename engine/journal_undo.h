@@ -35,18 +35,4 @@ void DiscardBackup(JournalRecord& record) noexcept;
 // `path` names it. False when it stays.
 bool DeleteAnyFile(const wchar_t* path) noexcept;
 
-// Holds a privilege of the process enabled for the life of the object; disables it again only
-// when this object enabled it.
-class PrivilegeScope {
- public:
-  explicit PrivilegeScope(const wchar_t* name) noexcept;
-  ~PrivilegeScope();
-  PrivilegeScope(const PrivilegeScope&) = delete;
-  PrivilegeScope& operator=(const PrivilegeScope&) = delete;
-
- private:
-  const wchar_t* name_;
-  bool enabled_;
-};
-
 }  // namespace engine
