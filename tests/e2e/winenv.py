@@ -172,6 +172,14 @@ class Robot:
                 args.append("--")
             args.extend(str(w) for w in command)
         code, out = self.prefix.run(args, extra_env=env, timeout=timeout)
+        if code != 0 and not out.strip() and str(commands[0][0]) in ("window", "box"):
+            # The robot prints a line for every command it finishes and for every failure, so
+            # silence means it did not get past its first command (Wine failed to start it, or it
+            # crashed there). A first command that only looks for a window changes nothing, so
+            # the run is repeated once.
+            first = f"(the robot printed nothing and ended with {code}; run again)\n"
+            code, out = self.prefix.run(args, extra_env=env, timeout=timeout)
+            out = first + (out or f"(again nothing, exit code {code})\n")
         self.transcript.append(" -- ".join(" ".join(str(w) for w in c) for c in commands))
         self.transcript.append(out)
         values = []
