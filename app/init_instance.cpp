@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "engine/command_line.h"
+#include "engine/folder_rules.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"
@@ -102,15 +103,29 @@ std::optional<OptionError> openLogFile(CInstallApp& app, const InstallOptions& o
                      nv::error_text(static_cast<DWORD>(error.value()))};
 }
 
-// The first error of the folder options that the machine decides: folders that run into files.
+// The refusal of `option`'s folder when no installation may use it.
+std::optional<OptionError> unacceptable(const wchar_t* option, const std::wstring& folder,
+                                        engine::PlaceRefusal refusal) {
+  if (refusal == engine::PlaceRefusal::none) return std::nullopt;
+  return OptionError{OptionFault::Unacceptable, option, folder, refusal};
+}
+
+// The first error of the folder options that the machine decides: folders that no installation
+// may use (the uninstaller could never remove from them), and folders that run into files.
 // `menuFolder` receives the Start-menu folder of /MENU.
 std::optional<OptionError> checkFolders(const InstallOptions& options, std::wstring& menuFolder) {
+  const engine::MachineFolders& machine = engine::machineFolders();
   if (options.installFolder) {
-    if (auto error = checkFolderOnMachine(L"/D", *options.installFolder)) return error;
+    const std::wstring& folder = *options.installFolder;
+    if (auto error = unacceptable(L"/D", folder, engine::judgeInstallFolder(folder, machine)))
+      return error;
+    if (auto error = checkFolderOnMachine(L"/D", folder)) return error;
   }
   if (options.menuFolder) {
     menuFolder = menuFolderOf(*options.menuFolder);
     if (menuFolder.empty()) return OptionError{OptionFault::NotAPath, L"/MENU", {}};
+    if (auto error = unacceptable(L"/MENU", menuFolder, engine::judgeMenuFolder(menuFolder, machine)))
+      return error;
     if (auto error = checkFolderOnMachine(L"/MENU", menuFolder)) return error;
   }
   return std::nullopt;

@@ -2,8 +2,10 @@
 
 #include "app/folder_picker.h"
 #include "app/install_app.h"
+#include "engine/folder_rules.h"
 #include "localization/languages.h"
 #include "nv/product.h"
+#include "nv/fatal_error.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -30,8 +32,21 @@ void CDlgPath::DoDataExchange(ui::data_exchange& dx) {
   CInstallApp& app = installApp();
   if (!dx.saving()) folderText = app.installFolder;
   dx.text(IDC_FOLDER_EDIT, folderText, kFolderTextLimit);
+  if (!dx.saving() || dx.failed()) return;
+  // A folder the uninstaller could never remove from is refused, and the page stays; an
+  // installed product's folder is not the page's to judge.
+  if (app.existingInstall == ExistingInstall::None) {
+    const engine::PlaceRefusal refusal =
+        engine::judgeInstallFolder(folderText, engine::machineFolders());
+    if (refusal != engine::PlaceRefusal::none) {
+      nv::message_box(formatLocalized(1194, {engine::describePlaceRefusal(refusal, folderText)}),
+                      MB_OK | MB_ICONEXCLAMATION);
+      dx.fail(IDC_FOLDER_EDIT);
+      return;
+    }
+  }
   // A refused text stays in the box only; the setting keeps its last valid value.
-  if (dx.saving() && !dx.failed()) app.installFolder = folderText;
+  app.installFolder = folderText;
 }
 
 bool CDlgPath::OnCommand(int id, int code, HWND control) {

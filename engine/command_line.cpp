@@ -239,9 +239,12 @@ std::optional<OptionError> checkFolderOnMachine(std::wstring_view option,
 }
 
 std::wstring describeOptionError(const OptionError& error) {
-  // One message per fault, in the order of OptionFault; only the last names a detail (%2).
-  static constexpr std::array<UINT, 7> kMessages{1135, 1136, 1137, 1138, 1139, 1140, 1141};
+  // One message per fault, in the order of OptionFault; the last two name a detail (%2).
+  static constexpr std::array<UINT, 8> kMessages{1135, 1136, 1137, 1138, 1139, 1140, 1141, 1193};
   const auto index = static_cast<std::size_t>(error.fault);
+  const std::wstring detail = error.fault == OptionFault::Unacceptable
+                                  ? engine::describePlaceRefusal(error.refusal, error.detail)
+                                  : error.detail;
   return formatLocalized(index < kMessages.size() ? kMessages[index] : kMessages[0],
-                         {error.option, error.detail});
+                         {error.option, detail});
 }

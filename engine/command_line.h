@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/folder_rules.h"
 #include "localization/languages.h"
 
 // Which shortcuts /SHORTCUTS asks for.
@@ -41,12 +42,14 @@ enum class OptionFault {
   NotAPath,       // a path that cannot name a folder or file
   BadValue,       // a value the option does not know, or a value given to a switch
   NotWritable,    // the /LOG file cannot be opened for appending
+  Unacceptable,   // /D or /MENU names a folder no installation may use (folder_rules.h)
 };
 
 struct OptionError {
   OptionFault fault = OptionFault::Unknown;
   std::wstring option;  // the option as named in the messages: "/D", or the unknown argument
-  std::wstring detail;  // for NotWritable: the system's reason
+  std::wstring detail;  // for NotWritable: the system's reason; for Unacceptable: the folder
+  engine::PlaceRefusal refusal = engine::PlaceRefusal::none;  // for Unacceptable: why
 };
 
 struct ParsedCommandLine {

@@ -11,26 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/folder_rules.h"
 #include "engine/install_journal.h"
 
 namespace engine {
-
-// The folders the machine names, looked up once by machineFolders(); tests fill their own.
-struct MachineFolders {
-  std::wstring commonAppData;   // all-users application data
-  std::wstring userAppData;     // the current user's application data
-  std::wstring commonDesktop;   // all-users desktop
-  std::wstring userDesktop;     // the current user's desktop
-  std::vector<std::wstring> startMenus;  // all-users and the user's Start menu
-  // Folders of the system that no place may be, or contain (Windows, Program Files, ...).
-  std::vector<std::wstring> systemFolders;
-};
-
-const MachineFolders& machineFolders();
-
-// Replaces what machineFolders() answers (nothing: the machine's own again); returns the previous
-// replacement. Tests lay out a machine of their own in private folders.
-std::optional<MachineFolders> ReplaceMachineFolders(std::optional<MachineFolders> folders);
 
 // The places of one uninstallation; an empty member is no place at all.
 struct RemovalPlaces {
@@ -42,9 +26,6 @@ struct RemovalPlaces {
   std::wstring userDesktop;
 };
 
-// Why a log's folder is not taken as a place.
-enum class PlaceRefusal { none, notOwnFolder, notBelowStartMenu, systemFolder };
-
 struct PlacesResult {
   RemovalPlaces places;
   PlaceRefusal installRefusal = PlaceRefusal::none;
@@ -53,8 +34,7 @@ struct PlacesResult {
 
 // The places for a log whose header names `logInstallFolder` and `logMenuFolder`, read by an
 // uninstaller that runs from `ownFolder`. The install folder counts only when it is the
-// uninstaller's own folder; the menu folder only when it lies below a Start menu; neither when it
-// is, or holds, a folder of the system.
+// uninstaller's own folder; each only when the folder rules accept it (folder_rules.h).
 PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring& logMenuFolder,
                        const std::wstring& ownFolder, const MachineFolders& machine);
 

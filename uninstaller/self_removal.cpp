@@ -51,17 +51,26 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
     return std::make_error_code(std::errc::no_such_file_or_directory);
   if (const std::error_code error = engine::CreateAdminFolder(folder)) return error;
   const std::wstring copy = nv::fixed_path::append(folder, nv::fixed_path::file_name(ownExecutable));
-  if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) {
+  // Whatever stops the finisher from starting takes its copy and folder away again.
+  const auto removeCopy = [&] {
     const std::error_code error = nv::last_system_failure();
+    ::DeleteFileW(copy.c_str());
     ::RemoveDirectoryW(folder.c_str());
     return error;
-  }
+  };
+  if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) return removeCopy();
+  // The copy takes the installed uninstaller's read-only attribute along; a read-only file is
+  // neither deleted nor scheduled for deletion at the restart, so it goes.
+  const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      !::SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return removeCopy();
 
   // The finisher learns of the uninstaller's end through a handle it inherits.
   HANDLE self = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                          &self, SYNCHRONIZE, TRUE, 0))
-    return nv::last_system_failure();
+    return removeCopy();
   const nv::unique_handle selfHandle(self);
 
   std::wstring commandLine = quoted(copy) + L" " + kFinishOption +
@@ -73,7 +82,7 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process))
-    return nv::last_system_failure();
+    return removeCopy();
   const nv::unique_handle processHandle(process.hProcess);
   const nv::unique_handle threadHandle(process.hThread);
   return {};

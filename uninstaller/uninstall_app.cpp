@@ -41,6 +41,8 @@ constexpr UINT NothingRemoved = 1177;
 constexpr UINT Help = 1178;
 constexpr UINT ForeignInstallFolder = 1179;
 constexpr UINT Heading = 1180;
+constexpr UINT UnremovableInstallFolder = 1195;
+constexpr UINT RefusedMenuFolder = 1196;
 }  // namespace Text
 
 UninstallChecks& checks() {
@@ -158,10 +160,23 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
                          UninstallExit::Failed);
   removal.places = placesFor(removal.log.previousInstallFolder, removal.log.previousMenuFolder,
                              ownFolder, machineFolders());
+  const PlaceRefusal installRefusal = removal.places.installRefusal;
+  // A folder that no installation may use (a drive's root, a folder of the system): none of its
+  // program files could go, so nothing goes, and the log and the key stay for another try.
+  if (installRefusal != PlaceRefusal::none && installRefusal != PlaceRefusal::notOwnFolder)
+    return report.refuse(
+        formatLocalized(Text::UnremovableInstallFolder,
+                        {engine::describePlaceRefusal(installRefusal,
+                                                      removal.log.previousInstallFolder)}),
+        UninstallExit::Failed);
   report.note(formatLocalized(Text::Heading, {nv::product_label(false)}));
-  if (removal.places.installRefusal != PlaceRefusal::none)
+  if (installRefusal == PlaceRefusal::notOwnFolder)
     report.note(formatLocalized(Text::ForeignInstallFolder,
                                 {removal.log.previousInstallFolder, ownFolder}));
+  if (removal.places.menuRefusal != PlaceRefusal::none)
+    report.note(formatLocalized(Text::RefusedMenuFolder,
+                                {engine::describePlaceRefusal(removal.places.menuRefusal,
+                                                              removal.log.previousMenuFolder)}));
 
   if (report.unattended()) {
     RunResult result = remove(app, removal, nullptr, options.removeExamples);

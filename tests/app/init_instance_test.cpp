@@ -279,6 +279,17 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
       {"folder through a file", [] { return nullptr; },
        L"/S /D=\"" + newer.native() + L"\\T7\"", UnattendedExit::BadCommandLine,
        [] { return describeOptionError({OptionFault::NotAPath, L"/D", {}}); }},
+      {"a drive's root", [] { return nullptr; }, L"/S /D=C:\\", UnattendedExit::BadCommandLine,
+       [] {
+         return describeOptionError(
+             {OptionFault::Unacceptable, L"/D", L"C:\\", engine::PlaceRefusal::systemFolder});
+       }},
+      {"a menu folder outside the Start menu", [] { return nullptr; },
+       L"/S /MENU=C:\\Tools\\Tessaline", UnattendedExit::BadCommandLine,
+       [] {
+         return describeOptionError({OptionFault::Unacceptable, L"/MENU", L"C:\\Tools\\Tessaline",
+                                     engine::PlaceRefusal::notBelowStartMenu});
+       }},
       {"second installer", [] { return std::make_shared<OtherInstaller>(); }, L"/S",
        UnattendedExit::Busy, [] { return nv::error_text(ERROR_BUSY); }},
       {"not an administrator", [this] { administrator = false; return nullptr; }, L"/S",

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <map>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "engine/folder_rules.h"
 
 #include "nv/fatal_error.h"
 #include "resources/resource_ids.h"
@@ -315,6 +318,44 @@ TEST_F(WizardPagesTest, FolderTextIsSavedUpTo260CharactersAndRefusedBeyond) {
   EXPECT_EQ(app.installFolder, longest) << "the refused text is not copied into the setting";
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].text, L"Enter no more than 260 characters.");
+}
+
+// The page accepts the folders the uninstaller can remove from, and says why it refuses others.
+TEST_F(WizardPagesTest, FolderPageRefusesAFolderNoInstallationMayUseAndStays) {
+  wchar_t programFiles[MAX_PATH] = {};
+  ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE));
+  const struct {
+    std::wstring text;
+    engine::PlaceRefusal refusal;
+  } cases[] = {
+      {L"C:\\", engine::PlaceRefusal::systemFolder},
+      {programFiles, engine::PlaceRefusal::systemFolder},
+      {L"Apps\\Tessaline 7", engine::PlaceRefusal::notFullPath},
+      {L"C:\\Apps\\..\\Tessaline 7", engine::PlaceRefusal::notFullPath},
+      {std::wstring(programFiles) + L"\\Nuvelle\\Tessaline 7", engine::PlaceRefusal::none},
+  };
+  CDlgPath page;
+  ASSERT_TRUE(page.Create(host.hwnd));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    recorded_boxes boxes;
+    app.installFolder = L"C:\\Before";
+    page.set_item_text(IDC_FOLDER_EDIT, c.text);
+    const bool accepted = c.refusal == engine::PlaceRefusal::none;
+    EXPECT_EQ(page.UpdateData(true), accepted);
+    EXPECT_EQ(app.installFolder, accepted ? c.text : L"C:\\Before");
+    ASSERT_EQ(boxes.boxes.size(), accepted ? 0u : 1u);
+    if (!accepted) {
+      EXPECT_EQ(boxes.boxes[0].text,
+                formatLocalized(1194, {engine::describePlaceRefusal(c.refusal, c.text)}));
+    }
+  }
+  // An installed product's folder is shown, not judged.
+  app.existingInstall = ExistingInstall::SameVersion;
+  recorded_boxes boxes;
+  page.set_item_text(IDC_FOLDER_EDIT, L"C:\\");
+  EXPECT_TRUE(page.UpdateData(true));
+  EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(WizardPagesTest, FolderBrowseSavesThePageFirstAndTakesThePickedFolderWithTheSubFolder) {

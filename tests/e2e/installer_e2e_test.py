@@ -1350,6 +1350,12 @@ def scenario_uninstall_file_in_use():
         for path in (held, default_folders(sc)[0]):
             sc.check(f"{path} is gone after the restart", not os.path.exists(sc.prefix.unix(path)),
                      path)
+        # The finisher's copy (read-only like the installed uninstaller) and its folder too.
+        copies = [os.path.join(root, name) for folder in temp_folders(sc)
+                  for root, _, names in os.walk(folder) for name in names
+                  if name.lower() == "uninstall.exe"]
+        sc.check("no copy of the uninstaller is left in the temporary folder after the restart",
+                 not copies, copies)
 
 
 # ---- the gallery: every screen in every installer language, each measured by the fit check ----

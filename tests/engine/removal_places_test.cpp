@@ -148,7 +148,8 @@ TEST(RemovalPlaces, ALinkOnTheWayIsRefusedButTheRecordedPathItselfMayBeOne) {
             PathVerdict::allowed);
 }
 
-TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereAnInstallationCanBe) {
+// The installer accepts exactly the folders its uninstaller takes as places.
+TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereTheInstallerAcceptsAnInstallation) {
   const Machine machine;
   struct Case {
     const char* what;
@@ -164,6 +165,9 @@ TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereAnInstallationCanBe) {
       {"a folder holding the system", machine.root.path().wstring(), machine.menu, machine.root.path().wstring(), PlaceRefusal::systemFolder, PlaceRefusal::none},
       {"a menu folder outside the Start menu", machine.install, machine.at(L"User\\Desktop"), machine.install, PlaceRefusal::none, PlaceRefusal::notBelowStartMenu},
       {"the Programs menu itself", machine.install, machine.at(L"Start Menu\\Programs"), machine.install, PlaceRefusal::none, PlaceRefusal::systemFolder},
+      {"the Start menu itself", machine.install, machine.at(L"Start Menu"), machine.install, PlaceRefusal::none, PlaceRefusal::notBelowStartMenu},
+      {"relative folders", L"Apps\\Tessaline 7", L"Nuvelle\\Tessaline 7", L"Apps\\Tessaline 7", PlaceRefusal::notFullPath, PlaceRefusal::notFullPath},
+      {"a '..' element", machine.install + L"\\..\\..", machine.menu + L"\\..\\..\\..", machine.install + L"\\..\\..", PlaceRefusal::notFullPath, PlaceRefusal::notFullPath},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -172,6 +176,9 @@ TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereAnInstallationCanBe) {
     EXPECT_EQ(result.menuRefusal, c.menuRefusal);
     EXPECT_EQ(result.places.installFolder.empty(), c.installRefusal != PlaceRefusal::none);
     EXPECT_EQ(result.places.menuFolder.empty(), c.menuRefusal != PlaceRefusal::none);
+    if (c.own == c.install)
+      EXPECT_EQ(engine::judgeInstallFolder(c.install, machine.folders), c.installRefusal);
+    EXPECT_EQ(engine::judgeMenuFolder(c.menu, machine.folders), c.menuRefusal);
   }
   // Without its install folder, nothing of the program files may go.
   const auto places = engine::placesFor(machine.install, machine.menu, other, machine.folders).places;
