@@ -1310,6 +1310,26 @@ def scenario_uninstall_refusals():
         sc.check("the first ended as cancelled", code == 1602 % 256, code)
 
         log_file = sc.prefix.unix(win_join(default_folders(sc)[0], "Uninstall.ulog"))
+        # An installation in a folder that holds the system (an earlier installer's, or a log
+        # moved there): refused up front, naming the reason, and nothing removed.
+        system = "C:\\Program Files"
+        copies = [sc.prefix.unix(win_join(system, n)) for n in ("Uninstall.exe", "Uninstall.ulog")]
+        shutil.copy(sc.prefix.unix(UNINSTALLER), copies[0])
+        text = open(log_file, "rb").read()[2:].decode("utf-16-le").replace(
+            "// Install Path : " + default_folders(sc)[0] + "\r\n",
+            "// Install Path : " + system + "\r\n")
+        open(copies[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+        log = os.path.join(sc.folder, "system-folder.log")
+        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
+                                 exe=win_join(system, "Uninstall.exe"))
+        sc.check("a system folder's log: exit code 1603", code == 1603, code)
+        expected = s("English", 1195, s("English", 1190, system))
+        sc.check("the refusal names the reason", expected in unattended_log(sc, log, 1603),
+                 expected)
+        for copy in copies:
+            os.chmod(copy, 0o644)
+            os.remove(copy)
+
         os.rename(log_file, log_file + ".away")
         code, _ = run_uninstaller(sc, "/S")
         sc.check("log missing: exit code 1603", code == 1603, code)
