@@ -88,10 +88,11 @@ BOOL CWizardFrame::OnInitDialog() {
   layoutPages();
   refreshTexts();
   goToPage(WizardPage::StartPage);
+  // A newer installation locks Next; it stays the default button, so Enter does nothing.
   if (installApp().existingInstall == ExistingInstall::NewerVersion) {
     nextLocked_ = true;
     item_ref(IDOK).enable(false);
-    makeDefault(IDCANCEL);
+    ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(IDCANCEL)), TRUE);
   }
   return FALSE;  // the focus was set by goToPage
 }
@@ -181,7 +182,10 @@ void CWizardFrame::goToPage(int target) {
   const bool nextEnabled = currentPage < +WizardPage::EndPage && !nextLocked_;
   item_ref(IDC_BACK).enable(backEnabled);
   item_ref(IDOK).enable(nextEnabled);
-  makeDefault(nextEnabled ? IDOK : IDCANCEL);
+  if (nextLocked_)
+    ::SendMessageW(hwnd(), DM_SETDEFID, IDOK, 0);  // the locked Next stays the default
+  else
+    makeDefault(nextEnabled ? IDOK : IDCANCEL);
 }
 
 bool CWizardFrame::OnCommand(int id, int code, HWND control) {

@@ -375,6 +375,8 @@ TEST_F(WizardFrameTest, NewerVersionKeepsTheStartPage) {
   app.existingInstall = ExistingInstall::NewerVersion;
   run([](TestFrame& f) {
     EXPECT_FALSE(f.enabled(IDOK));
+    // Next stays the default button, disabled: Enter does nothing rather than close.
+    EXPECT_EQ(LOWORD(::SendMessageW(f.hwnd(), DM_GETDEFID, 0, 0)), IDOK);
     f.click(IDOK);  // Enter
     EXPECT_EQ(f.currentPage, +WizardPage::StartPage);
     return true;
