@@ -177,7 +177,12 @@ std::wstring failureDetail(const std::error_code& code, const std::wstring& path
     text = nv::system_message(static_cast<DWORD>(code.value()),
                               languageLangId(currentLanguage().language));
   else if (code.category() == engine::compress_category())
-    text = code == engine::compress_errc::interrupted ? L"" : localizedString(1133);
+    // Only a payload that fails its proof or its decompression is damaged; a written file that
+    // no longer matches (another program changed it) or a folder that is missing is not.
+    text = code == engine::compress_errc::verification_failed ||
+                   code == engine::compress_errc::bzip2_failure
+               ? localizedString(1133)
+               : L"";
   else if (code)
     text = nv::from_utf8(code.message());
   if (path.empty()) return text;

@@ -1,4 +1,5 @@
 #include "app/extraction_callback.h"
+#include "engine/compress_error.h"
 #include "app/install_app.h"
 #include "localization/languages.h"
 #include "engine/log_file.h"
@@ -465,6 +466,22 @@ TEST_F(DoInstallTest, ProgressShowsAHundredOnlyWhenEverythingIsDone) {
   EXPECT_EQ(barPosition(), 1);
 }
 
+// "The installer is damaged" is said of a damaged payload only.
+TEST(FailureDetail, SaysThePayloadIsDamagedOnlyForItsProofOrItsDecompression) {
+  using engine::compress_errc;
+  const std::wstring damaged = localizedString(1133);
+  const std::pair<compress_errc, bool> cases[] = {
+      {compress_errc::invalid_checksum, false}, {compress_errc::verification_failed, true},
+      {compress_errc::interrupted, false},      {compress_errc::bzip2_failure, true},
+      {compress_errc::unexpected, false}};
+  for (const auto& [code, isDamage] : cases) {
+    SCOPED_TRACE(static_cast<int>(code));
+    EXPECT_EQ(failureDetail(code, L""), isDamage ? damaged : L"");
+    EXPECT_EQ(failureDetail(code, L"C:\\T\\a.dll"),
+              (isDamage ? damaged + L" " : L"") + L"(C:\\T\\a.dll)");
+  }
+}
+
 TEST_F(DoInstallTest, CorruptArchiveFailsWithCodeFourBeforeAnythingIsCreated) {
   std::string archive = bzip2(plain_archive(productFiles()));
   for (std::size_t i = archive.size() / 2; i < archive.size() / 2 + 64; ++i) archive[i] ^= 0x5A;
@@ -488,7 +505,8 @@ TEST_F(DoInstallTest, CrcMismatchOnALaterEntryRollsBackEarlierFilesAndFolders) {
   ASSERT_EQ(lines.size(), 6u);
   const fs::path library = install / L"Language Files" / L"lang.dll";
   EXPECT_EQ(lines[3], copying(library, true) + L"Failed");
-  EXPECT_EQ(lines[4], L"The installer is damaged. Download it again. (" + library.wstring() + L")");
+  // A written file that does not read back as the table says is not called a damaged installer.
+  EXPECT_EQ(lines[4], L"(" + library.wstring() + L")");
   EXPECT_EQ(read_file(install / L"Tessaline.exe"), "previous product");
 }
 
