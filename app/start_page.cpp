@@ -56,7 +56,8 @@ void CDlgStart::fillLanguageList() {
   languageCombo.send(CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(flagImages.get()));
 
   HINSTANCE resources = ::GetModuleHandleW(nullptr);
-  const LanguageId current = currentLanguage().language;
+  // The language the product will record, which the installer may not speak itself.
+  const LanguageId current = currentLanguage().selectedLanguage;
   int currentPosition = -1;
   int position = 0;
   for (LanguageId language : listedLanguages()) {

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/folder_rules.h"
+#include "nv/product_test_support.h"
 
 #include "nv/fatal_error.h"
 #include "resources/resource_ids.h"
@@ -170,7 +171,15 @@ TEST_F(WizardPagesTest, LanguageListHoldsTheProductLanguagesInOrderWithFlagsAndI
   }
   EXPECT_EQ(page.languageCombo.send(CB_GETCURSEL), 1) << "English, the current language";
 
+  // The list shows the language that will be recorded, also when the installer speaks another
+  // (Dutch from /LANG=nl, shown in English).
+  currentLanguage().selectedLanguage = Languages::Dutch;
+  CDlgStart dutch;
+  ASSERT_TRUE(dutch.Create(host.hwnd));
+  EXPECT_EQ(dutch.languageCombo.send(CB_GETCURSEL), indexOf(Languages::Dutch));
+
   setCurrentLanguage(Languages::Danish);  // not offered: nothing selected
+  currentLanguage().selectedLanguage = Languages::Danish;
   CDlgStart other;
   ASSERT_TRUE(other.Create(host.hwnd));
   EXPECT_EQ(other.languageCombo.send(CB_GETCURSEL), CB_ERR);
@@ -359,16 +368,17 @@ TEST_F(WizardPagesTest, FolderPageRefusesAFolderNoInstallationMayUseAndStays) {
 }
 
 TEST_F(WizardPagesTest, FolderBrowseSavesThePageFirstAndTakesThePickedFolderWithTheSubFolder) {
-  wchar_t windows[MAX_PATH] = {};
-  ASSERT_NE(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+  // A folder that exists and that an installation may use.
+  const nv_test::temp_folder folder;
+  const std::wstring start = folder.path().wstring();
   CDlgPath page;
   ASSERT_TRUE(page.Create(host.hwnd));
-  page.set_item_text(IDC_FOLDER_EDIT, windows);
+  page.set_item_text(IDC_FOLDER_EDIT, start);
   clickBrowse(page, false);
   ASSERT_TRUE(robot.found);
-  EXPECT_TRUE(samePath(app.installFolder, windows)) << "saved before browsing, kept on cancel";
+  EXPECT_TRUE(samePath(app.installFolder, start)) << "saved before browsing, kept on cancel";
 
-  const std::wstring expected = std::wstring(windows) + L"\\Tessaline 7";
+  const std::wstring expected = start + L"\\Tessaline 7";
   clickBrowse(page, true);
   ASSERT_TRUE(robot.found);
   EXPECT_TRUE(samePath(robot.seenText, expected)) << robot.seenText;
