@@ -54,8 +54,8 @@ std::wstring copyingFileText(const std::wstring& path);
 
 // The progress log's line under a failed extraction: the system's message for a system code (in
 // the installer's language where the system has it), a sentence of ours for a damaged payload
-// (codes 4 and 6),
-// followed by the file concerned in parentheses. Empty when there is nothing to say.
+// (codes 4 and 6), followed by the file concerned in parentheses. Empty when there is nothing to
+// say.
 std::wstring failureDetail(const std::error_code& code, const std::wstring& path);
 
 // Where DoInstall takes the archive from: the executable's embedded payload unless replaced.

@@ -50,21 +50,34 @@ std::error_code StartFinisher(const std::wstring& ownExecutable,
   if (!engine::MakeTemporaryFolderName(folder, errorText))
     return std::make_error_code(std::errc::no_such_file_or_directory);
   if (const std::error_code error = engine::CreateAdminFolder(folder)) return error;
+  // The folder lies in the user's temporary folder, whose owner may rename what it holds. Held
+  // open without sharing its deletion, the new folder (and so the path of everything in it) can
+  // be neither renamed nor swapped for a link until the finisher has started; only
+  // administrators may change what is inside.
+  nv::unique_handle held(::CreateFileW(
+      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION facts{};
+  if (!held || !::GetFileInformationByHandle(held.get(), &facts) ||
+      (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !(facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::make_error_code(std::errc::permission_denied);
   const std::wstring copy = nv::fixed_path::append(folder, nv::fixed_path::file_name(ownExecutable));
   // Whatever stops the finisher from starting takes its copy and folder away again.
   const auto removeCopy = [&] {
     const std::error_code error = nv::last_system_failure();
+    ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(copy.c_str());
+    // The folder is now empty: whatever might stand at its name afterwards is removed only if
+    // empty, or as a link.
+    held.reset();
     ::RemoveDirectoryW(folder.c_str());
     return error;
   };
   if (!::CopyFileW(ownExecutable.c_str(), copy.c_str(), TRUE)) return removeCopy();
   // The copy takes the installed uninstaller's read-only attribute along; a read-only file is
   // neither deleted nor scheduled for deletion at the restart, so it goes.
-  const DWORD attributes = ::GetFileAttributesW(copy.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      !::SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-    return removeCopy();
+  if (!::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) return removeCopy();
 
   // The finisher learns of the uninstaller's end through a handle it inherits.
   HANDLE self = nullptr;
