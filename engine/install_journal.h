@@ -61,6 +61,10 @@ struct RunPlaces {
   std::wstring workingFolder;
 };
 
+// How much damage a reading of an uninstall log tolerates: the next installer keeps what it
+// could read; the uninstaller acts only on a log read whole.
+enum class LogReading { upToDamage, whole };
+
 class CInstallJournal {
  public:
   std::wstring previousInstallFolder;
@@ -130,9 +134,11 @@ class CInstallJournal {
   bool WriteUninstallLog(const std::wstring& logPath, const std::wstring& installFolder,
                          const std::wstring& menuFolder, std::error_code* error = nullptr);
   // Reads the previous installation's log into the previous* members; with null it only clears
-  // the two previous folders. True when the file opened with the header of a version-1 log (its
-  // records are then those up to the first damaged line).
-  bool ReadUninstallLog(const wchar_t* path);
+  // the two previous folders. Up to damage: true when the file opened with the header of a
+  // version-1 log (its records are then those up to the first damaged line). Whole: true only
+  // when every line follows the log's grammar, the six header lines first and the last line
+  // ended by its line feed; false for any damage.
+  bool ReadUninstallLog(const wchar_t* path, LogReading reading = LogReading::upToDamage);
 
   CInstallJournal();
   ~CInstallJournal();

@@ -172,7 +172,7 @@ bool is_folder(const std::wstring& path) {
 
 namespace engine {
 
-bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
+bool CInstallJournal::ReadUninstallLog(const wchar_t* path, LogReading reading) {
   using namespace uninstall_log;
   previousInstallFolder.clear();
   previousMenuFolder.clear();
@@ -182,15 +182,24 @@ bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
 
+  // A whole reading accepts only a log that follows the grammar to its last line feed: the
+  // six header lines, then entries that all parse (and header lines, ignored). The reading up to damage keeps what it read
+  // before the first line it cannot use.
+  const bool whole = reading == LogReading::whole;
   line_source lines(file.get());
   int version = 0;
   for (std::size_t position = 0;; ++position) {
     raw_line raw = lines.next();
-    if (raw.status != raw_line::state::ok) return version == format_version;
+    if (raw.status == raw_line::state::end)
+      return version == format_version && (!whole || position >= header_line_count);
+    if (raw.status != raw_line::state::ok) return !whole && version == format_version;
+    if (whole && raw.text.back() != L'\n') return false;
     std::wstring line = std::move(raw.text);
     trim_right(line);
+    const bool header = line.size() >= 2 && line.compare(0, 2, L"//") == 0;
+    if (whole && !header && position < header_line_count) return false;
 
-    if (line.size() >= 2 && line.compare(0, 2, L"//") == 0) {
+    if (header) {
       line.erase(0, line.find_first_not_of(L'/'));
       trim_left(line);
       switch (position) {
@@ -199,7 +208,7 @@ bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
           if (version != format_version) return false;
           break;
         case 2: {
-          if (!cut_marker(line, install_marker)) return version == format_version;
+          if (!cut_marker(line, install_marker)) return !whole && version == format_version;
           const std::size_t end = line.find(label_end_marker);
           if (end != std::wstring::npos) line.erase(end);
           trim(line);
@@ -212,7 +221,7 @@ bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
           // is empty; the space is put back so that such a line still counts.
           line += L' ';
           if (!cut_marker(line, position == 3 ? install_path_marker : shortcut_path_marker))
-            return version == format_version;
+            return !whole && version == format_version;
           trim(line);
           if (is_folder(line)) (position == 3 ? previousInstallFolder : previousMenuFolder) = line;
           break;
@@ -225,7 +234,7 @@ bool CInstallJournal::ReadUninstallLog(const wchar_t* path) {
 
     if (version != format_version) return false;
     std::optional<JournalRecord> record = parse_entry_line(line);
-    if (!record) return version == format_version;
+    if (!record) return !whole && version == format_version;
     if (record->kind == RecordKind::UninstallKey || record->kind == RecordKind::ProductRegistration)
       record->path.clear();
     previousRecords.push_back(std::move(*record));

@@ -155,7 +155,7 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
   removal.executable = nv::own_executable_path();
   const std::wstring ownFolder = nv::fixed_path::remove_file_spec(removal.executable);
   removal.logPath = nv::fixed_path::append(ownFolder, uninstall_log::log_file_name);
-  if (!removal.log.ReadUninstallLog(removal.logPath.c_str()))
+  if (!removal.log.ReadUninstallLog(removal.logPath.c_str(), engine::LogReading::whole))
     return report.refuse(formatLocalized(Text::LogUnreadable, {removal.logPath}),
                          UninstallExit::Failed);
   removal.places = placesFor(removal.log.previousInstallFolder, removal.log.previousMenuFolder,

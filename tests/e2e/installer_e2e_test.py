@@ -1330,6 +1330,21 @@ def scenario_uninstall_refusals():
             os.chmod(copy, 0o644)
             os.remove(copy)
 
+        # One character changed in a middle entry: the log is refused as a whole.
+        original, mode = open(log_file, "rb").read(), os.stat(log_file).st_mode
+        lines = original[2:].decode("utf-16-le").split("\r\n")
+        middle = 6 + (len(lines) - 7) // 2
+        lines[middle] = lines[middle].replace(":1 -- ", ":2 -- ", 1)
+        os.chmod(log_file, 0o644)
+        open(log_file, "wb").write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+        log = os.path.join(sc.folder, "damaged-log.log")
+        code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
+        sc.check("a damaged log: exit code 1603", code == 1603, code)
+        expected = s("English", 1173, win_join(default_folders(sc)[0], "Uninstall.ulog"))
+        sc.check("the damaged log is named", expected in unattended_log(sc, log, 1603), expected)
+        open(log_file, "wb").write(original)
+        os.chmod(log_file, mode)
+
         os.rename(log_file, log_file + ".away")
         code, _ = run_uninstaller(sc, "/S")
         sc.check("log missing: exit code 1603", code == 1603, code)

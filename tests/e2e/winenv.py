@@ -11,6 +11,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import zlib
 
@@ -19,6 +20,8 @@ SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "
 # runs 64-bit code only: scripts/wine-arch decides, as for every other test.
 WINE_ARCH = subprocess.run([os.path.join(SCRIPTS, "wine-arch")], capture_output=True,
                            text=True, check=True).stdout.strip()
+# A program that fails to start ends within this many seconds.
+QUICK_END = 5.0
 BASE_ENV = {"WINEARCH": WINE_ARCH, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
@@ -101,12 +104,25 @@ class Prefix:
 
     def start(self, args, extra_env=None, log=None):
         """Starts a Windows program in the background; its output goes to `log`."""
-        out = open(log or os.devnull, "ab")
-        p = subprocess.Popen(["wine", *args], env=wine_env(self.path, extra_env),
-                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        out.close()
+        p = Started(args, wine_env(self.path, extra_env), log)
         self.processes.append(p)
         return p
+
+    def restart_unstarted(self, since):
+        """Wine now and then fails to start a program: it ends before running any of its own
+        code. The program started last, when it has ended though nothing has seen or awaited it
+        since its start (no robot run succeeded after `since`), is started again, once; a line
+        for the output says so, empty when nothing was restarted."""
+        if not self.processes:
+            return ""
+        p = self.processes[-1]
+        if p.restarted or p.awaited or p.started < since or p.poll() is None or \
+                p.ended is None or p.ended - p.started > QUICK_END:
+            return ""
+        note = (f"({os.path.basename(p.args[0])} ended with {p.returncode} before anything saw "
+                f"it{p.output_tail()}; started again)\n")
+        p.restart()
+        return note
 
     def run(self, args, extra_env=None, timeout=120):
         """Runs a Windows program to its end: (exit code, output)."""
@@ -142,6 +158,61 @@ class Prefix:
             shutil.rmtree(self.path, ignore_errors=True)
 
 
+class Started:
+    """A program started in the background, with what it takes to start it again."""
+
+    def __init__(self, args, env, log):
+        self.args, self.env, self.log = list(args), env, log
+        self.restarted = False
+        self.awaited = False  # set once a test has waited for its end
+        self._spawn()
+
+    def _spawn(self):
+        self.log_offset = os.path.getsize(self.log) if self.log and os.path.exists(self.log) else 0
+        out = open(self.log or os.devnull, "ab")
+        self.popen = subprocess.Popen(["wine", *self.args], env=self.env,
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.STDOUT)
+        out.close()
+        self.started = time.monotonic()
+        self.ended = None
+        popen = self.popen
+
+        def watch():
+            popen.wait()
+            if self.popen is popen:
+                self.ended = time.monotonic()
+        threading.Thread(target=watch, daemon=True).start()
+
+    def restart(self):
+        self.restarted = True
+        self._spawn()
+
+    def output_tail(self):
+        """The last lines the program printed, as ": <lines>", or ""."""
+        if not self.log or not os.path.exists(self.log):
+            return ""
+        with open(self.log, "rb") as f:
+            f.seek(self.log_offset)
+            lines = f.read().decode("utf-8", "replace").strip().splitlines()[-3:]
+        return ": " + " | ".join(lines) if lines else ""
+
+    @property
+    def returncode(self):
+        return self.popen.returncode
+
+    def poll(self):
+        return self.popen.poll()
+
+    def wait(self, timeout=None):
+        code = self.popen.wait(timeout=timeout)
+        self.awaited = True
+        return code
+
+    def kill(self):
+        self.popen.kill()
+
+
 def unescape(text):
     out, i = [], 0
     while i < len(text):
@@ -162,6 +233,7 @@ class Robot:
         self.prefix = prefix
         self.exe = exe
         self.transcript = []
+        self.last_success = 0.0
 
     def __call__(self, *commands, timeout=180, env=None):
         """commands: lists of words; returns (ok, printed values as (verb, text) pairs, output).
@@ -180,6 +252,16 @@ class Robot:
             first = f"(the robot printed nothing and ended with {code}; run again)\n"
             code, out = self.prefix.run(args, extra_env=env, timeout=timeout)
             out = first + (out or f"(again nothing, exit code {code})\n")
+        if code != 0 and str(commands[0][0]) in ("window", "box") and \
+                out.lstrip("(").startswith(("FAIL window:", "FAIL box:", "the robot printed")):
+            # Nothing was found for the first command: when the program that should show it
+            # was never really started, it is started again and the run repeated.
+            note = self.prefix.restart_unstarted(self.last_success)
+            if note:
+                code, out = self.prefix.run(args, extra_env=env, timeout=timeout)
+                out = note + out
+        if code == 0:
+            self.last_success = time.monotonic()
         self.transcript.append(" -- ".join(" ".join(str(w) for w in c) for c in commands))
         self.transcript.append(out)
         values = []

@@ -211,6 +211,66 @@ TEST_F(LogReader, HeaderLinesCountByPosition) {
   }
 }
 
+// The uninstaller acts only on a log it could read to its end: one damaged line anywhere, a
+// header short of its six lines or a last line cut before its line feed refuses the whole log,
+// where the reading up to damage keeps what came before.
+TEST_F(LogReader, WholeReadingRefusesAnyDamage) {
+  const std::wstring header[] = {L"// Uninstall Log File v1", L"// w", L"// Install L",
+                                 L"// Install Path : ", L"// Shortcut Path : ", L"// -"};
+  const auto file = [&](std::vector<std::wstring> lines, const Bytes& tail = "") {
+    Bytes bytes = ulog_test::bom;
+    for (const std::wstring& line : lines) bytes += ulog_test::utf16le(line + L"\r\n");
+    return bytes + tail;
+  };
+  const auto with_header = [&](std::vector<std::wstring> entries) {
+    std::vector<std::wstring> lines(std::begin(header), std::end(header));
+    lines.insert(lines.end(), entries.begin(), entries.end());
+    return lines;
+  };
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    bool whole;            // accepted by the whole reading
+    size_t records_up_to;  // records the reading up to damage keeps
+  };
+  const std::vector<Case> cases = {
+      {"an intact log", file(with_header({L"0000:00ff:1 -- A", L"0001:0101:1 -- A\\f"})), true, 2},
+      {"a header line after the header", file(with_header({L"0000:00ff:1 -- A", L"// note",
+                                                           L"0001:0101:1 -- A\\f"})), true, 2},
+      {"a header only", file(with_header({})), true, 0},
+      {"a done digit changed in the middle",
+       file(with_header({L"0000:00ff:1 -- A", L"0001:0101:2 -- A\\f", L"0002:0104:1 -- A\\g"})),
+       false, 1},
+      {"a kind out of range in the middle",
+       file(with_header({L"0000:00ff:1 -- A", L"0001:0901:1 -- A\\f", L"0002:0104:1 -- A\\g"})),
+       false, 1},
+      {"an empty line in the middle", file(with_header({L"0000:00ff:1 -- A", L"", L"0002:0104:1 -- B"})),
+       false, 1},
+      {"a last line cut before its line feed",
+       file(with_header({L"0000:00ff:1 -- A"})) + ulog_test::utf16le(L"0001:0101:1 -- A\\f"), false, 2},
+      {"a last line cut after its CR", file(with_header({L"0000:00ff:1 -- A"})) +
+                                           ulog_test::utf16le(L"0001:0101:1 -- A\\f\r"), false, 2},
+      {"a dangling half code unit", file(with_header({L"0000:00ff:1 -- A"}), "x"), false, 1},
+      {"five header lines", file({header[0], header[1], header[2], header[3], header[4],
+                                  L"0000:00ff:1 -- A"}), false, 1},
+      {"a header cut short", file({header[0], header[1], header[2]}), false, 0},
+      {"a header line without its text", file({header[0], header[1], header[2], L"// Path : ",
+                                               header[4], header[5], L"0000:00ff:1 -- A"}), false, 0},
+      {"no version line", file({L"0000:00ff:1 -- A"}), false, 0},
+      {"an empty file", "", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ulog_test::write_bytes(log_, c.bytes);
+    CInstallJournal whole;
+    EXPECT_EQ(whole.ReadUninstallLog(log_.c_str(), engine::LogReading::whole), c.whole);
+    CInstallJournal up_to_damage;
+    up_to_damage.ReadUninstallLog(log_.c_str());
+    EXPECT_EQ(up_to_damage.previousRecords.size(), c.records_up_to);
+    make_writable_and_remove();
+  }
+}
+
 TEST_F(LogReader, OverlongLineIsDamagedAndNeverOverflows) {
   // 1,024 bytes with the line feed is the most a line may have: 512 UTF-16 code units.
   const std::wstring prefix = L"0001:0100:1 -- ";

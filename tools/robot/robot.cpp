@@ -215,6 +215,23 @@ std::optional<HWND> find_box(const std::wstring& text_part) {
   return std::nullopt;
 }
 
+// The visible top-level windows, for a failure that found none of the right one: each as
+// <class> "<title>" (a message box with its text), "none" when nothing is shown.
+std::wstring shown_windows() {
+  std::wstring list;
+  for (HWND window : top_level_windows()) {
+    if (!::IsWindowVisible(window)) continue;
+    std::wstring text;
+    try {
+      text = window_text(is_message_box(window) ? ::GetDlgItem(window, kMessageBoxTextId) : window);
+    } catch (const command_failed&) {
+      text = L"(no answer)";
+    }
+    list += (list.empty() ? L"" : L", ") + class_name(window) + L" \"" + text.substr(0, 60) + L"\"";
+  }
+  return list.empty() ? L"none" : list;
+}
+
 DWORD number(const std::wstring& text) {
   wchar_t* end = nullptr;
   const unsigned long value = std::wcstoul(text.c_str(), &end, 0);
@@ -454,12 +471,12 @@ class robot {
     const auto timeout = [&](size_t i) { return i < words.size() ? number(words[i]) : kDefaultTimeoutMs; };
     if (verb == L"window") {
       const auto found = poll(timeout(2), [&] { return find_window(arg(1)); });
-      if (!found) throw command_failed(L"no window titled \"" + arg(1) + L"\"");
+      if (!found) throw command_failed(L"no window titled \"" + arg(1) + L"\"; shown: " + shown_windows());
       window_ = *found;
       print("window", window_text(window_));
     } else if (verb == L"box") {
       const auto found = poll(timeout(2), [&] { return find_box(arg(1)); });
-      if (!found) throw command_failed(L"no message box with \"" + arg(1) + L"\"");
+      if (!found) throw command_failed(L"no message box with \"" + arg(1) + L"\"; shown: " + shown_windows());
       window_ = *found;
       print("box", window_text(::GetDlgItem(window_, kMessageBoxTextId)));
     } else if (verb == L"no-box") {

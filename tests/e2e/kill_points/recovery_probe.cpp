@@ -31,8 +31,15 @@ int runUntil(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!reached || !::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                    nullptr, nullptr, &startup, &process)) {
+  // Wine now and then loses a new process before it has run any of its own code and reports
+  // ERROR_INTERNAL_ERROR; nothing of the program ran, so it is started again.
+  bool started = false;
+  for (int attempt = 0; reached && !started && attempt < 3; ++attempt) {
+    started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process);
+    if (!started && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (!started) {
     std::printf("cannot start: %lu\n", ::GetLastError());
     return 1;
   }
