@@ -137,7 +137,8 @@ class CInstallJournal {
   // the two previous folders. Up to damage: true when the file opened with the header of a
   // version-1 log (its records are then those up to the first damaged line). Whole: true only
   // when every line follows the log's grammar, the six header lines first and the last line
-  // ended by its line feed; false for any damage.
+  // ended by its line feed; false for any damage. Its folders are kept as recorded, existing
+  // or not.
   bool ReadUninstallLog(const wchar_t* path, LogReading reading = LogReading::upToDamage);
 
   CInstallJournal();

@@ -223,7 +223,10 @@ bool CInstallJournal::ReadUninstallLog(const wchar_t* path, LogReading reading) 
           if (!cut_marker(line, position == 3 ? install_path_marker : shortcut_path_marker))
             return !whole && version == format_version;
           trim(line);
-          if (is_folder(line)) (position == 3 ? previousInstallFolder : previousMenuFolder) = line;
+          // The next installer proposes only folders that still exist; the uninstaller takes
+          // the folders as recorded, for a removal started again after one that removed them.
+          if (whole || is_folder(line))
+            (position == 3 ? previousInstallFolder : previousMenuFolder) = line;
           break;
         }
         default:

@@ -21,7 +21,7 @@ constexpr wchar_t kLineBreak[] = L"\r\n";
 namespace Text {
 constexpr UINT Cancel = 1002;
 constexpr UINT Exit = 1004;
-constexpr UINT ClickToExit = 1107;
+constexpr UINT ClickToExit = 1186;
 constexpr UINT Question = 1151;
 constexpr UINT AlsoExamples = 1152;
 constexpr UINT KeptNote = 1153;

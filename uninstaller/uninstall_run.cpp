@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/product_registration.h"
 #include "engine/same_path.h"
 #include "localization/languages.h"
 #include "nv/link_check.h"
@@ -36,7 +37,16 @@ constexpr UINT Complete = 1170;
 constexpr UINT CompleteAfterRestart = 1171;
 constexpr UINT NotComplete = 1172;
 constexpr UINT Removed = 1176;
+constexpr UINT LeftFailed = 1182;
+constexpr UINT WayBackKept = 1183;
+constexpr UINT NotCompleteRefused = 1184;
+constexpr UINT LeftRegistered = 1185;
+constexpr UINT RemovedAfterEnd = 1187;
 }  // namespace Text
+
+// The DirectX runtime by its name, the same in every language: the log holds the caption the
+// installer showed, in the installer's language.
+constexpr wchar_t kDirectXName[] = L"DirectX";
 
 UINT refusalText(PathVerdict verdict) {
   switch (verdict) {
@@ -49,7 +59,16 @@ UINT refusalText(PathVerdict verdict) {
   }
 }
 
-// Carries out the steps and keeps the books.
+bool isMissing(const std::error_code& error) {
+  return error.category() == std::system_category() &&
+         (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND);
+}
+
+std::wstring localMachine(const std::wstring& key) { return L"HKEY_LOCAL_MACHINE\\" + key; }
+
+// Carries out the steps and keeps the books. What the log names is removed only when nothing
+// else is left: the uninstall key and the log itself go last, and stay, with the uninstaller,
+// when anything was refused or failed, so that the removal can be started again.
 class Removal {
  public:
   Removal(const RunContext& context, engine::InstallProgress& progress)
@@ -61,8 +80,7 @@ class Removal {
       carryOut(steps[i]);
       progress_.setProgress(i + 1, steps.size() + 1);
     }
-    removeLog();
-    scheduleDeferredFolders();
+    finish();
     progress_.setProgress(1, 1);
   }
 
@@ -72,26 +90,30 @@ class Removal {
   void carryOut(const PlannedStep& step) {
     switch (step.kind) {
       case StepKind::removeFile:
-        if (isOwnExecutable(step.path)) return defer(Text::RemovingFile, step.path);
+        if (isOwnExecutable(step.path)) return defer(step.path);
         return removeEntry(Text::RemovingFile, step.path, step.place);
       case StepKind::removeShortcut:
         return removeEntry(Text::RemovingShortcut, step.path, step.place);
       case StepKind::removeFolder:
-        if (holdsOwnExecutable(step.path)) return defer(Text::RemovingFolder, step.path);
+        if (holdsOwnExecutable(step.path)) return defer(step.path);
         return removeFolder(step.path, step.place);
       case StepKind::removeUninstallKey:
-        return registryStep(RemoveUninstallKey());
+        removeKey_ = true;  // the way back: removed last, when nothing else is left
+        return;
       case StepKind::unregisterProduct:
-        unregister(step.path);
-        return registryStep(RemoveProductPath());
+        if (!unregister(step.path)) return;
+        return registryStep(localMachine(std::wstring(engine::makerKey) + L"\\" +
+                                         engine::ProductPathValueName()),
+                            RemoveProductPath());
       case StepKind::keepShared:
         return note(formatLocalized(Text::KeptShared, {step.path}));
       case StepKind::keepExample:
         return note(formatLocalized(Text::KeptExample, {step.path}));
       case StepKind::keepDirectX:
-        return note(formatLocalized(Text::KeptDirectX, {step.path}));
+        return note(formatLocalized(Text::KeptDirectX, {kDirectXName}));
       case StepKind::refuse:
-        return note(formatLocalized(refusalText(step.verdict), {step.path}));
+        note(formatLocalized(refusalText(step.verdict), {step.path}));
+        return leave(step.path, false);
     }
   }
 
@@ -101,20 +123,28 @@ class Removal {
     result.summary.push_back(line);
   }
 
-  void caption(UINT text, const std::wstring& path) {
-    const std::wstring line = formatLocalized(text, {path});
+  void caption(UINT text, const std::wstring& object) {
+    const std::wstring line = formatLocalized(text, {object});
     progress_.setStatusPath(line);
     progress_.appendLog(line);
   }
 
+  // Ends the caption's line with its outcome.
   void outcome(bool ok) {
     progress_.appendLog(localizedString(ok ? Text::Ok : Text::Failed) + kLineBreak);
   }
 
+  // `path` stays: the removal is incomplete and keeps its way back.
+  void leave(const std::wstring& path, bool failedHere) {
+    result.incomplete = true;
+    if (failedHere && result.firstFailure.empty()) result.firstFailure = path;
+    if (result.firstLeft.empty()) result.firstLeft = path;
+  }
+
   void failed(const std::wstring& path) {
     outcome(false);
-    result.incomplete = true;
-    if (result.firstFailure.empty()) result.firstFailure = path;
+    result.summary.push_back(formatLocalized(Text::LeftFailed, {path}));
+    leave(path, true);
   }
 
   void removed(const std::wstring& path) {
@@ -140,7 +170,7 @@ class Removal {
     tell(RemoveEmptyFolder(path, place, scheduled_), path);
   }
 
-  // The outcome of removing `path`, after its caption.
+  // The outcome of removing `path`, on its caption's line.
   void tell(const StepResult& step, const std::wstring& path) {
     switch (step.outcome) {
       case Outcome::removed:
@@ -150,55 +180,71 @@ class Removal {
       case Outcome::scheduled:
         return scheduled(path);
       case Outcome::notEmpty:
-        progress_.appendLog(kLineBreak);
+        // A folder that holds what the person or another product put there is theirs to keep.
         return note(formatLocalized(Text::KeptNotEmpty, {path}));
       case Outcome::linkOnTheWay:
         // Put on the way since the plan was made: refused as the plan refuses such a path.
-        progress_.appendLog(kLineBreak);
-        return note(formatLocalized(Text::RefusedLink, {path}));
+        note(formatLocalized(Text::RefusedLink, {path}));
+        return leave(path, false);
       default:
         return failed(path);
     }
   }
 
-  // The uninstaller's own executable and its folders go after it has ended.
-  void defer(UINT text, const std::wstring& path) {
-    caption(text, path);
-    outcome(true);
-    result.deferred.push_back(path);
-    result.summary.push_back(formatLocalized(Text::Removed, {path}));
-  }
+  // The uninstaller's own executable and the folders that hold it go after it has ended.
+  void defer(const std::wstring& path) { result.deferred.push_back(path); }
 
-  void registryStep(const StepResult& step) {
-    caption(Text::RemovingRegistry, {});
-    if (step.outcome == Outcome::failed) return failed(L"HKEY_LOCAL_MACHINE");
+  // Removes a registry key or value through `step`, named by `name`.
+  void registryStep(const std::wstring& name, const StepResult& step) {
+    caption(Text::RemovingRegistry, name);
+    if (step.outcome == Outcome::failed) return failed(name);
     outcome(true);
   }
 
-  void unregister(const std::wstring& mainProgram) {
+  // The product's own unregistration; false when it could not run, the product then stays
+  // registered and its path value with it.
+  bool unregister(const std::wstring& mainProgram) {
     const std::wstring product = nv::product_label(true);
     caption(Text::Unregistering, product);
-    if (mainProgram.empty() || !context_.installerMutex) return outcome(false);
     std::error_code error;
-    const auto exitCode = RunUnregistration(mainProgram, *context_.installerMutex, error);
-    if (!exitCode) return outcome(false);
+    std::optional<DWORD> exitCode;
+    if (!mainProgram.empty() && context_.installerMutex)
+      exitCode = RunUnregistration(mainProgram, *context_.installerMutex, error);
+    if (!exitCode && isMissing(error)) {
+      // The program went with an earlier, incomplete removal that had unregistered it.
+      outcome(false);
+      return true;
+    }
+    if (!exitCode) {
+      outcome(false);
+      result.summary.push_back(formatLocalized(Text::LeftRegistered, {product}));
+      leave(product, true);
+      return false;
+    }
     // The product's answer is recorded, never judged: its removal goes on in any case.
-    progress_.appendLog(kLineBreak);
-    progress_.appendLog(formatLocalized(Text::EndedWithCode,
-                                        {product, std::to_wstring(static_cast<int>(*exitCode))}) +
-                        kLineBreak);
+    progress_.appendLog(
+        formatLocalized(Text::EndedWithCode,
+                        {product, std::to_wstring(static_cast<int>(*exitCode))}) +
+        kLineBreak);
+    return true;
   }
 
-  // The log goes last, and only when everything else went: a run that could not finish keeps it,
+  // The way back goes last, and only when nothing else is left: the uninstall key, the log, and
+  // (after the uninstaller has ended) the uninstaller with its folders. Otherwise all of them stay
   // so that the uninstaller can be started again.
-  void removeLog() {
-    if (context_.logPath.empty() || result.incomplete) {
+  void finish() {
+    if (!result.incomplete && removeKey_)
+      registryStep(localMachine(engine::ProductUninstallKeyPath()), RemoveUninstallKey());
+    // The log lies in the uninstaller's own folder, where it was read.
+    if (!result.incomplete && !context_.logPath.empty())
+      removeEntry(Text::RemovingFile, context_.logPath, {});
+    if (result.incomplete || context_.logPath.empty()) {
       result.deferred.clear();
+      if (result.incomplete) note(localizedString(Text::WayBackKept));
       return;
     }
-    // The log lies in the uninstaller's own folder, where it was read.
-    removeEntry(Text::RemovingFile, context_.logPath, {});
-    if (result.incomplete) result.deferred.clear();
+    for (const auto& path : result.deferred) note(formatLocalized(Text::RemovedAfterEnd, {path}));
+    scheduleDeferredFolders();
   }
 
   // A deferred folder that holds something removed only at the restart cannot be emptied by the
@@ -221,6 +267,7 @@ class Removal {
   const RunContext& context_;
   engine::InstallProgress& progress_;
   std::vector<std::wstring> scheduled_;
+  bool removeKey_ = false;
 };
 
 }  // namespace
@@ -241,7 +288,8 @@ int ExitCodeOf(const RunResult& result) {
 }
 
 std::wstring OutcomeText(const RunResult& result) {
-  if (result.incomplete) return formatLocalized(Text::NotComplete, {result.firstFailure});
+  if (!result.firstFailure.empty()) return formatLocalized(Text::NotComplete, {result.firstFailure});
+  if (result.incomplete) return formatLocalized(Text::NotCompleteRefused, {result.firstLeft});
   return localizedString(result.restartNeeded ? Text::CompleteAfterRestart : Text::Complete);
 }
 

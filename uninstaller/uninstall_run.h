@@ -34,19 +34,22 @@ struct RunContext {
 struct RunResult {
   std::vector<std::wstring> summary;   // one line per removed, kept or refused item
   bool restartNeeded = false;          // something is removed only at the next restart
-  bool incomplete = false;             // something could be neither removed nor scheduled
+  bool incomplete = false;             // something was refused or could not be removed
   std::wstring firstFailure;           // the first path that could not be removed
+  std::wstring firstLeft;              // the first path that stays, refused or failed
   std::vector<std::wstring> deferred;  // own executable, then the folders that hold it
 };
 
-// Carries out `steps` in order, telling `progress` as it goes.
+// Carries out `steps` in order, telling `progress` as it goes. The uninstall key, the log and the
+// uninstaller itself go only when nothing else stays.
 RunResult RunRemoval(const std::vector<PlannedStep>& steps, const RunContext& context,
                      engine::InstallProgress& progress);
 
 // The exit code of a run: removed, restart needed, or failed.
 int ExitCodeOf(const RunResult& result);
 
-// The line that ends the run: complete, complete after a restart, or not complete.
+// The line that ends the run: complete, complete after a restart, or not complete (naming the
+// first failure, else the first refusal).
 std::wstring OutcomeText(const RunResult& result);
 
 }  // namespace uninstaller

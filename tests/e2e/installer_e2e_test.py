@@ -1243,15 +1243,24 @@ def scenario_uninstall_unattended():
         wait_for_finisher(sc)
         check_removed(sc, kept_files(("SharedData", "Sample")))
         lines = unattended_log(sc, log, 0)
+        # Every line names its object and ends with its outcome; the uninstall key goes last,
+        # and what the finisher removes is said to go once the uninstaller has ended.
+        machine = "HKEY_LOCAL_MACHINE\\"
         in_order(sc, "the removal in the log", lines,
-                 [s("English", 1180, LABEL), s("English", 1160, "Tessaline"),
-                  s("English", 1161, "Tessaline", "0"), s("English", 1159) + s("English", 1011),
-                  s("English", 1170), s("English", 1144, "0")])
+                 [s("English", 1180, LABEL),
+                  s("English", 1160, "Tessaline") + s("English", 1161, "Tessaline", "0"),
+                  s("English", 1159, machine + "Software\\Nuvelle\\Tessaline 7 Path") +
+                  s("English", 1011),
+                  s("English", 1159, machine + UNINSTALL_KEY[5:]) + s("English", 1011),
+                  s("English", 1187, UNINSTALLER), s("English", 1170), s("English", 1144, "0")])
+        sc.check("every caption has its outcome",
+                 all(not l.endswith("...") for l in lines), [l for l in lines if l.endswith("...")])
 
 
 def scenario_uninstall_tampered_log():
     """Records that name a system file, a file of another folder and a path with ".." are
-    refused; the files stay."""
+    refused; the files stay, and so do the uninstall key, the log and the uninstaller, so that
+    the removal can be started again: with the log as the installer wrote it, it completes."""
     with Scenario("uninstall_tampered_log", INSTALLED) as sc:
         install_folder = default_folders(sc)[0]
         victims = ["C:\\windows\\system32\\notepad.exe", "C:\\Other\\keep.txt",
@@ -1262,20 +1271,37 @@ def scenario_uninstall_tampered_log():
             open(sc.prefix.unix(path), "w").write("not Tessaline's")
         sc.check("the system file exists", os.path.exists(sc.prefix.unix(victims[0])), "")
         log_file = sc.prefix.unix(win_join(install_folder, "Uninstall.ulog"))
-        text = open(log_file, "rb").read()[2:].decode("utf-16-le")
+        original, mode = open(log_file, "rb").read(), os.stat(log_file).st_mode
+        text = original[2:].decode("utf-16-le")
         count = len(text.split("\r\n")) - 1 - 6
         text += "".join(f"{count + i:04d}:0101:1 -- {p}\r\n" for i, p in enumerate(recorded))
         os.chmod(log_file, 0o644)
         open(log_file, "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
         log = os.path.join(sc.folder, "uninstall.log")
         code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
-        sc.check("exit code 0", code == 0, code)
+        sc.check("exit code 1603", code == 1603, code)
         for path in victims:
             sc.check(f"{path} untouched", os.path.exists(sc.prefix.unix(path)), path)
-        lines = unattended_log(sc, log, 0)
+        lines = unattended_log(sc, log, 1603)
         for path, text_id in zip(recorded, (1162, 1162, 1163)):
             sc.check(f"{path} refused in the log", s("English", text_id, path) in lines, lines)
+        sc.check("the end names the first refusal", s("English", 1184, recorded[-1]) in lines,
+                 lines)
+        sc.check("the way back is said to stay", s("English", 1183) in lines, lines)
+        sc.check("the uninstall key stays", sc.prefix.reg_query(UNINSTALL_KEY, "UninstallString"),
+                 "")
+        for path in (UNINSTALLER, win_join(install_folder, "Uninstall.ulog")):
+            sc.check(f"{path} stays", os.path.exists(sc.prefix.unix(path)), path)
+        sc.check("the program files went",
+                 not os.path.exists(sc.prefix.unix(win_join(install_folder, "Tessaline.exe"))), "")
+
+        open(log_file, "wb").write(original)
+        os.chmod(log_file, mode)
+        code, _ = run_uninstaller(sc, "/S")
+        sc.check("started again with the installer's log: exit code 0", code == 0, code)
         wait_for_finisher(sc)
+        sc.check("the uninstall key went", sc.prefix.reg_query(UNINSTALL_KEY, "UninstallString")
+                 is None, "")
 
 
 def scenario_uninstall_refusals():

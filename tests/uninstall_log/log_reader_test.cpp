@@ -269,6 +269,17 @@ TEST_F(LogReader, WholeReadingRefusesAnyDamage) {
     EXPECT_EQ(up_to_damage.previousRecords.size(), c.records_up_to);
     make_writable_and_remove();
   }
+
+  // A removal started again after one that removed the Start-menu folder still knows it.
+  const std::wstring gone = (folder_.path() / L"gone").wstring();
+  ulog_test::write_bytes(log_, file({header[0], header[1], header[2], header[3],
+                                     L"// Shortcut Path : " + gone, header[5]}));
+  CInstallJournal whole;
+  ASSERT_TRUE(whole.ReadUninstallLog(log_.c_str(), engine::LogReading::whole));
+  EXPECT_EQ(whole.previousMenuFolder, gone);
+  CInstallJournal up_to_damage;
+  up_to_damage.ReadUninstallLog(log_.c_str());
+  EXPECT_EQ(up_to_damage.previousMenuFolder, L"");
 }
 
 TEST_F(LogReader, OverlongLineIsDamagedAndNeverOverflows) {
