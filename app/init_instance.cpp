@@ -249,7 +249,16 @@ BOOL CInstallApp::InitInstance() {
 
   ParsedCommandLine parsed = parseCommandLine(commandLine());
   StartupReport report(*this, parsed.options.unattended);
-  const int exitCode = startUp(*this, std::move(parsed), report);
+  int exitCode = UnattendedExit::Failed;
+  try {
+    exitCode = startUp(*this, std::move(parsed), report);
+  } catch (...) {
+    // Something the wizard did not expect ended it. An installation it interrupted was ended as
+    // a failure on its way out (undone, or kept once the uninstall log had taken it over); the
+    // run ends as failed, and the log says so once.
+    if (logFile.isOpen() && !logFile.outcomeWritten())
+      logFile.writeOutcome(formatLocalized(1121, {L"7"}));
+  }
   if (logFile.isOpen()) {
     // A run refused before it chose its language ends its log in that language all the same.
     if (!report.languageChosen()) chooseStartupLanguage(*this, report);

@@ -27,6 +27,15 @@ class CLogFile {
   void write(std::wstring_view text);
   // `text` and a line break.
   void writeLine(std::wstring_view text);
+  // The line that tells how the run ended; a program that ends unexpectedly writes one only when
+  // none has been written yet.
+  void writeOutcome(std::wstring_view text) {
+    outcomeWritten_ = true;
+    writeLine(text);
+  }
+  bool outcomeWritten() const noexcept { return outcomeWritten_; }
+  // For an outcome line that reached the file through the progress log.
+  void outcomeIsWritten() noexcept { outcomeWritten_ = true; }
   // bannerLine(text) and a line break.
   void writeBanner(std::wstring_view text);
   // As the progress log takes it: a banner when `banner` is set or `text` is empty, else `text`.
@@ -38,4 +47,5 @@ class CLogFile {
 
  private:
   nv::unique_handle file_;
+  bool outcomeWritten_ = false;
 };

@@ -26,5 +26,5 @@ void CLoggedProgress::setProgress(std::uint64_t done, std::uint64_t total) {
 }
 
 void CLoggedProgress::logOutcome(bool completed, const std::wstring& completedText) {
-  file_.writeLine(completed ? completedText : status_);
+  file_.writeOutcome(completed ? completedText : status_);
 }

@@ -43,6 +43,7 @@ constexpr UINT ForeignInstallFolder = 1179;
 constexpr UINT Heading = 1180;
 constexpr UINT UnremovableInstallFolder = 1195;
 constexpr UINT RefusedMenuFolder = 1196;
+constexpr UINT Interrupted = 1188;
 }  // namespace Text
 
 UninstallChecks& checks() {
@@ -92,7 +93,9 @@ RunResult remove(CUninstallApp& app, Removal& removal, engine::InstallProgress* 
   const auto steps = planRemoval(removal.log.previousRecords, removal.places.places, removeExamples);
   const RunContext context{removal.executable, removal.logPath, &app.installerMutex};
   CLoggedProgress logged(app.logFile, window);
-  return RunRemoval(steps, context, logged);
+  RunResult result = RunRemoval(steps, context, logged);
+  app.logFile.outcomeIsWritten();  // the removal's end line
+  return result;
 }
 
 // Leaves the uninstaller's own files to the finisher, once nothing is left to show: the finisher
@@ -215,6 +218,9 @@ CUninstallApp::~CUninstallApp() {
 
 BOOL CUninstallApp::InitInstance() {
   nv::set_current_lcid_source([]() -> LCID { return currentLanguage().lcid; });
+  // Until start-up has chosen the language (a refusal at the mutex comes before it), the /LOG
+  // file's lines are English.
+  setCurrentLanguage(Languages::English);
   const std::wstring line = commandLine();
   const std::vector<std::wstring> arguments = nv::command_line_arguments(line);
   // The finisher, started by an uninstaller that has done its work, has no window and no log.
@@ -227,7 +233,15 @@ BOOL CUninstallApp::InitInstance() {
   ParsedCommandLine parsed = parseCommandLine(line, Program::Uninstaller);
   // A refusal ends with its exit code, with or without a window.
   CStartupReport report(logFile, parsed.options.unattended);
-  const int exitCode = startUp(*this, std::move(parsed), report);
+  int exitCode = UninstallExit::Failed;
+  try {
+    exitCode = startUp(*this, std::move(parsed), report);
+  } catch (...) {
+    // Something the uninstaller did not expect ended it. What it had not removed yet stays, and
+    // so do the uninstall key and the log, which go only at the end of a complete removal.
+    if (logFile.isOpen() && !logFile.outcomeWritten())
+      logFile.writeOutcome(localizedString(Text::Interrupted));
+  }
   if (logFile.isOpen()) report.note(formatLocalized(Text::ExitCode, {std::to_wstring(exitCode)}));
   set_exit_code(exitCode);
   return FALSE;

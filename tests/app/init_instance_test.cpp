@@ -10,6 +10,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -87,11 +88,18 @@ class InitInstanceTest : public ::testing::Test {
                                        },
                                        [this] {
                                          wizardRuns.push_back(snapshot());
+                                         if (wizardThrows) throw std::runtime_error("unexpected");
                                          return INT_PTR{IDCANCEL};
                                        },
                                        [this] { return commandLine; },
                                        [this] {
                                          unattendedRuns.push_back(snapshot());
+                                         if (unattendedThrows) {
+                                           // As a failed installation logs its outcome and
+                                           // passes the exception on.
+                                           installApp().logFile.writeOutcome(L"failed here");
+                                           throw std::runtime_error("unexpected");
+                                         }
                                          return unattendedResult;
                                        }});
   }
@@ -135,6 +143,8 @@ class InitInstanceTest : public ::testing::Test {
   std::wstring commandLine = L"InstallTessaline7.08v.exe";
   std::vector<settings> unattendedRuns;
   int unattendedResult = UnattendedExit::Installed;
+  bool wizardThrows = false;
+  bool unattendedThrows = false;
   nv::message_box_display previousDisplay;
   StartupChecks previousChecks;
 };
@@ -356,6 +366,26 @@ TEST_F(InitInstanceTest, UnattendedInstallTakesTheQuickSettingsAndTheOptions) {
   EXPECT_EQ(s.selected, Languages::Polish) << "the product is recorded in Polish";
   EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{formatLocalized(1129, {L"Tessaline"}),
                                                        formatLocalized(1144, {L"1603"})}));
+}
+
+// An exception that ends the wizard or the unattended run ends the installer with 1603 and one
+// outcome line in the /LOG file before its exit code.
+TEST_F(InitInstanceTest, AnUnexpectedExceptionEndsAsAFailureWithItsOutcomeLogged) {
+  for (const bool unattended : {false, true}) {
+    SCOPED_TRACE(unattended ? "unattended" : "wizard");
+    const auto log = journals.folder.path() / (unattended ? L"unattended.log" : L"wizard.log");
+    commandLine = std::wstring(L"Install.exe ") + (unattended ? L"/S " : L"") + L"/LOG=\"" +
+                  log.native() + L"\"";
+    wizardThrows = unattendedThrows = true;
+    CInstallApp run;
+    EXPECT_FALSE(run.InitInstance());
+    EXPECT_EQ(run.exit_code(), UnattendedExit::Failed);
+    const auto lines = app_test::fileLines(log);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              unattended ? std::wstring(L"failed here") : formatLocalized(1121, {L"7"}));
+    EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
+  }
 }
 
 TEST_F(InitInstanceTest, WizardRunStartsWithTheOptions) {

@@ -18,7 +18,7 @@ namespace L = Languages;
 using nv_testing::running_under_wine;
 
 // Base ids of the French block: the installer's (1000-1021, 1100-1148), the uninstaller's
-// (1150-1187) and both programs' folder rules (1190-1196); `usedOnly` leaves out those no
+// (1150-1188) and both programs' folder rules (1190-1196); `usedOnly` leaves out those no
 // program shows.
 std::vector<UINT> baseIds(bool usedOnly) {
   std::vector<UINT> ids;
@@ -26,7 +26,7 @@ std::vector<UINT> baseIds(bool usedOnly) {
     const bool unused = id == 1019 || id == 1020 || id == 1021 || id == 1109 || id == 1128 ||
                         id == 1132;
     const bool assigned = id <= 1021 || (id >= 1100 && id <= 1148) ||
-                          (id >= 1150 && id <= 1187) || id >= 1190;
+                          (id >= 1150 && id <= 1188) || id >= 1190;
     if (assigned && id != 1116 && id != 1130 && !(usedOnly && unused)) ids.push_back(id);
   }
   return ids;

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,7 +15,10 @@
 #include "localization/start_language.h"
 #include "nv/fatal_error.h"
 #include "nv/processor_check.h"
+#include "nv/instance_tracking.h"
+#include "nv/unique_handle.h"
 #include "nv/product_test_support.h"
+#include "nv/version_info.h"
 #include "uninstaller/uninstall_run.h"
 
 namespace {
@@ -115,6 +120,65 @@ TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.front(), localizedString(1145));
   EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
+}
+
+// An exception that ends the uninstaller (here while it asks whether the product runs) ends it
+// with 1603 and the outcome in the /LOG file; nothing was removed.
+TEST(UninstallStartup, AnUnexpectedExceptionEndsAsAFailureWithItsOutcomeLogged) {
+  nv::check_processor();
+  nv_test::scratch_machine_key machine;
+  journal_test::private_journals journals;
+  const auto log = journals.folder.path() / L"thrown.log";
+  const auto previousChecks = uninstaller::setUninstallChecks(
+      {[] { return true; }, []() -> std::uint32_t { throw std::runtime_error("unexpected"); },
+       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
+  {
+    uninstaller::CUninstallApp app;
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.exit_code(), Exit::Failed);
+  }
+  uninstaller::setUninstallChecks(previousChecks);
+  const auto lines = app_test::fileLines(log);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], localizedString(1188));
+  EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
+}
+
+// A refusal at the single-instance mutex comes before the language is chosen: the /LOG file's
+// lines are English, whatever language the process had.
+TEST(UninstallStartup, ARefusalAtTheMutexLogsInEnglish) {
+  nv::check_processor();
+  nv_test::scratch_machine_key machine;
+  journal_test::private_journals journals;
+  if (nv::application_id().empty()) nv::initialize_application_id();
+  // Another thread holds the installer's mutex, as a running installer does.
+  const nv::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const nv::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread holder([&] {
+    nv::named_mutex mutex(nv::mutex_name(nv::application_id()), false, true);
+    const bool locked = mutex.try_lock();
+    ::SetEvent(held.get());
+    ::WaitForSingleObject(release.get(), INFINITE);
+    if (locked) mutex.unlock();
+  });
+  ::WaitForSingleObject(held.get(), INFINITE);
+  setCurrentLanguage(Languages::French);
+  const auto log = journals.folder.path() / L"busy.log";
+  const auto previousChecks = uninstaller::setUninstallChecks(
+      {[] { return true; }, [] { return std::uint32_t{1}; },
+       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
+  {
+    uninstaller::CUninstallApp app;
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.exit_code(), Exit::Busy);
+  }
+  uninstaller::setUninstallChecks(previousChecks);
+  ::SetEvent(release.get());
+  holder.join();
+  setCurrentLanguage(Languages::English);
+  const auto lines = app_test::fileLines(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1618"}));
 }
 
 }  // namespace
