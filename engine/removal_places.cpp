@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "engine/same_path.h"
@@ -67,6 +68,19 @@ bool endsWithLinkExtension(const std::wstring& path) {
          _wcsicmp(path.c_str() + path.size() - extension.size(), extension.data()) == 0;
 }
 
+// Adds the folders above `place`, nearest first, up to the first that `judge` refuses as such a
+// place (a folder of the system holds every folder above it, a drive's root is one).
+void addFoldersAbove(const std::wstring& place,
+                     PlaceRefusal (*judge)(const std::wstring&, const MachineFolders&),
+                     const MachineFolders& machine, std::vector<std::wstring>& folders) {
+  if (place.empty()) return;
+  for (std::wstring folder = folderHolding(place);; folder = folderHolding(folder)) {
+    const auto elements = driveElements(folder);
+    if (!elements || elements->empty() || judge(folder, machine) != PlaceRefusal::none) return;
+    folders.push_back(folder);
+  }
+}
+
 }  // namespace
 
 PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring& logMenuFolder,
@@ -90,6 +104,8 @@ PlacesResult placesFor(const std::wstring& logInstallFolder, const std::wstring&
     places.userMakerFolder = nv::fixed_path::append(machine.userAppData, kMakerFolder);
   places.commonDesktop = machine.commonDesktop;
   places.userDesktop = machine.userDesktop;
+  addFoldersAbove(places.installFolder, judgeInstallFolder, machine, places.createdAbove);
+  addFoldersAbove(places.menuFolder, judgeMenuFolder, machine, places.createdAbove);
   return result;
 }
 
@@ -131,6 +147,18 @@ PathVerdict judgePath(const RemovalPlaces& places, RecordKind kind, int payloadK
           admitting = folderHolding(path);
           return PathVerdict::allowed;
         }
+      }
+      // A folder the installation created above its folders: only ever removed when empty, and
+      // only when neither it nor anything between it and the place is a link.
+      for (const std::wstring* place : {&places.installFolder, &places.menuFolder}) {
+        if (place->empty() || !nv::is_below(path, *place)) continue;
+        if (std::none_of(places.createdAbove.begin(), places.createdAbove.end(),
+                         [&](const std::wstring& folder) { return sameFolder(folder, path); }))
+          continue;
+        if (placeIsLink(path) || !nv::first_link_below(path, *place).empty())
+          return PathVerdict::linkOnTheWay;
+        admitting = folderHolding(path);
+        return PathVerdict::allowed;
       }
       return PathVerdict::outside;
     }

@@ -24,6 +24,10 @@ struct RemovalPlaces {
   std::wstring userMakerFolder;  // the user's application data\Nuvelle (created folders only)
   std::wstring commonDesktop;
   std::wstring userDesktop;
+  // The folders above the install and menu folders that the folder rules would accept as such a
+  // folder themselves: an installation may have created them on the way, and a created one goes
+  // when it is empty.
+  std::vector<std::wstring> createdAbove;
 };
 
 struct PlacesResult {
@@ -49,8 +53,8 @@ enum class PathVerdict {
 // installed program files below the install folder; shared data there or below the maker's data
 // folders; example files in the install folder, below the maker's
 // application data or on the all-users desktop; shortcuts in the menu folder or on a desktop;
-// created folders below any place, or the maker's folder ("Nuvelle") that holds the install or
-// menu folder. The path itself may be a link: it is removed as a link, never followed.
+// created folders below any place, the maker's folder ("Nuvelle") that holds the install or
+// menu folder, or a folder of createdAbove. The path itself may be a link: it is removed as a link, never followed.
 // `place`, when given, receives for an allowed path the folder below which it must still lie when
 // it is removed: the place that allowed it, or for a place itself (or the maker's folder) the
 // folder that holds it; empty for any other verdict.

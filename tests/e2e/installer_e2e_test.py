@@ -1378,6 +1378,36 @@ def scenario_uninstall_refusals():
         check_unchanged(sc, before)
 
 
+def uninstaller_copies(sc):
+    """The finisher's copies of the uninstaller in the user's temporary folders."""
+    return [os.path.join(root, name) for folder in temp_folders(sc)
+            for root, _, names in os.walk(folder) for name in names
+            if name.lower() == "uninstall.exe"]
+
+
+def scenario_uninstall_created_parent():
+    """/D=C:\\Apps\\MyRel creates C:\\Apps: the removal takes it too, once it is empty, and a restart
+    after the removal finds nothing of the uninstaller left in the temporary folder."""
+    with Scenario("uninstall_created_parent", TEMPLATE) as sc:
+        install_folder = "C:\\Apps\\MyRel"
+        code, _ = run_unattended(sc, f"/S /D={install_folder}")
+        sc.check("installed: exit code 0", code == 0, code)
+        apps = sc.prefix.unix("C:\\Apps")
+        keep = sc.prefix.unix("C:\\Tools")  # a folder the installation did not create
+        os.makedirs(keep, exist_ok=True)
+        code, _ = run_unattended(sc, "/S", exe=win_join(install_folder, "Uninstall.exe"))
+        sc.check("removed: exit code 0", code == 0, code)
+        end = time.time() + 30
+        while os.path.exists(apps) and time.time() < end:
+            time.sleep(0.2)
+        sc.check("the created parent C:\\Apps is gone", not os.path.exists(apps),
+                 os.listdir(apps) if os.path.exists(apps) else "")
+        sc.check("C:\\Tools stays", os.path.isdir(keep), "")
+        sc.prefix.run(["wineboot", "-r"], timeout=120)
+        sc.check("no copy of the uninstaller is left after the restart",
+                 not uninstaller_copies(sc), uninstaller_copies(sc))
+
+
 def scenario_uninstall_file_in_use():
     """A file another program holds is removed at the restart; the exit code says so."""
     with Scenario("uninstall_file_in_use", INSTALLED) as sc:
@@ -1412,9 +1442,7 @@ def scenario_uninstall_file_in_use():
             sc.check(f"{path} is gone after the restart", not os.path.exists(sc.prefix.unix(path)),
                      path)
         # The finisher's copy (read-only like the installed uninstaller) and its folder too.
-        copies = [os.path.join(root, name) for folder in temp_folders(sc)
-                  for root, _, names in os.walk(folder) for name in names
-                  if name.lower() == "uninstall.exe"]
+        copies = uninstaller_copies(sc)
         sc.check("no copy of the uninstaller is left in the temporary folder after the restart",
                  not copies, copies)
 
@@ -1720,6 +1748,7 @@ UNINSTALL = [
     ("uninstall_tampered_log", scenario_uninstall_tampered_log),
     ("uninstall_refusals", scenario_uninstall_refusals),
     ("uninstall_file_in_use", scenario_uninstall_file_in_use),
+    ("uninstall_created_parent", scenario_uninstall_created_parent),
 ]
 FRESH = []
 

@@ -148,6 +148,44 @@ TEST(RemovalPlaces, ALinkOnTheWayIsRefusedButTheRecordedPathItselfMayBeOne) {
             PathVerdict::allowed);
 }
 
+// /D=...\Apps\Rel\Tessaline 7 creates Apps and Rel on the way: each is removed when empty, as
+// the maker's folders are, but no folder beside them or above the first one the folder rules
+// refuse, and none with a link between it and the installation.
+TEST(RemovalPlaces, FoldersCreatedAboveTheInstallationMayGoButNothingBesideThem) {
+  const Machine machine;
+  const std::wstring install = machine.at(L"Apps\\Rel\\Tessaline 7");
+  std::filesystem::create_directories(install);
+  const auto places = engine::placesFor(install, machine.menu, install, machine.folders).places;
+  struct Case {
+    const char* what;
+    std::wstring path;
+    PathVerdict expected;
+  };
+  const std::vector<Case> cases = {
+      {"the folder that holds it", machine.at(L"Apps\\Rel"), PathVerdict::allowed},
+      {"the one above", machine.at(L"Apps"), PathVerdict::allowed},
+      {"the root that holds the system", machine.root.path().wstring(), PathVerdict::outside},
+      {"a folder beside", machine.at(L"Apps\\Other"), PathVerdict::outside},
+      {"a folder above the menu folder", machine.at(L"Start Menu\\Programs\\Nuvelle"), PathVerdict::allowed},
+      {"the Programs menu", machine.at(L"Start Menu\\Programs"), PathVerdict::outside},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::wstring place;
+    EXPECT_EQ(engine::judgePath(places, RecordKind::CreatedFolder, -1, c.path, &place), c.expected);
+    if (c.expected == PathVerdict::allowed)
+      EXPECT_EQ(place, c.path.substr(0, c.path.rfind(L'\\')));
+    // Other kinds of records are never admitted there.
+    EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 1, c.path), PathVerdict::outside);
+  }
+  // A link on the way down to the installation, or the folder itself a link: refused.
+  for (const std::wstring& link : {machine.at(L"Apps\\Rel"), machine.at(L"Apps")}) {
+    nv_test::planted_links links({link});
+    EXPECT_EQ(engine::judgePath(places, RecordKind::CreatedFolder, -1, machine.at(L"Apps")),
+              PathVerdict::linkOnTheWay);
+  }
+}
+
 // The installer accepts exactly the folders its uninstaller takes as places.
 TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereTheInstallerAcceptsAnInstallation) {
   const Machine machine;
