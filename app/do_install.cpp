@@ -6,6 +6,8 @@
 
 #include <exception>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/extraction_callback.h"
 #include "app/install_app.h"
@@ -15,6 +17,7 @@
 #include "engine/error_code_text.h"
 #include "engine/payload_extractor.h"
 #include "engine/product_registration.h"
+#include "engine/removal_places.h"
 #include "engine/shortcuts.h"
 #include "engine/step_points.h"
 #include "engine/temporary_folder.h"
@@ -103,6 +106,24 @@ class RunFileScope {
   engine::CInstallJournal& journal_;
 };
 
+// The folders and files a run writes to: the installation and Start-menu folders, the maker's
+// data folders, and on the desktops the examples folder and the product's shortcut.
+std::vector<std::wstring> writtenPlaces(const CInstallApp& app, const std::wstring& samplesFolder) {
+  const engine::RemovalPlaces places =
+      engine::placesFor(app.installFolder, app.menuFolder, app.installFolder,
+                        engine::machineFolders())
+          .places;
+  const std::wstring shortcut = nv::product_label(false) + L".lnk";
+  std::vector<std::wstring> written = {app.installFolder, app.menuFolder, places.makerDataFolder,
+                                       places.userMakerFolder};
+  for (const std::wstring& desktop : {places.commonDesktop, places.userDesktop}) {
+    if (desktop.empty()) continue;
+    written.push_back(nv::fixed_path::append(desktop, samplesFolder));
+    written.push_back(nv::fixed_path::append(desktop, shortcut));
+  }
+  return written;
+}
+
 }  // namespace
 
 bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPrograms& programs) {
@@ -129,6 +150,10 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   JournalGuard journalGuard(app.uninstallLog);
   app.uninstallLog.WriteAhead({engine::RecordKind::WorkingFolder, app.tempFolder});
   engine::ReachStep("install.begin");
+  // An uninstallation that met a file in use left its deletion for the restart: it must not take
+  // what this run writes. Without that the installation still works until the restart.
+  app.uninstallLog.DropPendingDeletions(writtenPlaces(app, samplesFolder));
+  engine::ReachStep("install.pending-dropped");
 
   // The working folder and the payload stream live until the end of this scope, on every way
   // out; the folder takes its temporary files with it.

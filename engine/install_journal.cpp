@@ -14,6 +14,7 @@
 #include "engine/machine_folders.h"
 #include "engine/product_registration.h"
 #include "engine/registry_key_backup.h"
+#include "engine/pending_deletions.h"
 #include "engine/registry_value_backup.h"
 #include "engine/removal_places.h"
 #include "nv/fixed_path.h"
@@ -454,6 +455,26 @@ std::error_code CInstallJournal::SecureProductPath() {
   }
   aheadRecords_.emplace_back(records.size(), std::move(record));
   return {};
+}
+
+std::error_code CInstallJournal::DropPendingDeletions(const std::vector<std::wstring>& places) {
+  if (!runFile_) return {};
+  std::vector<PendingOperation> found;
+  if (const std::error_code error = FindPendingDeletions(places, found)) return error;
+  if (found.empty()) return {};
+  JournalRecord record;
+  record.kind = RecordKind::PendingDeletions;
+  record.backupPath = BesideRunFile(L".pending");
+  const std::optional<std::size_t> number = Ahead(record);
+  if (!number) return runFileError_;
+  if (const std::error_code error = SavePendingOperations(found, record.backupPath)) {
+    DeleteAnyFile(record.backupPath.c_str());
+    Note(runFile_->AppendNoBackup(*number));
+    return error;
+  }
+  aheadRecords_.emplace_back(records.size(), std::move(record));
+  std::vector<PendingOperation> dropped;
+  return engine::DropPendingDeletions(places, dropped);
 }
 
 std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error) {

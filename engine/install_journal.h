@@ -32,6 +32,7 @@ enum class RecordKind : std::int32_t {
   WorkingFolder = 16,     // the run's working folder (path)
   TemporaryFile = 17,     // a file extracted into it (path)
   ProductPathValue = 18,  // the product path value; backupPath holds its state before the run
+  PendingDeletions = 19,  // restart deletions the run dropped; backupPath lists them
 };
 
 struct JournalRecord {
@@ -127,6 +128,11 @@ class CInstallJournal {
   // Before the product path value is written: saves its state beside the run file and writes it
   // ahead. Nothing without a run file.
   std::error_code SecureProductPath();
+  // Before anything is written: takes out of the restart's pending operations the deletions of
+  // `places` and of anything below them (an uninstallation's files that were in use), listed
+  // beside the run file first so that undoing the run schedules them again. Nothing without a
+  // run file.
+  std::error_code DropPendingDeletions(const std::vector<std::wstring>& places);
 
   // Merges the previous log's surviving records with this run's, writes the log at `logPath`
   // and commits. True when the file was created and every line written; otherwise the first

@@ -24,7 +24,7 @@ bool IsKnownKind(long long kind) {
   return (kind >= static_cast<long long>(RecordKind::CreatedFolder) &&
           kind <= static_cast<long long>(RecordKind::DirectXUpdate)) ||
          (kind >= static_cast<long long>(RecordKind::WorkingFolder) &&
-          kind <= static_cast<long long>(RecordKind::ProductPathValue));
+          kind <= static_cast<long long>(RecordKind::PendingDeletions));
 }
 
 std::string Escaped(std::wstring_view text) {

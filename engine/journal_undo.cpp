@@ -11,6 +11,7 @@
 #include "engine/machine_folders.h"
 #include "engine/product_registration.h"
 #include "engine/registry_key_backup.h"
+#include "engine/pending_deletions.h"
 #include "engine/registry_value_backup.h"
 #include "engine/removal_places.h"
 #include "engine/temporary_folder.h"
@@ -160,6 +161,18 @@ UndoOutcome UndoProductPathValue(const JournalRecord& record, const RemovalPlace
   return restored ? UndoOutcome::done : UndoOutcome::refused;
 }
 
+// PendingDeletions: the restart's deletions the run took out, scheduled again.
+UndoOutcome UndoPendingDeletions(const JournalRecord& record, const RemovalPlaces*) {
+  // A list that is gone has been scheduled again already.
+  if (record.backupPath.empty() || !Exists(record.backupPath)) return UndoOutcome::done;
+  const std::optional<std::vector<PendingOperation>> dropped =
+      LoadPendingOperations(record.backupPath);
+  if (!dropped) return UndoOutcome::refused;
+  if (RestorePendingOperations(*dropped)) return UndoOutcome::held;
+  DeleteAnyFile(record.backupPath.c_str());
+  return UndoOutcome::done;
+}
+
 using UndoFunction = UndoOutcome (*)(const JournalRecord&, const RemovalPlaces*);
 
 UndoFunction UndoOf(RecordKind kind) {
@@ -173,6 +186,7 @@ UndoFunction UndoOf(RecordKind kind) {
     case RecordKind::WorkingFolder: return UndoWorkingFolder;
     case RecordKind::TemporaryFile: return UndoTemporaryFile;
     case RecordKind::ProductPathValue: return UndoProductPathValue;
+    case RecordKind::PendingDeletions: return UndoPendingDeletions;
     default: return UndoNothing;
   }
 }

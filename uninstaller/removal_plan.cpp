@@ -80,6 +80,7 @@ std::vector<PlannedStep> planRemoval(const std::vector<JournalRecord>& records,
       case RecordKind::WorkingFolder:
       case RecordKind::TemporaryFile:
       case RecordKind::ProductPathValue:
+      case RecordKind::PendingDeletions:
         break;  // kinds of a run's journal file only: nothing an installation leaves to remove
     }
   }

@@ -1385,6 +1385,41 @@ def uninstaller_copies(sc):
             if name.lower() == "uninstall.exe"]
 
 
+def scenario_uninstall_in_use_then_reinstall():
+    """A file in use is left for the restart; an installation made before the restart takes
+    that deletion back, and the restart leaves the new installation whole."""
+    with Scenario("uninstall_in_use_then_reinstall", INSTALLED) as sc:
+        install_folder = default_folders(sc)[0]
+        held = win_join(install_folder, "Lang", "Tessaline.de.dll")
+        ready = os.path.join(sc.folder, "held")
+        holder = sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), held,
+                                  "file:" + sc.prefix.windows(ready)])
+        end = time.time() + 20
+        while not os.path.exists(ready) and time.time() < end:
+            time.sleep(0.1)
+        code, _ = run_uninstaller(sc, "/S")
+        sc.check("removed but for the file in use: exit code 3010", code == 3010, code)
+        holder.kill()
+        winenv.wait_exit(holder, 10)
+        exe = sc.prefix.unix(UNINSTALLER)
+        end = time.time() + 30
+        while os.path.exists(exe) and time.time() < end:
+            time.sleep(0.2)
+        code, _ = run_unattended(sc, "/S")
+        sc.check("installed again before the restart: exit code 0", code == 0, code)
+        pending = sc.prefix.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                      "PendingFileRenameOperations")
+        sc.check("no deletion of the installation is pending",
+                 not pending or "Tessaline 7" not in pending[1], pending)
+        sc.prefix.run(["wineboot", "-r"], timeout=120)
+        for path in (held, win_join(install_folder, "Tessaline.exe"), UNINSTALLER,
+                     win_join(install_folder, "Uninstall.ulog")):
+            sc.check(f"{path} is there after the restart", os.path.exists(sc.prefix.unix(path)),
+                     path)
+        sc.check("the uninstall key is there after the restart",
+                 sc.prefix.reg_query(UNINSTALL_KEY, "UninstallString"), "")
+
+
 def scenario_uninstall_created_parent():
     """/D=C:\\Apps\\MyRel creates C:\\Apps: the removal takes it too, once it is empty, and a restart
     after the removal finds nothing of the uninstaller left in the temporary folder."""
@@ -1749,6 +1784,7 @@ UNINSTALL = [
     ("uninstall_refusals", scenario_uninstall_refusals),
     ("uninstall_file_in_use", scenario_uninstall_file_in_use),
     ("uninstall_created_parent", scenario_uninstall_created_parent),
+    ("uninstall_in_use_then_reinstall", scenario_uninstall_in_use_then_reinstall),
 ]
 FRESH = []
 

@@ -173,8 +173,9 @@ TEST(RemovalPlaces, FoldersCreatedAboveTheInstallationMayGoButNothingBesideThem)
     SCOPED_TRACE(c.what);
     std::wstring place;
     EXPECT_EQ(engine::judgePath(places, RecordKind::CreatedFolder, -1, c.path, &place), c.expected);
-    if (c.expected == PathVerdict::allowed)
+    if (c.expected == PathVerdict::allowed) {
       EXPECT_EQ(place, c.path.substr(0, c.path.rfind(L'\\')));
+    }
     // Other kinds of records are never admitted there.
     EXPECT_EQ(engine::judgePath(places, RecordKind::InstalledFile, 1, c.path), PathVerdict::outside);
   }
