@@ -1735,7 +1735,9 @@ def gallery_uninstaller(g):
                                 ["expect-text", RESULT, s(lang, 1170)]))
     g.page("uninstall-end", title)
     g.other_texts("uninstall-end", RESULT, [
-        s(lang, 1171), s(lang, 1172, "C:\\Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe")], title)
+        s(lang, 1171), s(lang, 1172, "C:\\Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe"),
+        s(lang, 1184, "C:\\Program Files\\Nuvelle\\Tessaline 7\\Tessaline.exe"), s(lang, 1188)],
+        title)
     # The removal page as the removal left it: shown again in place of the end page.
     sc.must("removal page shown", sc.robot(["window", title, 1000], ["show-page", SUMMARY, 0],
                                            ["show-page", HEADING, 1], ["expect-visible", HEADING, 1],
