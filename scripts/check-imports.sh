@@ -12,7 +12,9 @@
 #                                      copy would run elevated before any of our code; such DLLs
 #                                      are delay-loaded instead (cmake/DelayLoad.cmake).
 #
-# Each offending import is printed as "<exe> imports <dll>"; the exit status is 1 when there is one.
+# Each offending import is printed as "<exe> imports <dll>", and a missing file or one that is no
+# readable Windows executable as "<file>: not a Windows executable that can be read"; the exit
+# status is 1 when there is one.
 set -u
 
 # KnownDLLs of every supported Windows version (plus ntdll, which is always loaded first).
@@ -30,12 +32,18 @@ fi
 
 status=0
 for exe in "$@"; do
+  # A file objdump cannot read as a Windows executable is a failure, never an empty import list.
+  if ! headers=$(objdump -p "$exe" 2>&1) || ! grep -q "file format pei-" <<<"$headers"; then
+    echo "$exe: not a Windows executable that can be read"
+    status=1
+    continue
+  fi
   while read -r dll; do
     case " $(echo $allowed) " in
       *" ${dll,,} "*) ;;
       *) echo "$(basename "$exe") imports $dll"; status=1 ;;
     esac
-  done < <(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+  done < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
 done
 [ $status -eq 0 ] && echo "$# executables import only allowed DLLs"
 exit $status
