@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <exception>
@@ -17,7 +18,7 @@
 #include "engine/error_code_text.h"
 #include "engine/payload_extractor.h"
 #include "engine/product_registration.h"
-#include "engine/removal_places.h"
+#include "engine/path_tokens.h"
 #include "engine/shortcuts.h"
 #include "engine/step_points.h"
 #include "engine/temporary_folder.h"
@@ -107,16 +108,19 @@ class RunFileScope {
 };
 
 // The folders and files a run writes to: the installation and Start-menu folders, the maker's
-// data folders, and on the desktops the examples folder and the product's shortcut.
+// data folders, and on the desktops the examples folder and the product's shortcut. Found as the
+// extraction and the shortcuts find them.
 std::vector<std::wstring> writtenPlaces(const CInstallApp& app, const std::wstring& samplesFolder) {
-  const engine::RemovalPlaces places =
-      engine::placesFor(app.installFolder, app.menuFolder, app.installFolder,
-                        engine::machineFolders())
-          .places;
+  constexpr wchar_t kMakerFolder[] = L"Nuvelle";
+  std::vector<std::wstring> written = {app.installFolder, app.menuFolder};
+  for (const std::wstring& data :
+       {engine::known_folder(CSIDL_COMMON_APPDATA, CSIDL_APPDATA, true),
+        engine::known_folder(CSIDL_APPDATA, CSIDL_APPDATA, false)})
+    if (!data.empty()) written.push_back(nv::fixed_path::append(data, kMakerFolder));
   const std::wstring shortcut = nv::product_label(false) + L".lnk";
-  std::vector<std::wstring> written = {app.installFolder, app.menuFolder, places.makerDataFolder,
-                                       places.userMakerFolder};
-  for (const std::wstring& desktop : {places.commonDesktop, places.userDesktop}) {
+  for (const std::wstring& desktop :
+       {engine::known_folder(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true),
+        engine::known_folder(CSIDL_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, false)}) {
     if (desktop.empty()) continue;
     written.push_back(nv::fixed_path::append(desktop, samplesFolder));
     written.push_back(nv::fixed_path::append(desktop, shortcut));

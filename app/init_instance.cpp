@@ -5,6 +5,7 @@
 
 #include "engine/command_line.h"
 #include "engine/folder_rules.h"
+#include "engine/same_path.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"
@@ -138,7 +139,8 @@ void applyOptions(CInstallApp& app, const InstallOptions& options, const std::ws
   if (options.installFolder) {
     if (app.existingInstall == ExistingInstall::None)
       app.installFolder = *options.installFolder;
-    else
+    else if (!engine::SamePath(*options.installFolder, app.installFolder))
+      // The folder it names is the existing installation's: nothing is ignored.
       report.note(formatLocalized(1134, {L"/D", app.installFolder}));
   }
   if (!menuFolder.empty()) app.menuFolder = menuFolder;

@@ -183,7 +183,9 @@ ParsedCommandLine parseCommandLine(std::wstring_view commandLine, Program progra
   };
   for (const std::wstring& argument : nv::command_line_arguments(commandLine)) {
     const std::size_t equals = argument.find(L'=');
-    const std::wstring_view name = std::wstring_view(argument).substr(0, equals);
+    std::wstring name = argument.substr(0, equals);
+    // Deployment tools write options with a dash as often as with a slash: "-S" is "/S".
+    if (!name.empty() && name.front() == L'-') name.front() = L'/';
     const auto known = std::find_if(kOptions.begin(), kOptions.end(), [&](const OptionName& o) {
       return iequal(name, o.name) &&
              (program == Program::Installer ? o.installer : o.uninstaller);

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include "engine/machine_folders.h"
+#include <vector>
+
+#include "nv/fixed_path.h"
 #include "nv/link_check.h"
 #include "nv/utf8.h"
 
@@ -19,16 +22,39 @@ std::wstring withCrLf(std::wstring_view text) {
   return result;
 }
 
+// The link itself is opened, never what it points to, so that it can be refused.
+nv::unique_handle openForAppending(const std::wstring& path) {
+  return nv::unique_handle(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
+}
+
+// Creates the folders that hold `path`, from the drive down; those that exist stay as they are.
+void createFoldersFor(const std::wstring& path) {
+  std::vector<std::wstring> missing;
+  for (std::wstring folder = nv::fixed_path::remove_file_spec(path);
+       !folder.empty() && ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;) {
+    missing.push_back(folder);
+    const std::wstring parent = nv::fixed_path::remove_file_spec(folder);
+    if (parent == folder) break;
+    folder = parent;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) ::CreateDirectoryW(it->c_str(), nullptr);
+}
+
 }  // namespace
 
 std::error_code CLogFile::Open(const std::wstring& path) {
   file_.reset();
   if (const std::error_code refused = engine::refuse_links(path)) return refused;
-  // The link itself is opened, never what it points to, so that it can be refused below.
-  nv::unique_handle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       nullptr));
+  nv::unique_handle file = openForAppending(path);
+  if (!file && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // A log in a folder that does not exist yet gets its folders, checked again once made.
+    createFoldersFor(path);
+    if (const std::error_code refused = engine::refuse_links(path)) return refused;
+    file = openForAppending(path);
+  }
   if (!file) return {static_cast<int>(::GetLastError()), std::system_category()};
   if (!nv::is_plain_file(nv::facts_of(file.get()))) return engine::link_refused();
   file_ = std::move(file);

@@ -31,11 +31,13 @@ class CLoggedProgress : public engine::InstallProgress {
   const std::wstring& status() const noexcept { return status_; }
 
   // Ends the run's lines in the file: `completedText` after a completed run, the failure's
-  // status line otherwise.
+  // status line otherwise, unless that failure is the line the run logged last.
   void logOutcome(bool completed, const std::wstring& completedText);
 
  private:
   CLogFile& file_;
   engine::InstallProgress* window_;
   std::wstring status_;
+  std::wstring partLine_;  // what the log's current line holds so far
+  std::wstring lastLine_;  // the last complete line, without its line break
 };

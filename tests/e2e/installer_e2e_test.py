@@ -974,11 +974,15 @@ def scenario_unattended_reinstall():
     with Scenario("unattended_reinstall", INSTALLED) as sc:
         install_folder, menu_folder = default_folders(sc)
         log = os.path.join(sc.folder, "unattended.log")
-        code, _ = run_unattended(sc, f"/s /log={sc.prefix.windows(log)}")
+        # The installed folder named again (in another case, as tools write it): nothing to
+        # ignore.
+        code, _ = run_unattended(sc, f'-s "-D={install_folder.upper()}" /log={sc.prefix.windows(log)}')
         sc.check("exit code 0", code == 0, code)
         lines = unattended_log(sc, log, 0)
         in_order(sc, "the reinstallation in the log", lines,
                  run_lines("English", install_folder, menu_folder))
+        sc.check("the installed folder is not said to be ignored",
+                 s("English", 1134, "/D", install_folder) not in lines, lines)
         ulog, _ = read_log(sc, install_folder)
         if ulog:
             check_merged_log(sc, ulog, install_folder, menu_folder)

@@ -58,6 +58,9 @@ TEST(CommandLine, AcceptedFormsGiveTheirOptions) {
        Languages::Hungarian, L"C:\\Log Files\\t7.log"},
       {L"Install.exe /?", false, true},
       {L"Install.exe /help /S", true, true},
+      // Options as deployment tools write them, with a dash.
+      {L"Install.exe -S -D=C:\\Apps -lang=fr", true, false, L"C:\\Apps", {}, {}, Languages::French},
+      {L"Install.exe -?", false, true},
   };
   // Also under a Turkish locale, whose upper case of "i" is not "I".
   for (const LanguageId locale : {Languages::English, Languages::Turkish}) {
@@ -100,7 +103,8 @@ TEST(CommandLine, RefusedFormsNameTheFirstWrongOption) {
   const std::vector<Refused> cases = {
       {L"Install.exe /X", F::Unknown, L"/X"},
       {L"Install.exe install", F::Unknown, L"install"},
-      {L"Install.exe -S", F::Unknown, L"-S"},
+      {L"Install.exe --S", F::Unknown, L"--S"},
+      {L"Install.exe -S /s", F::Repeated, L"/S", true},
       {L"Install.exe \"\"", F::Unknown, L""},
       {L"Install.exe /BOGUS /S", F::Unknown, L"/BOGUS", true},
       {L"Install.exe /X /D", F::Unknown, L"/X"},

@@ -9,9 +9,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/logged_progress.h"
 #include "engine/machine_folders.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
@@ -47,6 +49,52 @@ TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
                                " Options " + std::string(32, '-') + "\r\nPlain");
 }
 
+// A log in folders that do not exist yet gets them (a deployment tool names a fresh folder per
+// run).
+TEST(LogFile, CreatesTheFoldersThatHoldIt) {
+  const nv_test::temp_folder folder;
+  const fs::path path = folder.path() / L"logs" / L"2026-12" / L"install.log";
+  CLogFile log;
+  ASSERT_FALSE(log.Open(path.wstring()));
+  log.writeLine(L"line");
+  EXPECT_EQ(bytesOf(path), "line\r\n");
+}
+
+// The outcome line ends a run's log once: a failure the run logged as its last line (one before
+// any change) is not repeated, a failure after other lines is.
+TEST(LogFile, TheOutcomeIsWrittenOnce) {
+  const nv_test::temp_folder folder;
+  struct Case {
+    const char* what;
+    std::vector<std::wstring> lines;  // logged before the outcome
+    std::wstring status;
+    bool completed;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"a failure before any change", {L"Failed (code 5).\r\n"}, L"Failed (code 5).", false,
+       "Failed (code 5).\r\n"},
+      {"a failure after a step", {L"Copying File  a...", L"Failed\r\n"}, L"Failed (code 3).", false,
+       "Copying File  a...Failed\r\nFailed (code 3).\r\n"},
+      {"the same text before another line", {L"Failed (code 5).\r\n", L"Undone\r\n"},
+       L"Failed (code 5).", false, "Failed (code 5).\r\nUndone\r\nFailed (code 5).\r\n"},
+      {"a completed run", {L"Done.\r\n"}, L"Done.", true, "Done.\r\nComplete.\r\n"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path path = folder.path() / (std::to_wstring(++n) + L".log");
+    CLogFile file;
+    ASSERT_FALSE(file.Open(path.wstring()));
+    CLoggedProgress logged(file, nullptr);
+    for (const std::wstring& line : c.lines) logged.appendLog(line);
+    logged.setStatus(c.status);
+    logged.logOutcome(c.completed, L"Complete.");
+    EXPECT_TRUE(file.outcomeWritten());
+    EXPECT_EQ(bytesOf(path), c.expected);
+  }
+}
+
 TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
   const nv_test::temp_folder temp;
   const nv_test::temp_folder machine(nv_test::system_folder(CSIDL_COMMON_APPDATA));
@@ -64,7 +112,7 @@ TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {
     bool linkRefusal;
   } cases[] = {
       {"a folder", temp.path(), false},
-      {"a missing folder", temp.path() / L"missing" / L"install.log", false},
+      {"below a file", original / L"sub" / L"install.log", false},
       {"below a link in a folder every user can write to", machine.path() / L"install.log", true},
       {"a file with a second name", temp.path() / L"second.log", true},
   };
