@@ -126,6 +126,16 @@ std::wstring known_folder(int primary, int fallback, bool use_fallback) {
   return folder;
 }
 
+const std::vector<std::wstring>& path_token_names() {
+  static const std::vector<std::wstring> names = [] {
+    std::vector<std::wstring> all = {L"<InstallPath>", L"<SamplePath>"};
+    for (const SystemToken& row : kSystemTokens) all.emplace_back(row.token);
+    all.emplace_back(L"<Temporary>");
+    return all;
+  }();
+  return names;
+}
+
 bool is_path_token(const std::wstring& component) {
   return component.size() >= 2 && component.front() == L'<' && component.back() == L'>';
 }

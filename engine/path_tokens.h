@@ -45,6 +45,10 @@ class SharedFolders {
 // Whether it names one of the thirteen is decided when it is resolved.
 bool is_path_token(const std::wstring& component);
 
+// Every path token a destination may start with: <InstallPath>, <SamplePath>, the system
+// folders' tokens and <Temporary>.
+const std::vector<std::wstring>& path_token_names();
+
 // Replaces the leading token of `destination` by its base folder; registers the folders formed
 // below a shared root in `shared`. Throws std::system_error(compress_errc::unexpected) when a
 // needed system folder cannot be determined.

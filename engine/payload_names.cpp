@@ -1,10 +1,13 @@
 #include "engine/payload_names.h"
 
+#include <algorithm>
+#include <cwctype>
 #include <iterator>
 #include <system_error>
 
 #include "engine/compress_error.h"
 #include "engine/path_tokens.h"
+#include "nv/utf8.h"
 
 namespace engine {
 namespace {
@@ -43,16 +46,45 @@ bool is_plain_name(std::wstring_view name) {
   return !is_device_name(name);
 }
 
-void check_entry_names(const PayloadEntry& entry) {
-  if (!is_plain_name(entry.sourcePath.filename().native()))
-    throw std::system_error(compress_errc::unexpected, "payload file name not plain");
-  const auto& destination = entry.destination;
-  if (destination.empty() || !is_path_token(destination.begin()->native())) return;
-  for (auto folder = std::next(destination.begin()); folder != destination.end(); ++folder) {
+std::string entry_name_fault(const PayloadEntry& entry) {
+  const std::wstring file = entry.sourcePath.filename().native();
+  if (!is_plain_name(file))
+    return "the file name '" + nv::to_utf8(file) + "' is not a name Windows stores as written";
+  const std::wstring destination = entry.destination.native();
+  if (destination.empty()) return "the destination is empty";
+  const std::wstring first = entry.destination.begin()->native();
+  std::size_t skip = 1;  // the token, or the drive and its root separator
+  if (is_path_token(first)) {
+    const auto& known = path_token_names();
+    if (std::find(known.begin(), known.end(), first) == known.end()) {
+      std::string list;
+      for (const std::wstring& token : known) {
+        if (!list.empty()) list += ' ';
+        list += nv::to_utf8(token);
+      }
+      return "unknown path token " + nv::to_utf8(first) + " (known: " + list + ")";
+    }
+  } else {
+    const bool drive = destination.size() >= 3 && std::iswalpha(destination[0]) &&
+                       destination[1] == L':' && (destination[2] == L'\\' || destination[2] == L'/');
+    if (!drive)
+      return "the destination is neither below a path token nor a full path with a drive letter";
+    skip = 2;
+  }
+  auto folder = entry.destination.begin();
+  std::advance(folder, skip);
+  for (; folder != entry.destination.end(); ++folder) {
     // An empty last element is a trailing separator.
     if (!folder->empty() && !is_plain_name(folder->native()))
-      throw std::system_error(compress_errc::unexpected, "payload folder name not plain");
+      return "the folder '" + nv::to_utf8(folder->native()) +
+             "' of the destination is not a name Windows stores as written";
   }
+  return {};
+}
+
+void check_entry_names(const PayloadEntry& entry) {
+  const std::string fault = entry_name_fault(entry);
+  if (!fault.empty()) throw std::system_error(compress_errc::unexpected, fault);
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "engine/payload_format.h"
@@ -21,9 +22,15 @@ bool is_device_name(std::wstring_view name);
 // drops), and not a device name.
 bool is_plain_name(std::wstring_view name);
 
-// Throws std::system_error(compress_errc::unexpected) unless the entry's file name (the last
-// component of its source path) and every folder of its destination after the leading path
-// token are plain names. A destination without a token is used as written and not examined.
+// Why the entry cannot be written where its names say, in words for the release engineer (the
+// payload tool names the manifest line with it); empty when it can. The entry's file name (the
+// last component of its source path) and every folder of its destination after the leading path
+// token or drive must be plain names; the destination must start with one of the path tokens or
+// be a full path with a drive letter: anything else would be written relative to whatever folder
+// the installer runs in.
+std::string entry_name_fault(const PayloadEntry& entry);
+
+// Throws std::system_error(compress_errc::unexpected) for an entry with a fault.
 void check_entry_names(const PayloadEntry& entry);
 
 }  // namespace engine

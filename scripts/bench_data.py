@@ -34,6 +34,9 @@ for i in range(74):
     with open(os.path.join(folder, "files", name), "wb") as f:
         f.write(data)
     kind, dest = kinds[i % len(kinds)]
+    # A payload the tool packs has its main program and its uninstaller.
+    if i < 2:
+        kind, dest = i + 1, "<InstallPath>"
     lines.append(f"{kind}\t{dest}\tfiles/{name}")
 with open(os.path.join(folder, "payload.manifest"), "w", encoding="utf-8") as f:
     f.write("\n".join(lines) + "\n")

@@ -60,7 +60,8 @@ void expect_refused(const std::string& plain, const fs::path& install) {
 
 // Sizes that wrap the length round to what the data then matches, a header beyond 64 MiB, and a
 // name breaking each rule: in the file name (the source's last component) or in a folder after
-// the destination's token. A first entry that fails its CRC keeps a table wrongly accepted from
+// the destination's token or drive, and a destination that is neither below a known token nor a
+// full path with a drive letter. A first entry that fails its CRC keeps a table wrongly accepted from
 // creating what the named entry names.
 TEST(PayloadTableRefusal, TableThatCannotBeTrustedIsRefusedBeforeAnyFileBegins) {
   scratch_folder scratch;
@@ -75,7 +76,11 @@ TEST(PayloadTableRefusal, TableThatCannotBeTrustedIsRefusedBeforeAnyFileBegins) 
       {L"x\\", L"<InstallPath>"},               {L"bell\a.txt", L"<InstallPath>"},
       {L"readme.", L"<InstallPath>"},           {L"src\\Lpt1 . .txt", L"<InstallPath>"},
       {L"a.txt", L"<InstallPath>\\..\\..\\W"},  {L"a.txt", L"<InstallPath>\\x:y"},
-      {L"a.txt", L"<CommonData>\\Aux.d\\x"},    {L"a.txt", L"<InstallPath>\\dots...\\x"}};
+      {L"a.txt", L"<CommonData>\\Aux.d\\x"},    {L"a.txt", L"<InstallPath>\\dots...\\x"},
+      // Never relative to the folder the installer runs in: an unknown token, no token, no drive.
+      {L"a.txt", L"<InstalPath>\\docs"},         {L"a.txt", L"docs"},
+      {L"a.txt", L"\\docs"},                      {L"a.txt", L"C:docs"},
+      {L"a.txt", L"C:\\Apps\\x:y"}};
   for (std::size_t i = 0; i < names.size(); ++i) {
     SCOPED_TRACE(fs::path(names[i].source).string() + " in " +
                  fs::path(names[i].destination).string());

@@ -37,6 +37,7 @@ files = {
     "src/with blank.txt": b"hello world\r\n" * 500,
     "src/deep/er/\u040aname.dat": os.urandom(10000),
     "src/empty-ish.txt": b"x",
+    "src/Uninstall.exe": b"MZ uninstaller",
 }
 for rel, data in files.items():
     with open(os.path.join(work, rel), "wb") as f:
@@ -47,6 +48,7 @@ manifest = (
     "MainProgram\t<InstallPath>\tsrc/with blank.txt\r\n"
     "SharedData\t<InstallPath>\\Data\\Sub\tsrc/deep/er/\u040aname.dat\n"
     "5\t<Temporary>\tsrc/empty-ish.txt\n"
+    "Uninstaller\t<InstallPath>\\Bin\tsrc/Uninstall.exe\n"
 )
 with open(os.path.join(work, "m.txt"), "w", encoding="utf-8", newline="") as f:
     f.write(manifest)
@@ -57,21 +59,21 @@ check("pack", rc == 0, out)
 rc, out = payload("list", "a.bz2")
 rows = [line.split("\t") for line in out.splitlines() if "\t" in line]
 expected = list(files.items())
-check("list rows", len(rows) == 4, out)
+check("list rows", len(rows) == 5, out)
 for i, (row, (rel, data)) in enumerate(zip(rows, expected)):
     check(f"list row {i} index", row[0] == str(i), row)
     check(f"list row {i} size", row[2] == str(len(data)), row)
     check(f"list row {i} crc", row[3] == f"{zlib.crc32(data):08x}", row)
     check(f"list row {i} source stored relative to the manifest",
           row[5] == rel.replace("/", "\\"), row)
-check("list kinds", [r[1] for r in rows] == ["0", "1", "3", "5"], rows)
+check("list kinds", [r[1] for r in rows] == ["0", "1", "3", "5", "2"], rows)
 
 # Nothing of the packing machine's folders is stored: a source outside the manifest's folder
 # keeps its relative form, an absolute one its file name alone.
 os.makedirs(os.path.join(work, "sub"))
 absolute = "Z:" + os.path.join(work, "src", "plain.bin").replace("/", "\\")
 with open(os.path.join(work, "sub", "m.txt"), "w", encoding="utf-8") as f:
-    f.write(f"0\t<InstallPath>\t../src/plain.bin\n0\t<InstallPath>\t{absolute}\n")
+    f.write(f"1\t<InstallPath>\t../src/plain.bin\n2\t<InstallPath>\\Other\t{absolute}\n")
 rc, out = payload("pack", "sub/m.txt", "b.bz2")
 rc, out = payload("list", "b.bz2")
 check("stored sources", [line.split("\t")[5] for line in out.splitlines() if "\t" in line] ==
@@ -83,7 +85,7 @@ check("verify intact", rc == 0, out)
 rc, out = payload("extract", "a.bz2", "--install", "inst", "--temp", "tmp")
 check("extract", rc == 0, out)
 targets = ["inst/Lang/plain.bin", "inst/with blank.txt", "inst/Data/Sub/\u040aname.dat",
-           "tmp/empty-ish.txt"]
+           "tmp/empty-ish.txt", "inst/Bin/Uninstall.exe"]
 for target, (rel, data) in zip(targets, expected):
     path = os.path.join(work, target)
     ok = os.path.exists(path) and open(path, "rb").read() == data
@@ -112,6 +114,38 @@ last = out.strip().splitlines()[-1] if out.strip() else ""
 check("extract --verify truncated", rc == 1 and last.startswith("failed: 4"), out)
 check("extract --verify truncated writes nothing", not os.path.exists(os.path.join(work, "inst4")),
       os.listdir(work))
+
+# A manifest the installer could not install as written is refused, naming its line, the entry
+# and the rule; so is one without exactly one main program and one uninstaller.
+for name in ("CON.txt", "trail."):
+    open(os.path.join(work, "src", name), "wb").write(b"x")
+required = "MainProgram\t<InstallPath>\tsrc/plain.bin\nUninstaller\t<InstallPath>\tsrc/Uninstall.exe\n"
+refusals = [
+    ("0\t<InstalPath>\\docs\tsrc/empty-ish.txt\n", "line 3 (0 <InstalPath>\\docs src/empty-ish.txt): unknown path token <InstalPath> (known: <InstallPath> <SamplePath> <ProgramFiles>"),
+    ("0\t<Nowhere>\tsrc/empty-ish.txt\n", "line 3 (0 <Nowhere> src/empty-ish.txt): unknown path token <Nowhere>"),
+    ("0\tdocs\tsrc/empty-ish.txt\n", "line 3 (0 docs src/empty-ish.txt): the destination is neither below a path token nor a full path with a drive letter"),
+    ("0\t<InstallPath>\\a:b\tsrc/empty-ish.txt\n", "line 3 (0 <InstallPath>\\a:b src/empty-ish.txt): the folder 'a:b' of the destination is not a name Windows stores as written"),
+    ("0\t<InstallPath>\tsrc/CON.txt\n", "line 3 (0 <InstallPath> src/CON.txt): the file name 'CON.txt' is not a name Windows stores as written"),
+    ("0\t<InstallPath>\tsrc/trail.\n", "the file name 'trail.' is not a name Windows stores as written"),
+    ("0\t<INSTALLPATH>\\LANG\tsrc/empty-ish.txt\n0\t<InstallPath>\\Lang\tsrc/EMPTY-ISH.TXT\n", None),
+    ("0\t<InstallPath>\\Lang\tsrc/empty-ish.txt\n0\t<InstallPath>\\lang\tsrc/Empty-ish.txt\n", "line 4: <InstallPath>\\lang\\Empty-ish.txt is written by line 3 already"),
+]
+for i, (lines, message) in enumerate(refusals):
+    with open(os.path.join(work, f"refused{i}.txt"), "w", encoding="utf-8") as f:
+        f.write(required + lines)
+    rc, out = payload("pack", f"refused{i}.txt", "r.bz2")
+    if message is None:
+        # Tokens are names of their own: <INSTALLPATH> is no token.
+        check(f"refused {i}: <INSTALLPATH> is unknown", rc != 0 and "unknown path token" in out, out)
+        continue
+    check(f"refused {i}", rc != 0 and message in out and len(out.strip().splitlines()) == 1, out)
+for lines, message in [
+        ("MainProgram\t<InstallPath>\tsrc/plain.bin\n", "exactly one Uninstaller entry; it has 0"),
+        (required + "MainProgram\t<InstallPath>\\B\tsrc/plain.bin\n", "exactly one MainProgram entry; it has 2")]:
+    with open(os.path.join(work, "kinds.txt"), "w", encoding="utf-8") as f:
+        f.write(lines)
+    rc, out = payload("pack", "kinds.txt", "k.bz2")
+    check(f"required kinds: {message}", rc != 0 and message in out, out)
 
 # Bad input never crashes: one line, non-zero exit.
 with open(os.path.join(work, "bad.txt"), "w") as f:

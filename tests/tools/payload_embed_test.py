@@ -42,8 +42,13 @@ os.makedirs(os.path.join(work, "files"))
 shutil.copyfile(built_installer, os.path.join(work, "setup.exe"))
 with open(os.path.join(work, "files", "notes.txt"), "wb") as f:
     f.write(b"a payload other than the build's\r\n" * 50)
+for name in ("Tessaline.exe", "Uninstall.exe"):
+    with open(os.path.join(work, "files", name), "wb") as f:
+        f.write(b"MZ " + name.encode())
 with open(os.path.join(work, "m.txt"), "w", encoding="utf-8") as f:
-    f.write("SharedData\t<CommonData>\\Nuvelle\tfiles/notes.txt\n")
+    f.write("SharedData\t<CommonData>\\Nuvelle\tfiles/notes.txt\n"
+            "MainProgram\t<InstallPath>\tfiles/Tessaline.exe\n"
+            "Uninstaller\t<InstallPath>\tfiles/Uninstall.exe\n")
 rc, out = run("pack", "m.txt", "new.bz2")
 check("pack", rc == 0, out)
 archive = open(os.path.join(work, "new.bz2"), "rb").read()

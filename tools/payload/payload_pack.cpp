@@ -2,13 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
+
+#include "engine/payload_names.h"
+#include "nv/utf8.h"
 
 namespace payload_tool {
 namespace {
@@ -32,6 +37,41 @@ engine::PayloadKind parse_kind(const std::string& text) {
   throw std::runtime_error("unknown kind '" + text + "'");
 }
 
+// The full target of an entry as the installer forms it: destination and file name, compared as
+// Windows compares names.
+std::wstring target_of(const engine::PayloadEntry& entry) {
+  std::wstring target = (entry.destination / entry.sourcePath.filename()).native();
+  ::CharUpperBuffW(target.data(), static_cast<DWORD>(target.size()));
+  return target;
+}
+
+// Two entries must never write the same file.
+void check_targets(const manifest& content, const std::vector<int>& lineOf) {
+  std::map<std::wstring, std::size_t> seen;
+  for (std::size_t i = 0; i < content.entries.size(); ++i) {
+    const auto [at, added] = seen.emplace(target_of(content.entries[i]), i);
+    if (!added)
+      throw std::runtime_error(
+          "line " + std::to_string(lineOf[i]) + ": " +
+          nv::to_utf8((content.entries[i].destination / content.entries[i].sourcePath.filename())
+                          .native()) +
+          " is written by line " + std::to_string(lineOf[at->second]) + " already");
+  }
+}
+
+// An installer without its main program cannot register the product or make its shortcuts, and
+// one without its uninstaller cannot be removed.
+void check_required_kinds(const manifest& content) {
+  for (const engine::PayloadKind kind : {engine::PayloadKind::MainProgram, engine::PayloadKind::Uninstaller}) {
+    const auto count = std::count_if(content.entries.begin(), content.entries.end(),
+                                     [&](const engine::PayloadEntry& e) { return e.kind == kind; });
+    if (count != 1)
+      throw std::runtime_error(std::string("the manifest needs exactly one ") +
+                               kind_names[static_cast<int>(kind)] + " entry; it has " +
+                               std::to_string(count));
+  }
+}
+
 }  // namespace
 
 manifest read_manifest(const std::filesystem::path& file) {
@@ -39,6 +79,7 @@ manifest read_manifest(const std::filesystem::path& file) {
   if (!in) throw std::runtime_error("cannot read " + file.string());
   const auto folder = std::filesystem::absolute(file).parent_path();
   manifest content;
+  std::vector<int> lineOf;  // each entry's line
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -58,12 +99,18 @@ manifest read_manifest(const std::filesystem::path& file) {
       const auto source = std::filesystem::path(widen(fields[2])).lexically_normal();
       const bool absolute = source.has_root_name() || source.has_root_directory();
       entry.sourcePath = absolute ? source.filename() : source;
+      if (const std::string fault = engine::entry_name_fault(entry); !fault.empty())
+        throw std::runtime_error(fault);
       content.files.push_back(absolute ? source : folder / source);
       content.entries.push_back(std::move(entry));
+      lineOf.push_back(number);
     } catch (const std::runtime_error& e) {
-      throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
+      throw std::runtime_error("line " + std::to_string(number) + " (" + fields[0] + " " +
+                               fields[1] + " " + fields[2] + "): " + e.what());
     }
   }
+  check_targets(content, lineOf);
+  check_required_kinds(content);
   return content;
 }
 

@@ -21,7 +21,10 @@ struct manifest {
 // the manifest's folder and stored as written (normalised, with backslashes); an absolute one is
 // stored as its file name alone. So the archive holds nothing of the folders of the machine that
 // packed it, and the same manifest and files give the same bytes anywhere. Size and CRC are left
-// 0. Throws std::runtime_error naming the line for a malformed one.
+// 0. Throws std::runtime_error naming the line (and the entry) for a malformed one, for an entry
+// the installer could not write where its names say (engine::entry_name_fault: an unknown path
+// token, a relative destination, a name Windows does not store as written), for a second entry
+// with the same target; and for a manifest without exactly one MainProgram and one Uninstaller.
 manifest read_manifest(const std::filesystem::path& file);
 
 // Packs the entries' source files, table first, into one bzip2 stream (block size 9) at `out`,
