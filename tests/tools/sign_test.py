@@ -114,7 +114,9 @@ check("an unreachable time-stamp server: refused, no OUT, no partial file",
 
 # Embedding into a signed installer: the copy has no certificate table and is signed afresh.
 with open(os.path.join(work, "m.txt"), "w") as f:
-    f.write("SharedData\t<CommonData>\\Nuvelle\tm.txt\n")
+    f.write("SharedData\t<CommonData>\\Nuvelle\tm.txt\n"
+            "MainProgram\t<InstallPath>\tm.txt\n"
+            "Uninstaller\t<InstallPath>\\Bin\tm.txt\n")
 run(wine_run, payload_exe, "pack", "m.txt", "p.bz2", NV_WINEPREFIX=os.environ["NV_WINEPREFIX"])
 rc, out = run(wine_run, payload_exe, "embed", "signed.exe", "p.bz2", "embedded.exe")
 check("embedding into a signed installer says the signature is gone", rc == 0 and "note:" in out,
