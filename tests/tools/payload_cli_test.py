@@ -3,6 +3,7 @@
 and its answers to damaged archives and bad command lines.
 
 Usage: payload_cli_test.py WINE_RUN PAYLOAD_EXE WORK_FOLDER"""
+import bz2
 import os
 import shutil
 import subprocess
@@ -146,6 +147,63 @@ for lines, message in [
         f.write(lines)
     rc, out = payload("pack", "kinds.txt", "k.bz2")
     check(f"required kinds: {message}", rc != 0 and message in out, out)
+
+# An archive packed elsewhere with an entry the installer would refuse: verify names the entry and
+# the rule (a name changed inside the compressed table, the same length as before).
+with open(os.path.join(work, "good.txt"), "w", encoding="utf-8") as f:
+    f.write(required + "0\t<InstallPath>\\xy\tsrc/empty-ish.txt\n")
+rc, out = payload("pack", "good.txt", "good.bz2")
+check("pack before the damage", rc == 0, out)
+plain = bz2.decompress(open(os.path.join(work, "good.bz2"), "rb").read())
+bad = plain.replace("<InstallPath>\\xy".encode("utf-16-le"), "<InstallPath>\\x:".encode("utf-16-le"))
+check("the name changed", bad != plain, "")
+with open(os.path.join(work, "bad-name.bz2"), "wb") as f:
+    f.write(bz2.compress(bad))
+rc, out = payload("verify", "bad-name.bz2")
+check("verify names the entry and the rule", rc == 1 and
+      "entry 2 (0 <InstallPath>\\x: src\\empty-ish.txt): the folder 'x:'" in out, out)
+
+# From a staging folder to a manifest: one folder per kind, one per token, the files below.
+staging = {
+    "MainProgram/InstallPath/Tessaline.exe": b"MZ main",
+    "Uninstaller/InstallPath/Uninstall.exe": b"MZ uninstaller",
+    "LanguageLibrary/InstallPath/Lang/Tessaline.de.dll": b"MZ de",
+    "SharedData/CommonData/Nuvelle/Materials/Wood.mat": b"wood",
+    "Sample/SamplePath/First Steps.tsl": b"sample",
+}
+for rel, data in staging.items():
+    path = os.path.join(work, "stage", rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, "wb").write(data)
+rc, out = payload("manifest", "stage", "staged.txt")
+check("manifest from the staging folder", rc == 0 and "5 entries" in out, out)
+lines = [l for l in open(os.path.join(work, "staged.txt"), encoding="utf-8").read().splitlines()
+         if l and not l.startswith("#")]
+check("its lines, sorted by kind", lines == [
+    "LanguageLibrary\t<InstallPath>\\Lang\tstage/LanguageLibrary/InstallPath/Lang/Tessaline.de.dll",
+    "MainProgram\t<InstallPath>\tstage/MainProgram/InstallPath/Tessaline.exe",
+    "Uninstaller\t<InstallPath>\tstage/Uninstaller/InstallPath/Uninstall.exe",
+    "SharedData\t<CommonData>\\Nuvelle\\Materials\tstage/SharedData/CommonData/Nuvelle/Materials/Wood.mat",
+    "Sample\t<SamplePath>\tstage/Sample/SamplePath/First Steps.tsl"], lines)
+rc, out = payload("pack", "staged.txt", "staged.bz2")
+check("the written manifest packs", rc == 0 and "packed 5 entries" in out, out)
+rc, out = payload("manifest", "stage", "staged.txt")
+check("an existing manifest is never replaced", rc != 0 and "exists already" in out, out)
+for rel, added, message in (("Bogus/InstallPath/x.txt", "Bogus", "is no kind folder"),
+                            ("Sample/Nowhere/x.txt", "Sample/Nowhere", "names no path token"),
+                            ("Sample/stray.txt", "Sample/stray.txt", "stands where only folders belong")):
+    path = os.path.join(work, "stage", rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, "wb").write(b"x")
+    rc, out = payload("manifest", "stage", "other.txt")
+    check(f"staging refused: {message}", rc != 0 and message in out and
+          not os.path.exists(os.path.join(work, "other.txt")), out)
+    added = os.path.join(work, "stage", added)
+    shutil.rmtree(added) if os.path.isdir(added) else os.remove(added)
+os.remove(os.path.join(work, "stage", "Uninstaller", "InstallPath", "Uninstall.exe"))
+rc, out = payload("manifest", "stage", "other.txt")
+check("a staging folder without its uninstaller writes no manifest", rc != 0 and
+      "exactly one Uninstaller" in out and not os.path.exists(os.path.join(work, "other.txt")), out)
 
 # Bad input never crashes: one line, non-zero exit.
 with open(os.path.join(work, "bad.txt"), "w") as f:

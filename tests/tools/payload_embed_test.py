@@ -4,6 +4,7 @@ payload resource and every other resource unchanged; each refusal is one line, a
 no OUT and no temporary file left, an existing OUT untouched.
 
 Usage: payload_embed_test.py WINE_RUN PAYLOAD_EXE INSTALLER ROBOT_EXE WORK_FOLDER"""
+import bz2
 import hashlib
 import os
 import shutil
@@ -97,7 +98,13 @@ refusals = [  # (case, INSTALLER, ARCHIVE, OUT, expected in the message)
     ("OUT is INSTALLER spelt otherwise", "setup.exe", "new.bz2", ".\\SETUP.EXE", "installer itself"),
     ("OUT is a folder (refused at the rename)", "setup.exe", "new.bz2", "folder", "cannot write"),
     ("an existing OUT and a damaged archive", "setup.exe", "cut.bz2", "kept.exe", "payload verify"),
+    ("an entry the installer refuses", "setup.exe", "bad-name.bz2", "bad.exe",
+     "entry 0 (3 <CommonData>\\Nuv:lle files\\notes.txt): the folder 'Nuv:lle'"),
 ]
+# An archive packed elsewhere, with a folder name Windows would not store as written.
+plain = bz2.decompress(archive)
+with open(os.path.join(work, "bad-name.bz2"), "wb") as f:
+    f.write(bz2.compress(plain.replace("Nuvelle".encode("utf-16-le"), "Nuv:lle".encode("utf-16-le"), 1)))
 shutil.copyfile(exe, os.path.join(work, os.path.basename(exe)))
 for case, installer, source, target, message in refusals:
     existed = os.path.exists(os.path.join(work, target))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -15,6 +16,7 @@
 #include "engine/same_path.h"
 #include "nv/unique_handle.h"
 #include "tools/payload/installer_image.h"
+#include "tools/payload/payload_pack.h"
 
 namespace payload_tool {
 namespace {
@@ -90,6 +92,12 @@ embed_result embed_payload(const std::filesystem::path& installer,
     throw std::runtime_error("OUT names the installer itself: write the copy to another file");
 
   const auto bytes = read_file(archive);
+  {
+    std::istringstream table(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (const std::string fault = table_fault(table); !fault.empty())
+      throw std::runtime_error("not a payload the installer accepts: " + fault + ": " +
+                               archive.string());
+  }
   engine::byte_range_stream stream(bytes);
   if (bytes.empty() || !engine::verify_payload(stream))
     throw std::runtime_error("not a payload the installer accepts (payload verify fails): " +

@@ -23,11 +23,12 @@
 #include "nv/utf8.h"
 #include "tools/payload/payload_embed.h"
 #include "tools/payload/payload_pack.h"
+#include "tools/payload/payload_staging.h"
 
 namespace {
 
 const wchar_t usage[] =
-    L"usage: payload pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
+    L"usage: payload manifest STAGING OUT | pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
     L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR] | "
     L"embed INSTALLER ARCHIVE OUT";
 
@@ -50,20 +51,8 @@ std::ifstream open_archive(const std::wstring& path) {
 }
 
 int list(const std::wstring& archive) {
-  namespace io = boost::iostreams;
   auto file = open_archive(archive);
-  io::filtering_istream in;
-  in.push(io::bzip2_decompressor());
-  in.push(file);
-  std::vector<std::byte> table(engine::payload_header_size);
-  if (!in.read(reinterpret_cast<char*>(table.data()), std::streamsize(table.size())))
-    throw std::runtime_error("no complete table");
-  const auto table_end = engine::read_table_end(table);
-  if (table_end < table.size() || table_end > (1u << 30)) throw std::runtime_error("bad table size");
-  table.resize(std::size_t(table_end));
-  if (!in.read(reinterpret_cast<char*>(table.data()) + 8, std::streamsize(table_end - 8)))
-    throw std::runtime_error("no complete table");
-  const auto entries = engine::parse_payload_table(table);
+  const auto entries = payload_tool::read_table(file);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const auto& e = entries[i];
     wchar_t fields[64];
@@ -76,6 +65,14 @@ int list(const std::wstring& archive) {
 
 int verify(const std::wstring& archive) {
   auto file = open_archive(archive);
+  // An entry the installer would refuse is named with the rule it breaks.
+  if (const std::string fault = payload_tool::table_fault(file); !fault.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "verification failed: %s\n", fault.c_str());
+    return 1;
+  }
+  file.clear();
+  file.seekg(0);
   const bool ok = engine::verify_payload(file);
   print(ok ? stdout : stderr, ok ? L"verified" : L"verification failed");
   return ok ? 0 : 1;
@@ -116,6 +113,11 @@ std::wstring absolute_folder(const std::wstring& folder) {
 }
 
 int run(const std::vector<std::wstring>& args) {
+  if (args.size() == 3 && args[0] == L"manifest") {
+    const std::size_t count = payload_tool::write_staging_manifest(args[1], args[2]);
+    print(stdout, L"wrote " + args[2] + L": " + std::to_wstring(count) + L" entries");
+    return 0;
+  }
   if (args.size() == 3 && args[0] == L"pack") {
     auto content = payload_tool::read_manifest(args[1]);
     payload_tool::pack_payload(content, args[2]);

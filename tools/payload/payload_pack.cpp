@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <cstddef>
+
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
@@ -112,6 +114,39 @@ manifest read_manifest(const std::filesystem::path& file) {
   check_targets(content, lineOf);
   check_required_kinds(content);
   return content;
+}
+
+std::vector<engine::PayloadEntry> read_table(std::istream& compressed) {
+  namespace io = boost::iostreams;
+  io::filtering_istream in;
+  in.push(io::bzip2_decompressor());
+  in.push(compressed);
+  std::vector<std::byte> table(engine::payload_header_size);
+  if (!in.read(reinterpret_cast<char*>(table.data()), std::streamsize(table.size())))
+    throw std::runtime_error("no complete table");
+  const auto table_end = engine::read_table_end(table);
+  if (table_end < table.size() || table_end > (1u << 30)) throw std::runtime_error("bad table size");
+  table.resize(std::size_t(table_end));
+  if (!in.read(reinterpret_cast<char*>(table.data()) + 8, std::streamsize(table_end - 8)))
+    throw std::runtime_error("no complete table");
+  return engine::parse_payload_table(table);
+}
+
+std::string table_fault(std::istream& compressed) {
+  std::vector<engine::PayloadEntry> entries;
+  try {
+    entries = read_table(compressed);
+  } catch (const std::exception&) {
+    return {};
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& e = entries[i];
+    if (const std::string fault = engine::entry_name_fault(e); !fault.empty())
+      return "entry " + std::to_string(i) + " (" + std::to_string(unsigned(e.kind)) + " " +
+             nv::to_utf8(e.destination.native()) + " " + nv::to_utf8(e.sourcePath.native()) +
+             "): " + fault;
+  }
+  return {};
 }
 
 void pack_payload(manifest& content, const std::filesystem::path& out) {

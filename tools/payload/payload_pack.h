@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ struct manifest {
 // token, a relative destination, a name Windows does not store as written), for a second entry
 // with the same target; and for a manifest without exactly one MainProgram and one Uninstaller.
 manifest read_manifest(const std::filesystem::path& file);
+
+// The entries of the table at the start of a compressed archive. Throws std::runtime_error when
+// there is no complete table.
+std::vector<engine::PayloadEntry> read_table(std::istream& compressed);
+
+// The first entry of the archive's table that the installer would refuse, as "entry N (KIND
+// DESTINATION SOURCE): rule"; empty when every entry passes or the table cannot be read (the
+// verification says so then).
+std::string table_fault(std::istream& compressed);
 
 // Packs the entries' source files, table first, into one bzip2 stream (block size 9) at `out`,
 // filling in each entry's size and CRC. Throws std::runtime_error on unreadable input or output.
