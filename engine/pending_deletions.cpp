@@ -74,15 +74,6 @@ std::error_code WriteValue(const std::vector<PendingOperation>& operations) {
   return status == ERROR_SUCCESS ? std::error_code() : nv::system_failure(static_cast<DWORD>(status));
 }
 
-void Put(std::vector<BYTE>& bytes, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
-}
-
-std::uint32_t Get(const BYTE* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 }  // namespace
 
 std::vector<PendingOperation> ParsePendingOperations(std::wstring_view data) {
@@ -170,12 +161,12 @@ std::error_code SavePendingOperations(const std::vector<PendingOperation>& opera
                                       const std::wstring& file) {
   const std::wstring data = FormatPendingOperations(operations);
   std::vector<BYTE> bytes(kMagic, kMagic + sizeof kMagic);
-  Put(bytes, static_cast<std::uint32_t>(data.size()));
+  PutUint32(bytes, static_cast<std::uint32_t>(data.size()));
   for (const wchar_t unit : data) {
     bytes.push_back(static_cast<BYTE>(unit & 0xFF));
     bytes.push_back(static_cast<BYTE>(unit >> 8));
   }
-  Put(bytes, crc32::of(bytes.data(), bytes.size()));
+  PutUint32(bytes, crc32::of(bytes.data(), bytes.size()));
   return WriteStateFile(file, bytes);
 }
 
@@ -185,8 +176,8 @@ std::optional<std::vector<PendingOperation>> LoadPendingOperations(const std::ws
       std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
     return std::nullopt;
   const std::size_t body = bytes.size() - 4;
-  if (crc32::of(bytes.data(), body) != Get(bytes.data() + body)) return std::nullopt;
-  const std::uint32_t units = Get(bytes.data() + 4);
+  if (crc32::of(bytes.data(), body) != GetUint32(bytes.data() + body)) return std::nullopt;
+  const std::uint32_t units = GetUint32(bytes.data() + 4);
   if (static_cast<std::size_t>(units) * 2 != body - 8) return std::nullopt;
   std::wstring data(units, L'\0');
   for (std::size_t i = 0; i < units; ++i)

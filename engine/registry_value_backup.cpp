@@ -21,15 +21,6 @@ constexpr std::uint32_t kValuePresent = 2;
 // The product path value is a path; anything far larger was not saved by this writer.
 constexpr std::uint32_t kMaxData = 1 << 20;
 
-void Put(std::vector<BYTE>& bytes, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
-}
-
-std::uint32_t Get(const BYTE* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 }  // namespace
 
 std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std::wstring& name,
@@ -39,9 +30,9 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
   const LSTATUS opened = ::RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &raw);
   const nv::reg_key key(raw);
   if (opened == ERROR_FILE_NOT_FOUND) {
-    Put(bytes, kKeyMissing);
-    Put(bytes, REG_NONE);
-    Put(bytes, 0);
+    PutUint32(bytes, kKeyMissing);
+    PutUint32(bytes, REG_NONE);
+    PutUint32(bytes, 0);
   } else if (opened != ERROR_SUCCESS) {
     return nv::system_failure(static_cast<DWORD>(opened));
   } else {
@@ -51,20 +42,20 @@ std::error_code SaveValueState(HKEY root, const std::wstring& subkey, const std:
     if (status == ERROR_SUCCESS && size > 0)
       status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &size);
     if (status == ERROR_FILE_NOT_FOUND) {
-      Put(bytes, kValueMissing);
-      Put(bytes, REG_NONE);
-      Put(bytes, 0);
+      PutUint32(bytes, kValueMissing);
+      PutUint32(bytes, REG_NONE);
+      PutUint32(bytes, 0);
     } else if (status != ERROR_SUCCESS || size > kMaxData) {
       return nv::system_failure(status != ERROR_SUCCESS ? static_cast<DWORD>(status)
                                                         : ERROR_FILE_TOO_LARGE);
     } else {
-      Put(bytes, kValuePresent);
-      Put(bytes, type);
-      Put(bytes, size);
+      PutUint32(bytes, kValuePresent);
+      PutUint32(bytes, type);
+      PutUint32(bytes, size);
       bytes.insert(bytes.end(), data.begin(), data.begin() + size);
     }
   }
-  Put(bytes, crc32::of(bytes.data(), bytes.size()));
+  PutUint32(bytes, crc32::of(bytes.data(), bytes.size()));
 
   return WriteStateFile(file, bytes);
 }
@@ -76,10 +67,10 @@ bool RestoreValueState(HKEY root, const std::wstring& subkey, const std::wstring
       std::memcmp(bytes.data(), kMagic, 4) != 0)
     return false;
   const std::size_t body = bytes.size() - 4;
-  if (crc32::of(bytes.data(), body) != Get(bytes.data() + body)) return false;
-  const std::uint32_t state = Get(bytes.data() + 4);
-  const std::uint32_t type = Get(bytes.data() + 8);
-  const std::uint32_t size = Get(bytes.data() + 12);
+  if (crc32::of(bytes.data(), body) != GetUint32(bytes.data() + body)) return false;
+  const std::uint32_t state = GetUint32(bytes.data() + 4);
+  const std::uint32_t type = GetUint32(bytes.data() + 8);
+  const std::uint32_t size = GetUint32(bytes.data() + 12);
   if (state > kValuePresent || size != body - 16) return false;
 
   if (state == kValuePresent) {

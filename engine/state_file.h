@@ -8,11 +8,16 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <vector>
 
 namespace engine {
+
+// A 32-bit number appended to a state file's bytes, and read back, little-endian.
+void PutUint32(std::vector<BYTE>& bytes, std::uint32_t value);
+std::uint32_t GetUint32(const BYTE* bytes);
 
 // Creates `file` (it must not exist), writes `bytes` and flushes them to disk.
 std::error_code WriteStateFile(const std::wstring& file, const std::vector<BYTE>& bytes);

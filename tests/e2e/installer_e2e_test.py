@@ -1382,6 +1382,18 @@ def scenario_uninstall_refusals():
         check_unchanged(sc, before)
 
 
+def hold_file(sc, path):
+    """A program that holds `path` open, as a running product holds its libraries; returned once
+    it holds it."""
+    ready = os.path.join(sc.folder, "held")
+    holder = sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), path,
+                              "file:" + sc.prefix.windows(ready)])
+    end = time.time() + 20
+    while not os.path.exists(ready) and time.time() < end:
+        time.sleep(0.1)
+    return holder
+
+
 def uninstaller_copies(sc):
     """The finisher's copies of the uninstaller in the user's temporary folders."""
     return [os.path.join(root, name) for folder in temp_folders(sc)
@@ -1395,12 +1407,7 @@ def scenario_uninstall_in_use_then_reinstall():
     with Scenario("uninstall_in_use_then_reinstall", INSTALLED) as sc:
         install_folder = default_folders(sc)[0]
         held = win_join(install_folder, "Lang", "Tessaline.de.dll")
-        ready = os.path.join(sc.folder, "held")
-        holder = sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), held,
-                                  "file:" + sc.prefix.windows(ready)])
-        end = time.time() + 20
-        while not os.path.exists(ready) and time.time() < end:
-            time.sleep(0.1)
+        holder = hold_file(sc, held)
         code, _ = run_uninstaller(sc, "/S")
         sc.check("removed but for the file in use: exit code 3010", code == 3010, code)
         holder.kill()
@@ -1451,12 +1458,7 @@ def scenario_uninstall_file_in_use():
     """A file another program holds is removed at the restart; the exit code says so."""
     with Scenario("uninstall_file_in_use", INSTALLED) as sc:
         held = win_join(default_folders(sc)[0], "Lang", "Tessaline.de.dll")
-        ready = os.path.join(sc.folder, "held")
-        holder = sc.prefix.start([os.path.join(bin_dir, "payload_hold_file.exe"), held,
-                                  "file:" + sc.prefix.windows(ready)])
-        end = time.time() + 20
-        while not os.path.exists(ready) and time.time() < end:
-            time.sleep(0.1)
+        holder = hold_file(sc, held)
         log = os.path.join(sc.folder, "uninstall.log")
         code, _ = run_uninstaller(sc, f"/S /LOG={sc.prefix.windows(log)}")
         sc.check("exit code 3010", code == 3010, code)
