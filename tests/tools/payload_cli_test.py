@@ -147,6 +147,9 @@ for lines, message in [
         f.write(lines)
     rc, out = payload("pack", "kinds.txt", "k.bz2")
     check(f"required kinds: {message}", rc != 0 and message in out, out)
+    rc, out = payload("pack", "--partial", "kinds.txt", "k.bz2")
+    check(f"--partial packs it and says so: {message}", rc == 0 and "not a payload to release" in out,
+          out)
 
 # An archive packed elsewhere with an entry the installer would refuse: verify names the entry and
 # the rule (a name changed inside the compressed table, the same length as before).

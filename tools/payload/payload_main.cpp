@@ -28,7 +28,8 @@
 namespace {
 
 const wchar_t usage[] =
-    L"usage: payload manifest STAGING OUT | pack MANIFEST OUT | list ARCHIVE | verify ARCHIVE | "
+    L"usage: payload manifest STAGING OUT | pack [--partial] MANIFEST OUT | list ARCHIVE | "
+    L"verify ARCHIVE | "
     L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR] | "
     L"embed INSTALLER ARCHIVE OUT";
 
@@ -118,9 +119,11 @@ int run(const std::vector<std::wstring>& args) {
     print(stdout, L"wrote " + args[2] + L": " + std::to_wstring(count) + L" entries");
     return 0;
   }
-  if (args.size() == 3 && args[0] == L"pack") {
-    auto content = payload_tool::read_manifest(args[1]);
-    payload_tool::pack_payload(content, args[2]);
+  if ((args.size() == 3 || (args.size() == 4 && args[1] == L"--partial")) && args[0] == L"pack") {
+    const bool partial = args.size() == 4;
+    auto content = payload_tool::read_manifest(args[args.size() - 2], partial);
+    payload_tool::pack_payload(content, args.back());
+    if (partial) print(stdout, L"note: packed --partial: not a payload to release");
     print(stdout, L"packed " + std::to_wstring(content.entries.size()) + L" entries");
     return 0;
   }
