@@ -15,6 +15,10 @@ namespace {
 
 // What the message says of an unknown argument: at most this many characters.
 constexpr std::size_t kShownArgument = 80;
+// "The option %1 is refused: %2", and the reasons of a path refused on the machine.
+constexpr UINT kRefusedText = 1193;
+constexpr UINT kNoDriveText = 1197;
+constexpr UINT kIsAFileText = 1198;
 
 // Upper case for ASCII letters only: option names, codes and device names are ASCII, and no
 // locale (the Turkish dotted i, say) may change how they compare.
@@ -223,19 +227,23 @@ ParsedCommandLine parseCommandLine(std::wstring_view commandLine, Program progra
 std::optional<OptionError> checkFolderOnMachine(std::wstring_view option,
                                                 const std::wstring& folder) {
   std::wstring path = folder;
+  // Worded when described: the language may not be chosen yet.
+  const auto refused = [&](UINT reason, const std::wstring& what) {
+    return OptionError{OptionFault::NotAPath, std::wstring(option), what,
+                       engine::PlaceRefusal::none, folder, reason};
+  };
   for (;;) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       if (attributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
-      return OptionError{OptionFault::NotAPath, std::wstring(option), {}};
+      return refused(kIsAFileText, path);
     }
     const DWORD error = ::GetLastError();
     // Anything but "not there" (access denied, say) is left to the installation to meet.
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return std::nullopt;
     std::wstring parent = nv::fixed_path::remove_file_spec(path);
     // Not even the drive exists.
-    if (parent.empty() || parent == path)
-      return OptionError{OptionFault::NotAPath, std::wstring(option), {}};
+    if (parent.empty() || parent == path) return refused(kNoDriveText, folder.substr(0, 2));
     path = std::move(parent);
   }
 }
@@ -244,6 +252,10 @@ std::wstring describeOptionError(const OptionError& error) {
   // One message per fault, in the order of OptionFault; the last two name a detail (%2).
   static constexpr std::array<UINT, 8> kMessages{1135, 1136, 1137, 1138, 1139, 1140, 1141, 1193};
   const auto index = static_cast<std::size_t>(error.fault);
+  // A path refused on the machine: the option with its value, and why.
+  if (error.fault == OptionFault::NotAPath && error.reason != 0)
+    return formatLocalized(kRefusedText, {error.option + L"=" + error.value,
+                                          formatLocalized(error.reason, {error.detail})});
   const std::wstring detail = error.fault == OptionFault::Unacceptable
                                   ? engine::describePlaceRefusal(error.refusal, error.detail)
                                   : error.detail;

@@ -5,6 +5,8 @@
 // as it stands is refused, never guessed at.
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,8 +50,11 @@ enum class OptionFault {
 struct OptionError {
   OptionFault fault = OptionFault::Unknown;
   std::wstring option;  // the option as named in the messages: "/D", or the unknown argument
-  std::wstring detail;  // for NotWritable: the system's reason; for Unacceptable: the folder
+  std::wstring detail;  // for NotWritable: the system's reason; for Unacceptable: the folder;
+                        // for a NotAPath found on the machine: the file or drive in the way
   engine::PlaceRefusal refusal = engine::PlaceRefusal::none;  // for Unacceptable: why
+  std::wstring value;   // the option's value, when the refusal names it
+  UINT reason = 0;      // for a NotAPath found on the machine: the message saying why (%1: detail)
 };
 
 struct ParsedCommandLine {
@@ -64,8 +69,9 @@ struct ParsedCommandLine {
 ParsedCommandLine parseCommandLine(std::wstring_view commandLine,
                                    Program program = Program::Installer);
 
-// The error for a folder option whose path runs into a file: the nearest element of `folder`
-// that exists must be a folder, or the folder can never be made.
+// The error for a folder option whose path runs into a file or a drive that does not exist: the
+// nearest element of `folder` that exists must be a folder, or the folder can never be made. The
+// error names the value and the reason.
 std::optional<OptionError> checkFolderOnMachine(std::wstring_view option,
                                                 const std::wstring& folder);
 

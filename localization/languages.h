@@ -4,7 +4,7 @@
 // the product's language); ten are installer UI languages, for which the installer's own messages
 // are translated. Any other language runs the installer in English.
 //
-// A message has a base id in the French block (1000-1021, 1100-1148, 1150-1188, 1190-1196); the
+// A message has a base id in the French block (1000-1021, 1100-1148, 1150-1188, 1190-1198); the
 // same message of language L has the id base + offset(L). An entry whose text is exactly "#" is
 // untranslated: localizedId falls back to English, then to French.
 #pragma once

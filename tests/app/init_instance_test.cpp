@@ -288,7 +288,11 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
        [] { return describeOptionError({OptionFault::BadValue, L"/SHORTCUTS", {}}); }},
       {"folder through a file", [] { return nullptr; },
        L"/S /D=\"" + newer.native() + L"\\T7\"", UnattendedExit::BadCommandLine,
-       [] { return describeOptionError({OptionFault::NotAPath, L"/D", {}}); }},
+       [newer] {
+         // The refusal names the value and the file in the way.
+         return formatLocalized(1193, {L"/D=" + newer.native() + L"\\T7",
+                                       formatLocalized(1198, {newer.native()})});
+       }},
       {"a drive's root", [] { return nullptr; }, L"/S /D=C:\\", UnattendedExit::BadCommandLine,
        [] {
          return describeOptionError(

@@ -240,6 +240,11 @@ TEST_F(FolderOnMachine, AFolderThatCanBeMadePassesOneThatRunsIntoAFileDoesNot) {
     if (error) {
       EXPECT_EQ(error->fault, OptionFault::NotAPath);
       EXPECT_EQ(error->option, L"/D");
+      // The refusal names the value and the file in the way.
+      setCurrentLanguage(Languages::English);
+      EXPECT_EQ(describeOptionError(*error),
+                L"The option /D=" + c.folder.wstring() + L" is refused: " +
+                    (root / L"file.txt").wstring() + L" is a file, not a folder.");
     }
   }
 }
@@ -253,6 +258,9 @@ TEST_F(FolderOnMachine, AMissingDriveCannotHoldAFolder) {
   const auto error = checkFolderOnMachine(L"/MENU", folder);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->option, L"/MENU");
+  setCurrentLanguage(Languages::English);
+  EXPECT_EQ(describeOptionError(*error), L"The option /MENU=" + folder + L" is refused: the drive " +
+                                             folder.substr(0, 2) + L" does not exist.");
 }
 
 }  // namespace

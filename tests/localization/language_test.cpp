@@ -18,11 +18,11 @@ namespace L = Languages;
 using nv_testing::running_under_wine;
 
 // Base ids of the French block: the installer's (1000-1021, 1100-1148), the uninstaller's
-// (1150-1188) and both programs' folder rules (1190-1196); `usedOnly` leaves out those no
+// (1150-1188) and both programs' folder rules (1190-1198); `usedOnly` leaves out those no
 // program shows.
 std::vector<UINT> baseIds(bool usedOnly) {
   std::vector<UINT> ids;
-  for (UINT id = 1000; id <= 1196; ++id) {
+  for (UINT id = 1000; id <= 1198; ++id) {
     const bool unused = id == 1019 || id == 1020 || id == 1021 || id == 1109 || id == 1128 ||
                         id == 1132;
     const bool assigned = id <= 1021 || (id >= 1100 && id <= 1148) ||
