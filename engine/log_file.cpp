@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/machine_folders.h"
+#include <cwchar>
 #include <vector>
 
 #include "nv/fixed_path.h"
@@ -63,7 +64,20 @@ std::error_code CLogFile::Open(const std::wstring& path) {
 
 void CLogFile::write(std::wstring_view text) {
   if (!file_ || text.empty()) return;
-  const std::string bytes = nv::to_utf8(withCrLf(text));
+  // Every line starts with the local time it was begun at, to the millisecond, so that a fleet's
+  // tools can order and time what the runs did.
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  wchar_t stamp[32] = {};
+  std::swprintf(stamp, 32, L"%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  std::wstring stamped;
+  for (const wchar_t c : withCrLf(text)) {
+    if (atLineStart_) stamped += stamp;
+    atLineStart_ = c == L'\n';
+    stamped += c;
+  }
+  const std::string bytes = nv::to_utf8(stamped);
   DWORD written = 0;
   ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

@@ -1,5 +1,6 @@
 // The /LOG file: the progress log of the installer or the uninstaller written to a file as UTF-8
-// with CR LF line breaks, appended to what is already there. Every piece of text is written with
+// with CR LF line breaks, every line starting with its local time stamp ("2026-12-11
+// 03:20:27.123 "), appended to what is already there. Every piece of text is written with
 // its own write as it comes, so that a run that is killed still leaves what it had logged. Both
 // programs run elevated and the path comes from the command line: the file is never reached
 // through a link that a user could have placed.
@@ -48,4 +49,5 @@ class CLogFile {
  private:
   nv::unique_handle file_;
   bool outcomeWritten_ = false;
+  bool atLineStart_ = true;  // the next character begins a line, which gets its time stamp
 };

@@ -750,7 +750,7 @@ TEST_F(DoInstallTest, FailedRunNamesTheFailureInTheLogFileAndUndoesEverything) {
     const std::vector<std::wstring> run{L"Preparing Installation...Failed",
                                         L"The installer is damaged. Download it again.",
                                         L"Installation failed (Error Code 4).", L""};
-    const auto written = lines(utf8File(logFile));
+    const auto written = app_test::withoutStamps(lines(utf8File(logFile)));
     ASSERT_GE(written.size(), 4u);
     EXPECT_EQ(std::vector<std::wstring>(written.begin(), written.begin() + 4), fileSummary());
     EXPECT_EQ(afterBanner(written), run);

@@ -6,7 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "nv/utf8.h"
 
@@ -22,11 +25,33 @@ inline std::vector<std::wstring> lines(const std::wstring& text) {
   return result;
 }
 
-// The lines of a UTF-8 file; a last line without its break is kept, an empty end is not.
+// True when `line` starts with a /LOG time stamp: "YYYY-MM-DD HH:MM:SS.mmm ".
+inline bool hasStamp(const std::wstring& line) {
+  static constexpr std::wstring_view form = L"0000-00-00 00:00:00.000 ";
+  if (line.size() < form.size()) return false;
+  for (std::size_t i = 0; i < form.size(); ++i) {
+    const bool digit = line[i] >= L'0' && line[i] <= L'9';
+    if (form[i] == L'0' ? !digit : line[i] != form[i]) return false;
+  }
+  return true;
+}
+
+// /LOG lines without their time stamps; a non-empty line without one fails the test.
+inline std::vector<std::wstring> withoutStamps(std::vector<std::wstring> logLines) {
+  for (std::wstring& line : logLines) {
+    if (line.empty()) continue;
+    EXPECT_TRUE(hasStamp(line)) << "no time stamp: " << nv::to_utf8(line);
+    if (hasStamp(line)) line.erase(0, 24);
+  }
+  return logLines;
+}
+
+// The lines of a /LOG file without their time stamps; a last line without its break is kept, an
+// empty end is not.
 inline std::vector<std::wstring> fileLines(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::vector<std::wstring> result = lines(nv::from_utf8(
-      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())));
+  std::vector<std::wstring> result = withoutStamps(lines(nv::from_utf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()))));
   if (result.back().empty()) result.pop_back();
   return result;
 }

@@ -867,8 +867,14 @@ def run_unattended(sc, options, exe=None, timeout_ms=240000):
     return (int(got["exit-code"]) if "exit-code" in got else None), took
 
 
-def unattended_log(sc, unix_path, code, lang="English"):
-    """The /LOG file's lines after checks of its form: UTF-8, CR LF only, the exit code last."""
+# The local time stamp that starts every line a run writes to its /LOG file.
+LOG_STAMP = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
+
+
+def unattended_log(sc, unix_path, code, lang="English", foreign=()):
+    """The /LOG file's lines, without their time stamps, after checks of its form: UTF-8, CR LF
+    only, a time stamp starting every line but the `foreign` ones the test wrote itself, the exit
+    code last."""
     if not sc.check("log file written", os.path.exists(unix_path), unix_path):
         return []
     data = open(unix_path, "rb").read()
@@ -876,6 +882,9 @@ def unattended_log(sc, unix_path, code, lang="English"):
     sc.check("log lines end with CR LF", text.endswith("\r\n") and
              "\n" not in text.replace("\r\n", "") and "\r" not in text.replace("\r\n", ""), text)
     lines = text.split("\r\n")[:-1]
+    unstamped = [l for l in lines if not LOG_STAMP.match(l) and l not in foreign]
+    sc.check("every line starts with its time stamp", not unstamped, unstamped)
+    lines = [LOG_STAMP.sub("", l, count=1) if LOG_STAMP.match(l) else l for l in lines]
     sc.check("the exit code ends the log", lines and lines[-1] == s(lang, 1144, str(code)), lines)
     return lines
 
@@ -964,7 +973,7 @@ def scenario_unattended_options():
         install_folder, menu_folder = default_folders(sc)
         check_fresh_machine(sc, folder, menu_folder, language=0, menu=False, desktop=True)
         sc.check("default folder unused", not os.path.exists(sc.prefix.unix(install_folder)), "")
-        lines = unattended_log(sc, log, 0, "French")
+        lines = unattended_log(sc, log, 0, "French", foreign=("earlier line",))
         sc.check("appended to the earlier line", lines[:1] == ["earlier line"], lines[:2])
         in_order(sc, "the French run in the log", lines,
                  run_lines("French", folder, None) + [s("French", 1144, "0")])
