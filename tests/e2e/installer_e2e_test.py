@@ -1148,15 +1148,20 @@ def kept_files(kinds):
     return {e["name"] for e in PAYLOAD if e["kind"] in kinds}
 
 
+def wait_gone(unix_path, timeout=30):
+    """Waits until nothing is at `unix_path` any more; True when it went in time."""
+    end = time.time() + timeout
+    while os.path.exists(unix_path) and time.time() < end:
+        time.sleep(0.2)
+    return not os.path.exists(unix_path)
+
+
 def wait_for_finisher(sc, timeout=30):
     """The finisher removes the uninstaller and the installation folder after the uninstaller
     has ended."""
     folder = sc.prefix.unix(UNINSTALLER.rsplit("\\", 1)[0])
-    end = time.time() + timeout
-    while os.path.exists(folder) and time.time() < end:
-        time.sleep(0.2)
     sc.check("the installation folder removed after the uninstaller ended",
-             not os.path.exists(folder), os.listdir(folder) if os.path.exists(folder) else "")
+             wait_gone(folder, timeout), os.listdir(folder) if os.path.exists(folder) else "")
 
 
 def check_removed(sc, kept_names):
@@ -1421,10 +1426,7 @@ def scenario_uninstall_in_use_then_reinstall():
         sc.check("removed but for the file in use: exit code 3010", code == 3010, code)
         holder.kill()
         winenv.wait_exit(holder, 10)
-        exe = sc.prefix.unix(UNINSTALLER)
-        end = time.time() + 30
-        while os.path.exists(exe) and time.time() < end:
-            time.sleep(0.2)
+        wait_gone(sc.prefix.unix(UNINSTALLER))  # the finisher's work, before the next run
         code, _ = run_unattended(sc, "/S")
         sc.check("installed again before the restart: exit code 0", code == 0, code)
         pending = sc.prefix.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
@@ -1452,10 +1454,7 @@ def scenario_uninstall_created_parent():
         os.makedirs(keep, exist_ok=True)
         code, _ = run_unattended(sc, "/S", exe=win_join(install_folder, "Uninstall.exe"))
         sc.check("removed: exit code 0", code == 0, code)
-        end = time.time() + 30
-        while os.path.exists(apps) and time.time() < end:
-            time.sleep(0.2)
-        sc.check("the created parent C:\\Apps is gone", not os.path.exists(apps),
+        sc.check("the created parent C:\\Apps is gone", wait_gone(apps),
                  os.listdir(apps) if os.path.exists(apps) else "")
         sc.check("C:\\Tools stays", os.path.isdir(keep), "")
         sc.prefix.run(["wineboot", "-r"], timeout=120)
@@ -1482,11 +1481,8 @@ def scenario_uninstall_file_in_use():
         winenv.wait_exit(holder, 10)
         # The finisher removes the uninstaller; the folders that hold the held file go with it
         # at the restart.
-        exe = sc.prefix.unix(UNINSTALLER)
-        end = time.time() + 30
-        while os.path.exists(exe) and time.time() < end:
-            time.sleep(0.2)
-        sc.check("the finisher removed the uninstaller", not os.path.exists(exe), exe)
+        sc.check("the finisher removed the uninstaller", wait_gone(sc.prefix.unix(UNINSTALLER)),
+                 UNINSTALLER)
         sc.prefix.run(["wineboot", "-r"], timeout=120)
         for path in (held, default_folders(sc)[0]):
             sc.check(f"{path} is gone after the restart", not os.path.exists(sc.prefix.unix(path)),

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <stdexcept>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,6 +96,25 @@ TEST(UninstallStartup, EachRefusalEndsWithItsExitCodeAndItsMessage) {
   }
 }
 
+// Runs the uninstaller unattended with a /LOG file beside `journals`, as an administrator, with
+// `running` answering how many product instances run; its exit code and the log's lines.
+std::pair<int, std::vector<std::wstring>> unattendedRun(
+    const journal_test::private_journals& journals,
+    std::function<std::uint32_t()> running = [] { return std::uint32_t{1}; }) {
+  const auto log = journals.folder.path() / L"uninstall.log";
+  const auto previousChecks = uninstaller::setUninstallChecks(
+      {[] { return true; }, std::move(running),
+       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
+  int exitCode = 0;
+  {
+    uninstaller::CUninstallApp app;
+    EXPECT_FALSE(app.InitInstance());
+    exitCode = app.exit_code();
+  }
+  uninstaller::setUninstallChecks(previousChecks);
+  return {exitCode, app_test::fileLines(log)};
+}
+
 // An installation killed half-way is undone before the uninstaller reads anything of the
 // machine: here the uninstall key it had written, with a language the uninstaller must not take.
 TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
@@ -102,21 +123,12 @@ TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
   journal_test::private_journals journals;
   const wchar_t* const key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
   ASSERT_NO_FATAL_FAILURE(journal_test::abandon_run_that_created_key(key, Languages::German));
-  const auto log = journals.folder.path() / L"uninstall.log";
-  const auto previousChecks = uninstaller::setUninstallChecks(
-      {[] { return true; }, [] { return std::uint32_t{1}; },
-       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
-  {
-    uninstaller::CUninstallApp app;
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(app.exit_code(), Exit::Failed);  // this test program's folder has no log
-  }
-  uninstaller::setUninstallChecks(previousChecks);
+  const auto [exitCode, lines] = unattendedRun(journals);
+  EXPECT_EQ(exitCode, Exit::Failed);  // this test program's folder has no log
   EXPECT_EQ(currentLanguage().language,
             chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt));
   HKEY raw = nullptr;
   EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &raw), ERROR_FILE_NOT_FOUND);
-  const auto lines = app_test::fileLines(log);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.front(), localizedString(1145));
   EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
@@ -128,17 +140,9 @@ TEST(UninstallStartup, AnUnexpectedExceptionEndsAsAFailureWithItsOutcomeLogged) 
   nv::check_processor();
   nv_test::scratch_machine_key machine;
   journal_test::private_journals journals;
-  const auto log = journals.folder.path() / L"thrown.log";
-  const auto previousChecks = uninstaller::setUninstallChecks(
-      {[] { return true; }, []() -> std::uint32_t { throw std::runtime_error("unexpected"); },
-       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
-  {
-    uninstaller::CUninstallApp app;
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(app.exit_code(), Exit::Failed);
-  }
-  uninstaller::setUninstallChecks(previousChecks);
-  const auto lines = app_test::fileLines(log);
+  const auto [exitCode, lines] =
+      unattendedRun(journals, []() -> std::uint32_t { throw std::runtime_error("unexpected"); });
+  EXPECT_EQ(exitCode, Exit::Failed);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], localizedString(1188));
   EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
@@ -163,20 +167,11 @@ TEST(UninstallStartup, ARefusalAtTheMutexLogsInEnglish) {
   });
   ::WaitForSingleObject(held.get(), INFINITE);
   setCurrentLanguage(Languages::French);
-  const auto log = journals.folder.path() / L"busy.log";
-  const auto previousChecks = uninstaller::setUninstallChecks(
-      {[] { return true; }, [] { return std::uint32_t{1}; },
-       [&] { return L"Uninstall.exe /S /LOG=\"" + log.native() + L"\""; }});
-  {
-    uninstaller::CUninstallApp app;
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(app.exit_code(), Exit::Busy);
-  }
-  uninstaller::setUninstallChecks(previousChecks);
+  const auto [exitCode, lines] = unattendedRun(journals);
   ::SetEvent(release.get());
   holder.join();
   setCurrentLanguage(Languages::English);
-  const auto lines = app_test::fileLines(log);
+  EXPECT_EQ(exitCode, Exit::Busy);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1618"}));
 }

@@ -18,10 +18,11 @@
 #include "nv/utf8.h"
 
 namespace payload_tool {
-namespace {
 
-constexpr const char* kind_names[] = {"LanguageLibrary", "MainProgram", "Uninstaller",
-                                      "SharedData", "Sample", "Temporary"};
+const char* const kind_names[6] = {"LanguageLibrary", "MainProgram", "Uninstaller",
+                                   "SharedData",      "Sample",      "Temporary"};
+
+namespace {
 
 std::wstring widen(const std::string& utf8) {
   if (utf8.empty()) return {};

@@ -17,6 +17,10 @@ struct manifest {
   std::vector<std::filesystem::path> files;
 };
 
+// The manifest's names of the kinds, by kind number: LanguageLibrary, MainProgram, Uninstaller,
+// SharedData, Sample, Temporary.
+extern const char* const kind_names[6];
+
 // Reads a manifest (UTF-8, one `KIND<TAB>DESTINATION<TAB>SOURCE` per line, blank lines and lines
 // starting with '#' ignored; KIND a number 0-5 or a kind name). A relative SOURCE is read from
 // the manifest's folder and stored as written (normalised, with backslashes); an absolute one is

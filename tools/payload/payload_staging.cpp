@@ -16,16 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kKinds[] = {"LanguageLibrary", "MainProgram", "Uninstaller",
-                                  "SharedData",      "Sample",      "Temporary"};
-
 std::string utf8(const fs::path& path) { return nv::to_utf8(path.native()); }
 
-// The kind folder's index in kKinds; throws for any other name.
+// The kind folder's index in kind_names; throws for any other name.
 std::size_t kind_of(const fs::path& folder) {
   const std::string name = utf8(folder.filename());
-  for (std::size_t i = 0; i < std::size(kKinds); ++i)
-    if (name == kKinds[i]) return i;
+  for (std::size_t i = 0; i < std::size(kind_names); ++i)
+    if (name == kind_names[i]) return i;
   throw std::runtime_error("staging: " + utf8(folder) + " is no kind folder (one of LanguageLibrary, "
                            "MainProgram, Uninstaller, SharedData, Sample, Temporary)");
 }
@@ -87,7 +84,7 @@ std::size_t write_staging_manifest(const fs::path& staging, const fs::path& out)
   std::string text = "# Written by payload manifest from " + utf8(staging.filename()) +
                      "; review it, then pack it.\n";
   for (const line& l : lines)
-    text += std::string(kKinds[l.kind]) + "\t" + nv::to_utf8(l.destination) + "\t" +
+    text += std::string(kind_names[l.kind]) + "\t" + nv::to_utf8(l.destination) + "\t" +
             nv::to_utf8(l.source) + "\n";
   {
     std::ofstream file(out, std::ios::binary);
