@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -61,9 +62,9 @@ std::wstring uninstallLogPath(const std::wstring& uninstallerPath) {
 
 // A run that stops before anything was changed: string 1121 with `errorText` as status and line.
 bool failBeforeChanges(engine::InstallProgress& progress, const std::wstring& errorText) {
-  const std::wstring failure = formatLocalized(1121, {errorText});
-  progress.setStatus(failure);
-  progress.appendLog(failure + kLineBreak);
+  const LocalText failure = InstallFailedText(errorText);
+  progress.setFailure(failure);
+  progress.appendLog(failure() + kLineBreak);
   return false;
 }
 
@@ -207,7 +208,7 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
     journalGuard.done();
     app.uninstallLog.Rollback();
     progress.appendLog(outcomeLine(false));
-    progress.setStatus(formatLocalized(1121, {L"-1"}));
+    progress.setFailure(InstallFailedText(L"-1"));
     return false;
   }
   const bool registered = engine::RunProductRegistration(app.uninstallLog, mainProgramPath,
@@ -233,4 +234,8 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   progress.appendLog(logWritten ? outcomeLine(true) : failedLine(logError));
   progress.setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;
+}
+
+LocalText InstallFailedText(std::wstring errorCode) {
+  return [code = std::move(errorCode)] { return formatLocalized(1121, {code}); };
 }

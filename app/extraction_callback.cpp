@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/do_install.h"
 #include "app/install_app.h"
 #include "localization/languages.h"
 #include "engine/compress_error.h"
@@ -168,7 +169,7 @@ void CExtractionCallback::onFailed(const std::error_code& code, const std::wstri
   // What went wrong and where, for the person who has to act on it.
   if (const std::wstring detail = failureDetail(code, path); !detail.empty())
     progress_.appendLog(detail + kLineBreak);
-  progress_.setStatus(formatLocalized(1121, {engine::error_code_text(code)}));
+  progress_.setFailure(InstallFailedText(engine::error_code_text(code)));
 }
 
 std::wstring failureDetail(const std::error_code& code, const std::wstring& path) {

@@ -6,10 +6,12 @@
 #include "engine/command_line.h"
 #include "engine/folder_rules.h"
 #include "engine/same_path.h"
+#include "app/do_install.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"
 #include "app/unattended_install.h"
+#include "engine/run_header.h"
 #include "engine/startup_recovery.h"
 #include "engine/startup_report.h"
 #include "engine/step_points.h"
@@ -56,23 +58,15 @@ std::wstring commandLine() {
 class StartupReport : public CStartupReport {
  public:
   StartupReport(CInstallApp& app, bool unattended) : CStartupReport(app.logFile, unattended, 0) {}
-
-  // Whether start-up has chosen its language yet (its texts are French until then).
-  bool languageChosen() const noexcept { return languageChosen_; }
-  void languageIsChosen() noexcept { languageChosen_ = true; }
-
- private:
-  bool languageChosen_ = false;
 };
 
 // The system's default language or the one an earlier installation stored, made current and
 // named in the application's title.
-void chooseStartupLanguage(CInstallApp& app, StartupReport& report) {
+void chooseStartupLanguage(CInstallApp& app) {
   setCurrentLanguage(
       chooseStartLanguage(defaultLanguage(productLanguageMask), readStoredLanguage()));
   currentLanguage().selectedLanguage = currentLanguage().language;
   app.set_name(applicationTitle(true));
-  report.languageIsChosen();
 }
 
 // The language of /LANG, taken as a choice on the Start page is: recorded for the product, and
@@ -99,7 +93,10 @@ std::wstring menuFolderOf(const std::wstring& option) {
 std::optional<OptionError> openLogFile(CInstallApp& app, const InstallOptions& options) {
   if (!options.logFile) return std::nullopt;
   const std::error_code error = app.logFile.Open(*options.logFile);
-  if (!error) return std::nullopt;
+  if (!error) {
+    engine::WriteRunHeader(app.logFile, commandLine());
+    return std::nullopt;
+  }
   return OptionError{OptionFault::NotWritable, L"/LOG",
                      nv::error_text(static_cast<DWORD>(error.value()))};
 }
@@ -160,42 +157,43 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
   if (!parsed.error) parsed.error = checkFolders(options, menuFolder);
 
   if (!nv::processor_supported)
-    return report.refuse(nv::error_text(static_cast<DWORD>(E_UNEXPECTED)),
+    return report.refuse(SystemErrorText(static_cast<DWORD>(E_UNEXPECTED)),
                          UnattendedExit::ProcessorUnsupported);
   if (parsed.error) {
-    chooseStartupLanguage(app, report);
-    return report.refuse(describeOptionError(*parsed.error), UnattendedExit::BadCommandLine,
+    chooseStartupLanguage(app);
+    return report.refuse([&] { return describeOptionError(*parsed.error); },
+                         UnattendedExit::BadCommandLine,
                          localizedString(1142));
   }
   if (options.help) {
     if (report.unattended()) return UnattendedExit::Installed;
-    chooseStartupLanguage(app, report);
+    chooseStartupLanguage(app);
     nv::message_box(localizedString(1143), MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   if (!app.installerMutex.try_lock())
-    return report.refuse(nv::error_text(ERROR_BUSY), UnattendedExit::Busy);
+    return report.refuse(SystemErrorText(ERROR_BUSY), UnattendedExit::Busy);
   // An installation that was killed or cut off by a power failure is undone before anything
   // reads the machine, the stored language included; it is told once the language is chosen.
   // Only an administrator's start recovers: any other ends at the refusal below.
   const bool administrator = userIsAdministrator();
   engine::RecoveryResult recovered = engine::RecoverIfAdministrator(administrator);
 
-  chooseStartupLanguage(app, report);
+  chooseStartupLanguage(app);
   if (options.language) chooseOptionLanguage(app, *options.language, report);
   if (!administrator)
-    return report.refuse(localizedString(1126), UnattendedExit::NotAdministrator);
+    return report.refuse([] { return localizedString(1126); }, UnattendedExit::NotAdministrator);
   // Nothing is installed over a run that could not be undone completely.
   if (const std::optional<int> stop =
           engine::ReportRecovery(report, std::move(recovered), UnattendedExit::Busy))
     return *stop;
   engine::ReachStep("startup.recovered");
   while (runningInstances() > 1) {
-    const std::wstring text = formatLocalized(1127, {nv::product_label(true)});
+    const LocalText text = [] { return formatLocalized(1127, {nv::product_label(true)}); };
     // An unattended run does not wait: the deployment system tries again later.
     if (report.unattended()) return report.refuse(text, UnattendedExit::Busy);
-    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
-      report.note(text);
+    if (nv::message_box(text(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+      report.noteOutcome(text);
       return 0;
     }
   }
@@ -206,16 +204,17 @@ int startUp(CInstallApp& app, ParsedCommandLine parsed, StartupReport& report) {
   try {
     productPath = nv::product_path();
   } catch (const std::system_error& error) {
-    return report.refuse(nv::error_text(static_cast<DWORD>(error.code().value())),
+    return report.refuse(SystemErrorText(static_cast<DWORD>(error.code().value())),
                          UnattendedExit::Failed);
   }
   InstalledVersion installed = classifyInstalledProduct(productPath);
+  report.note(engine::RunKindLine(runKind(installed)));
   app.existingInstall = installed.existingInstall;
   app.previousVersionText = std::move(installed.previousVersionText);
   app.previousVersion = installed.previousVersion;
   // The wizard says so on its Start page and lets nothing be installed.
   if (app.existingInstall == ExistingInstall::NewerVersion && report.unattended())
-    return report.refuse(formatLocalized(1103, {app.previousVersionText}),
+    return report.refuse([&] { return formatLocalized(1103, {app.previousVersionText}); },
                          UnattendedExit::NewerInstalled);
 
   if (app.existingInstall == ExistingInstall::SameVersion ||
@@ -259,13 +258,9 @@ BOOL CInstallApp::InitInstance() {
     // a failure on its way out (undone, or kept once the uninstall log had taken it over); the
     // run ends as failed, and the log says so once.
     if (logFile.isOpen() && !logFile.outcomeWritten())
-      logFile.writeOutcome(formatLocalized(1121, {L"7"}));
+      logFile.writeOutcome(inEnglish(InstallFailedText(L"7")));
   }
-  if (logFile.isOpen()) {
-    // A run refused before it chose its language ends its log in that language all the same.
-    if (!report.languageChosen()) chooseStartupLanguage(*this, report);
-    report.note(formatLocalized(1144, {std::to_wstring(exitCode)}));
-  }
+  if (logFile.isOpen()) report.noteExitCode(exitCode);
   set_exit_code(exitCode);
   return FALSE;
 }

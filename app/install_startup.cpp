@@ -13,6 +13,7 @@ using engine::ExistingInstall;
 InstalledVersion classifyVersion(bool hasFixedInfo, nv::ProductVersion fileVersion,
                                  const std::wstring& versionText) {
   InstalledVersion result;
+  if (hasFixedInfo) result.installedVersion = fileVersion;
   if (!hasFixedInfo || fileVersion == nv::product_version) {
     result.existingInstall = ExistingInstall::SameVersion;
   } else if (fileVersion > nv::product_version) {
@@ -31,6 +32,24 @@ InstalledVersion classifyInstalledProduct(const std::wstring& productPath) {
   const nv::version_info info(productPath);
   if (!info.has_fixed_info()) return classifyVersion(false, 0, {});
   return classifyVersion(true, info.file_version(), info.version_text());
+}
+
+std::wstring runKind(const InstalledVersion& installed) {
+  const std::wstring ours(nv::product_version_text);
+  const std::wstring theirs = installed.installedVersion != 0
+                                  ? nv::version_dotted(installed.installedVersion)
+                                  : installed.previousVersionText;
+  switch (installed.existingInstall) {
+    case ExistingInstall::SameVersion:
+      return L"reinstallation of " + ours;
+    case ExistingInstall::OlderVersion:
+      return L"update from " + theirs + L" to " + ours;
+    case ExistingInstall::NewerVersion:
+      return L"newer version " + theirs + L" installed; " + ours + L" is not installed over it";
+    case ExistingInstall::None:
+      break;
+  }
+  return L"first installation of " + ours;
 }
 
 namespace {

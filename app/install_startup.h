@@ -20,7 +20,12 @@ struct InstalledVersion {
   engine::ExistingInstall existingInstall = engine::ExistingInstall::None;
   std::wstring previousVersionText;        // set for an older or a newer version
   nv::ProductVersion previousVersion = 0;  // set for an older version only
+  nv::ProductVersion installedVersion = 0;  // the installed executable's version; 0 without one
 };
+
+// The kind of run the /LOG file's header names for `installed`, in English: "first installation
+// of 7.8.22.1", "reinstallation of ...", "update from 7.5.0.2 to ...", "newer version ...".
+std::wstring runKind(const InstalledVersion& installed);
 
 // The classification for a product executable whose version resource has (or lacks) a fixed
 // part with `fileVersion`, and whose display text is `versionText`.

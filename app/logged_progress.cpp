@@ -19,14 +19,14 @@ bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
   } catch (const std::system_error& error) {
     // The journal was ended on the way out (undone, or kept once the uninstall log had taken it
     // over); the run is reported as failed either way.
-    logged.setStatus(formatLocalized(1121, {engine::error_code_text(error.code())}));
+    logged.setFailure(InstallFailedText(engine::error_code_text(error.code())));
     logged.logOutcome(false, {});
     throw;
   } catch (const std::exception&) {
-    logged.setStatus(formatLocalized(1121, {L"7"}));
+    logged.setFailure(InstallFailedText(L"7"));
     logged.logOutcome(false, {});
     throw;
   }
-  logged.logOutcome(installed, localizedString(1120));
+  logged.logOutcome(installed, [] { return localizedString(1120); });
   return installed;
 }

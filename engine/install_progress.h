@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace engine {
@@ -18,6 +19,16 @@ class InstallProgress {
   virtual void setStatusPath(const std::wstring& text) { setStatus(text); }
   // Appends `text` unchanged, or as a line of dashes enclosing it when `banner` (or it is empty).
   virtual void appendLog(const std::wstring& text, bool banner = false) = 0;
+  // The status naming the failure the run ends with, as `text` formats it in the run's language;
+  // a /LOG file gets it in English as the run's outcome.
+  virtual void setFailure(const std::function<std::wstring()>& text) { setStatus(text()); }
+  // The line that tells how the run ended, as status and log line; a /LOG file gets it in
+  // English.
+  virtual void appendOutcome(const std::function<std::wstring()>& text) {
+    const std::wstring line = text();
+    setStatus(line);
+    appendLog(line + L"\r\n");
+  }
   // The window that owns the DirectX setup and the desktop lookup; null when there is none.
   virtual HWND ownerWindow() const = 0;
   // The progress bar at 0 and shown, when a run starts.

@@ -10,6 +10,22 @@ void CLoggedProgress::setStatusPath(const std::wstring& text) {
   if (window_) window_->setStatusPath(text);
 }
 
+void CLoggedProgress::setFailure(const LocalText& text) {
+  failure_ = text;
+  setStatus(text());
+}
+
+void CLoggedProgress::appendOutcome(const LocalText& text) {
+  status_ = text();
+  if (window_) {
+    window_->setStatus(status_);
+    window_->appendLog(status_ + L"\r\n");
+  }
+  file_.writeOutcome(inEnglish(text));
+  partLine_.clear();
+  lastLine_.clear();
+}
+
 void CLoggedProgress::appendLog(const std::wstring& text, bool banner) {
   file_.append(text, banner);
   if (window_) window_->appendLog(text, banner);
@@ -35,11 +51,14 @@ void CLoggedProgress::setProgress(std::uint64_t done, std::uint64_t total) {
   if (window_) window_->setProgress(done, total);
 }
 
-void CLoggedProgress::logOutcome(bool completed, const std::wstring& completedText) {
-  // A failure before any change is logged as it happens; it is not written a second time.
-  if (!completed && !status_.empty() && status_ == lastLine_ && partLine_.empty()) {
+void CLoggedProgress::logOutcome(bool completed, const LocalText& completedText) {
+  const std::wstring outcome = completed ? inEnglish(completedText)
+                               : failure_ ? inEnglish(failure_)
+                                          : status_;
+  // A failure before any change is logged as it happens; in an English run it is that line.
+  if (!completed && !outcome.empty() && outcome == lastLine_ && partLine_.empty()) {
     file_.outcomeIsWritten();
     return;
   }
-  file_.writeOutcome(completed ? completedText : status_);
+  file_.writeOutcome(outcome);
 }

@@ -42,12 +42,14 @@ std::optional<int> ReportRecovery(CStartupReport& report, RecoveryResult result,
   NoteRefusals(report, result);
   while (result.unfinished()) {
     const std::wstring held = result.heldFile();
-    std::wstring holders = ProgramsHolding(held);
-    if (holders.empty()) holders = localizedString(kAnotherProgram);
-    const std::wstring text = formatLocalized(kHeld, {held, holders});
+    const std::wstring holders = ProgramsHolding(held);
+    const LocalText text = [&] {
+      return formatLocalized(kHeld,
+                             {held, holders.empty() ? localizedString(kAnotherProgram) : holders});
+    };
     if (report.unattended()) return report.refuse(text, busyExitCode);
-    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
-      report.note(text);
+    if (nv::message_box(text(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+      report.noteOutcome(text);
       return 0;
     }
     result = RecoverInterruptedRuns();

@@ -3,8 +3,10 @@
 #include <clocale>
 #include <locale>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
+#include "nv/fatal_error.h"
 #include "nv/product.h"
 
 namespace {
@@ -200,8 +202,24 @@ std::optional<std::wstring> loadStringResource(UINT id) {
   return stringFromModule(executable, id);
 }
 
+namespace {
+// Set while inEnglish formats its text, for the thread that formats it only.
+thread_local bool t_english = false;
+}  // namespace
+
+std::wstring inEnglish(const LocalText& text) {
+  struct Restore {
+    bool was = std::exchange(t_english, true);
+    ~Restore() { t_english = was; }
+  } restore;
+  const nv::english_error_texts systemTexts;
+  return text();
+}
+
+LanguageId textLanguage() { return t_english ? Languages::English : currentLanguage().language; }
+
 UINT localizedId(UINT baseId) {
-  LanguageId language = currentLanguage().language;
+  LanguageId language = textLanguage();
   if (!isInstallerUiLanguage(language)) language = Languages::English;
   if (language == Languages::French) return baseId;
   const UINT id = baseId + languageStringOffset(language);

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -124,6 +125,17 @@ std::optional<std::wstring> loadStringResource(UINT id);
 std::wstring formatMessage(std::wstring_view pattern, std::initializer_list<std::wstring_view> inserts);
 // The same with the localized text of `baseId` as pattern.
 std::wstring formatLocalized(UINT baseId, std::initializer_list<std::wstring_view> inserts);
+
+// A text formatted when it is used, in the language current then. The lines of the /LOG file
+// that fleets parse are formatted once in the run's language, for the window, and once in
+// English.
+using LocalText = std::function<std::wstring()>;
+// `text` formatted with English as this thread's language: its messages, and the system's
+// error texts where the system has them in English, whatever language the run speaks.
+std::wstring inEnglish(const LocalText& text);
+// The language this thread's texts are formatted in: English within inEnglish, else the current
+// language.
+LanguageId textLanguage();
 
 // String 1000, followed by " – " and the versioned product label when `withProduct`.
 std::wstring applicationTitle(bool withProduct);

@@ -13,6 +13,8 @@ constexpr DWORD kFail = 0x80004005;  // E_FAIL
 constexpr LONG kLayoutRtl = 0x00400000;  // WS_EX_LAYOUTRTL
 constexpr UINT kRtlReading = 0x00100000;  // MB_RTLREADING
 
+thread_local bool t_english_texts = false;
+
 struct local_free {
   void operator()(wchar_t* p) const noexcept { ::LocalFree(p); }
 };
@@ -36,8 +38,14 @@ message_box_display& display_slot() {
 
 }  // namespace
 
+english_error_texts::english_error_texts() noexcept
+    : was_(std::exchange(t_english_texts, true)) {}
+english_error_texts::~english_error_texts() { t_english_texts = was_; }
+
 std::wstring error_text(DWORD code) {
-  std::wstring text = system_text(code);
+  std::wstring text =
+      t_english_texts ? system_message(code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US))
+                      : system_text(code);
   if (!text.empty()) return text;
   if (code == kFail) return L"Error";
   return error_text(kFail);

@@ -16,6 +16,19 @@ namespace nv {
 // empty: a code without text gives the text of E_FAIL, and E_FAIL without text gives "Error".
 std::wstring error_text(DWORD code);
 
+// While one lives, error_text on its thread gives the system's English text where the system
+// has one, for the log lines that are English whatever language the program speaks.
+class english_error_texts {
+ public:
+  english_error_texts() noexcept;
+  ~english_error_texts();
+  english_error_texts(const english_error_texts&) = delete;
+  english_error_texts& operator=(const english_error_texts&) = delete;
+
+ private:
+  bool was_;
+};
+
 // The system's text for a Windows error code in `language` when the system has it there, else in
 // the language the system chooses; without trailing line breaks, empty when it has none.
 std::wstring system_message(DWORD code, LANGID language);

@@ -22,6 +22,7 @@
 #include "uninstall_log/log_format.h"
 #include "engine/removal_places.h"
 #include "uninstaller/removal_plan.h"
+#include "engine/run_header.h"
 #include "uninstaller/self_removal.h"
 #include "uninstaller/uninstall_dlg.h"
 #include "uninstaller/uninstall_run.h"
@@ -32,7 +33,6 @@ namespace {
 
 // Message ids of start-up's texts.
 namespace Text {
-constexpr UINT ExitCode = 1144;
 constexpr UINT Name = 1150;
 constexpr UINT LogUnreadable = 1173;
 constexpr UINT NotAdministrator = 1174;
@@ -93,9 +93,7 @@ RunResult remove(CUninstallApp& app, Removal& removal, engine::InstallProgress* 
   const auto steps = planRemoval(removal.log.previousRecords, removal.places.places, removeExamples);
   const RunContext context{removal.executable, removal.logPath, &app.installerMutex};
   CLoggedProgress logged(app.logFile, window);
-  RunResult result = RunRemoval(steps, context, logged);
-  app.logFile.outcomeIsWritten();  // the removal's end line
-  return result;
+  return RunRemoval(steps, context, logged);
 }
 
 // Leaves the uninstaller's own files to the finisher, once nothing is left to show: the finisher
@@ -110,16 +108,21 @@ void handOver(const Removal& removal, RunResult& result) {
 int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report) {
   const InstallOptions& options = parsed.options;
   if (options.logFile && !parsed.error) {
-    if (const std::error_code error = app.logFile.Open(*options.logFile))
+    if (const std::error_code error = app.logFile.Open(*options.logFile)) {
       parsed.error = OptionError{OptionFault::NotWritable, L"/LOG",
                                  nv::error_text(static_cast<DWORD>(error.value()))};
+    } else {
+      engine::WriteRunHeader(app.logFile, commandLine());
+      report.note(engine::RunKindLine(L"removal of " + nv::product_label(false)));
+    }
   }
   if (!nv::processor_supported)
-    return report.refuse(nv::error_text(static_cast<DWORD>(E_UNEXPECTED)),
+    return report.refuse(SystemErrorText(static_cast<DWORD>(E_UNEXPECTED)),
                          UninstallExit::ProcessorUnsupported);
   if (parsed.error) {
     chooseLanguage(app);
-    return report.refuse(describeOptionError(*parsed.error), UninstallExit::BadCommandLine,
+    return report.refuse([&] { return describeOptionError(*parsed.error); },
+                         UninstallExit::BadCommandLine,
                          localizedString(Text::NothingRemoved));
   }
   if (options.help) {
@@ -129,7 +132,7 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
     return 0;
   }
   if (!app.installerMutex.try_lock())
-    return report.refuse(nv::error_text(ERROR_BUSY), UninstallExit::Busy);
+    return report.refuse(SystemErrorText(ERROR_BUSY), UninstallExit::Busy);
   // An installation that was killed or cut off by a power failure is undone before anything
   // reads the machine (the stored language, the log); it is told once the language is chosen.
   // Only an administrator's start recovers: any other ends at the refusal below.
@@ -139,17 +142,17 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
 
   const std::wstring product = nv::product_label(true);
   if (!administrator)
-    return report.refuse(formatLocalized(Text::NotAdministrator, {product}),
+    return report.refuse([&] { return formatLocalized(Text::NotAdministrator, {product}); },
                          UninstallExit::NotAdministrator);
   // Nothing is removed over a run that could not be undone completely.
   if (const std::optional<int> stop =
           engine::ReportRecovery(report, std::move(recovered), UninstallExit::Busy))
     return *stop;
   while (runningInstances() > 1) {
-    const std::wstring text = formatLocalized(Text::CloseProduct, {product});
+    const LocalText text = [&] { return formatLocalized(Text::CloseProduct, {product}); };
     if (report.unattended()) return report.refuse(text, UninstallExit::Busy);
-    if (nv::message_box(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
-      report.note(text);
+    if (nv::message_box(text(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+      report.noteOutcome(text);
       return 0;
     }
   }
@@ -159,7 +162,7 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
   const std::wstring ownFolder = nv::fixed_path::remove_file_spec(removal.executable);
   removal.logPath = nv::fixed_path::append(ownFolder, uninstall_log::log_file_name);
   if (!removal.log.ReadUninstallLog(removal.logPath.c_str(), engine::LogReading::whole))
-    return report.refuse(formatLocalized(Text::LogUnreadable, {removal.logPath}),
+    return report.refuse([&] { return formatLocalized(Text::LogUnreadable, {removal.logPath}); },
                          UninstallExit::Failed);
   removal.places = placesFor(removal.log.previousInstallFolder, removal.log.previousMenuFolder,
                              ownFolder, machineFolders());
@@ -168,9 +171,11 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
   // program files could go, so nothing goes, and the log and the key stay for another try.
   if (installRefusal != PlaceRefusal::none && installRefusal != PlaceRefusal::notOwnFolder)
     return report.refuse(
-        formatLocalized(Text::UnremovableInstallFolder,
-                        {engine::describePlaceRefusal(installRefusal,
-                                                      removal.log.previousInstallFolder)}),
+        [&] {
+          return formatLocalized(Text::UnremovableInstallFolder,
+                                 {engine::describePlaceRefusal(
+                                     installRefusal, removal.log.previousInstallFolder)});
+        },
         UninstallExit::Failed);
   report.note(formatLocalized(Text::Heading, {nv::product_label(false)}));
   if (installRefusal == PlaceRefusal::notOwnFolder)
@@ -192,7 +197,7 @@ int startUp(CUninstallApp& app, ParsedCommandLine parsed, CStartupReport& report
                        });
   const INT_PTR answer = dialog.DoModal();
   if (!dialog.removed()) {
-    report.note(localizedString(Text::NothingRemoved));
+    report.noteOutcome([] { return localizedString(Text::NothingRemoved); });
     return answer == -1 ? UninstallExit::Failed : UninstallExit::Cancelled;
   }
   RunResult result = dialog.result();
@@ -240,9 +245,9 @@ BOOL CUninstallApp::InitInstance() {
     // Something the uninstaller did not expect ended it. What it had not removed yet stays, and
     // so do the uninstall key and the log, which go only at the end of a complete removal.
     if (logFile.isOpen() && !logFile.outcomeWritten())
-      logFile.writeOutcome(localizedString(Text::Interrupted));
+      logFile.writeOutcome(inEnglish([] { return localizedString(Text::Interrupted); }));
   }
-  if (logFile.isOpen()) report.note(formatLocalized(Text::ExitCode, {std::to_wstring(exitCode)}));
+  if (logFile.isOpen()) report.noteExitCode(exitCode);
   set_exit_code(exitCode);
   return FALSE;
 }

@@ -276,9 +276,8 @@ RunResult RunRemoval(const std::vector<PlannedStep>& steps, const RunContext& co
                      engine::InstallProgress& progress) {
   Removal removal(context, progress);
   removal.run(steps);
-  const std::wstring end = OutcomeText(removal.result);
-  progress.setStatus(end);
-  progress.appendLog(end + kLineBreak);
+  const RunResult& result = removal.result;
+  progress.appendOutcome([&result] { return OutcomeText(result); });
   return std::move(removal.result);
 }
 

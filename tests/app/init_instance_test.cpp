@@ -32,7 +32,7 @@
 
 namespace {
 
-using app_test::fileLines;
+using app_test::runLines;
 
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
@@ -279,6 +279,7 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
     std::wstring options;
     int exitCode;
     std::function<std::wstring()> reason;
+    std::wstring run = {};  // the kind of run, named before the reason once it is known
   } cases[] = {
       {"processor", [] { nv::processor_supported = false; return nullptr; }, L"/S",
        UnattendedExit::ProcessorUnsupported,
@@ -312,10 +313,9 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
        [] { return formatLocalized(1127, {L"Tessaline"}); }},
       {"newer version", [&] { installProduct(newer); return nullptr; }, L"/S",
        UnattendedExit::NewerInstalled,
-       [this] { return formatLocalized(1103, {installApp().previousVersionText}); }},
+       [this] { return formatLocalized(1103, {installApp().previousVersionText}); },
+       L"Run: newer version 7.8.22.2 installed; 7.8.22.1 is not installed over it"},
   };
-  const LanguageId startLanguage =
-      chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto log = folder.path() / (std::string(c.name) + ".log");
@@ -330,10 +330,11 @@ TEST_F(InitInstanceTest, UnattendedRefusalsEndWithTheirExitCodeAndNoBox) {
       EXPECT_FALSE(run.InitInstance());
       nv::processor_supported = true;
       EXPECT_EQ(run.exit_code(), c.exitCode);
-      // The log is in the start language, also when the run ended before it chose it.
-      EXPECT_EQ(currentLanguage().language, startLanguage);
-      const std::wstring exitLine = formatLocalized(1144, {std::to_wstring(c.exitCode)});
-      EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{c.reason(), exitLine}));
+      // The reason and the exit code are English, whatever language the run had by then.
+      std::vector<std::wstring> expected = {inEnglish(c.reason),
+                                            L"Exit code: " + std::to_wstring(c.exitCode) + L"."};
+      if (!c.run.empty()) expected.insert(expected.begin(), c.run);
+      EXPECT_EQ(runLines(log), expected);
     }
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(wizardRuns.empty());
@@ -368,8 +369,9 @@ TEST_F(InitInstanceTest, UnattendedInstallTakesTheQuickSettingsAndTheOptions) {
   EXPECT_FALSE(s.advanced);
   EXPECT_EQ(s.language, Languages::English) << "the installer does not speak Polish";
   EXPECT_EQ(s.selected, Languages::Polish) << "the product is recorded in Polish";
-  EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{formatLocalized(1129, {L"Tessaline"}),
-                                                       formatLocalized(1144, {L"1603"})}));
+  EXPECT_EQ(runLines(log), (std::vector<std::wstring>{formatLocalized(1129, {L"Tessaline"}),
+                                                      L"Run: first installation of 7.8.22.1",
+                                                      L"Exit code: 1603."}));
 }
 
 // An exception that ends the wizard or the unattended run ends the installer with 1603 and one
@@ -384,11 +386,12 @@ TEST_F(InitInstanceTest, AnUnexpectedExceptionEndsAsAFailureWithItsOutcomeLogged
     CInstallApp run;
     EXPECT_FALSE(run.InitInstance());
     EXPECT_EQ(run.exit_code(), UnattendedExit::Failed);
-    const auto lines = app_test::fileLines(log);
+    const auto lines = app_test::runLines(log);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2],
-              unattended ? std::wstring(L"failed here") : formatLocalized(1121, {L"7"}));
-    EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
+              unattended ? std::wstring(L"failed here")
+                         : std::wstring(L"Installation failed (Error Code 7)."));
+    EXPECT_EQ(lines.back(), L"Exit code: 1603.");
   }
 }
 
@@ -477,8 +480,9 @@ TEST_F(InitInstanceTest, InterruptedRunIsUndoneBeforeTheLanguageIsReadAndTold) {
     EXPECT_FALSE(std::filesystem::exists(journals.folder.path() / L"Journal"));
     if (unattended) {
       EXPECT_TRUE(boxes.empty());
-      EXPECT_EQ(fileLines(log), (std::vector<std::wstring>{localizedString(1145),
-                                                           formatLocalized(1144, {L"0"})}));
+      EXPECT_EQ(runLines(log), (std::vector<std::wstring>{localizedString(1145),
+                                                          L"Run: first installation of 7.8.22.1",
+                                                          L"Exit code: 0."}));
     } else {
       ASSERT_EQ(boxes.size(), 1u);
       EXPECT_EQ(boxes[0].text, localizedString(1145));

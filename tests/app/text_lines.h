@@ -52,8 +52,36 @@ inline std::vector<std::wstring> fileLines(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<std::wstring> result = withoutStamps(lines(nv::from_utf8(
       std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()))));
-  if (result.back().empty()) result.pop_back();
+  if (!result.empty() && result.back().empty()) result.pop_back();
   return result;
+}
+
+// The header that opens every run in a /LOG file: the separator, then these names in this order.
+inline const std::vector<std::wstring>& runHeaderNames() {
+  static const std::vector<std::wstring> names = {L"Program: ", L"Command line: ", L"User: ",
+                                                  L"Elevated: ", L"Windows: "};
+  return names;
+}
+
+// fileLines(path) with the header of every run checked in form and taken off; a file whose runs
+// do not each open with a header fails the test. The kind of run ("Run: ...") stays.
+inline std::vector<std::wstring> runLines(const std::filesystem::path& path) {
+  const std::vector<std::wstring> all = fileLines(path);
+  const std::wstring separator(72, L'=');
+  EXPECT_TRUE(!all.empty() && all.front() == separator) << "the log opens with a run's separator";
+  std::vector<std::wstring> body;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i] != separator) {
+      body.push_back(all[i]);
+      continue;
+    }
+    for (const std::wstring& name : runHeaderNames()) {
+      ++i;
+      EXPECT_TRUE(i < all.size() && all[i].rfind(name, 0) == 0 && all[i].size() > name.size())
+          << "header line " << nv::to_utf8(name) << "missing at line " << i;
+    }
+  }
+  return body;
 }
 
 }  // namespace app_test

@@ -24,22 +24,31 @@ namespace {
 
 // --- Start-up decisions ------------------------------------------------------------------------
 
+// Each classification with the kind of run the log's header names for it.
 TEST(StartupClassification, VersionsAgainstTheOneBrought) {
   struct row {
     nv::ProductVersion version;
     ExistingInstall expected;
+    const wchar_t* run;
   };
-  for (const row& r : {row{0x0007000800160001, ExistingInstall::SameVersion},
-                       row{0x0007000800160002, ExistingInstall::NewerVersion},
-                       row{0x0007000900000000, ExistingInstall::NewerVersion},
-                       row{0x0007000800150009, ExistingInstall::OlderVersion}}) {
+  for (const row& r :
+       {row{0x0007000800160001, ExistingInstall::SameVersion, L"reinstallation of 7.8.22.1"},
+        row{0x0007000800160002, ExistingInstall::NewerVersion,
+            L"newer version 7.8.22.2 installed; 7.8.22.1 is not installed over it"},
+        row{0x0007000900000000, ExistingInstall::NewerVersion,
+            L"newer version 7.9.0.0 installed; 7.8.22.1 is not installed over it"},
+        row{0x0007000800150009, ExistingInstall::OlderVersion,
+            L"update from 7.8.21.9 to 7.8.22.1"}}) {
     const InstalledVersion v = classifyVersion(true, r.version, L"text");
     EXPECT_EQ(v.existingInstall, r.expected) << std::hex << r.version;
     EXPECT_EQ(v.previousVersionText, r.expected == ExistingInstall::SameVersion ? L"" : L"text");
     EXPECT_EQ(v.previousVersion, r.expected == ExistingInstall::OlderVersion ? r.version : 0u);
+    EXPECT_EQ(runKind(v), r.run);
   }
-  EXPECT_EQ(classifyVersion(false, 0x0009000000000000, L"x").existingInstall,
-            ExistingInstall::SameVersion);
+  const InstalledVersion withoutVersion = classifyVersion(false, 0x0009000000000000, L"x");
+  EXPECT_EQ(withoutVersion.existingInstall, ExistingInstall::SameVersion);
+  EXPECT_EQ(runKind(withoutVersion), L"reinstallation of 7.8.22.1");
+  EXPECT_EQ(runKind(classifyInstalledProduct(L"")), L"first installation of 7.8.22.1");
 }
 
 // The stand-in product executables beside this test program.

@@ -871,10 +871,16 @@ def run_unattended(sc, options, exe=None, timeout_ms=240000):
 LOG_STAMP = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
 
 
-def unattended_log(sc, unix_path, code, lang="English", foreign=()):
-    """The /LOG file's lines, without their time stamps, after checks of its form: UTF-8, CR LF
-    only, a time stamp starting every line but the `foreign` ones the test wrote itself, the exit
-    code last."""
+# The header that opens every run in a /LOG file, after a separator: English "Name: value" lines.
+RUN_SEPARATOR = "=" * 72
+RUN_HEADER = [re.compile(p) for p in (r"Program: \S+\.exe 7\.8\.22\.1", r"Command line: .*(?i:[-/]LOG=).*",
+                                       r"User: \S.*", r"Elevated: yes", r"Windows: \d+\.\d+\.\d+")]
+
+
+def unattended_log(sc, unix_path, code, foreign=()):
+    """The /LOG file's lines, without their time stamps and each run's header, after checks of its
+    form: UTF-8, CR LF only, a time stamp starting every line but the `foreign` ones the test wrote
+    itself, every run opening with its separator and header, the exit code last, in English."""
     if not sc.check("log file written", os.path.exists(unix_path), unix_path):
         return []
     data = open(unix_path, "rb").read()
@@ -885,8 +891,21 @@ def unattended_log(sc, unix_path, code, lang="English", foreign=()):
     unstamped = [l for l in lines if not LOG_STAMP.match(l) and l not in foreign]
     sc.check("every line starts with its time stamp", not unstamped, unstamped)
     lines = [LOG_STAMP.sub("", l, count=1) if LOG_STAMP.match(l) else l for l in lines]
-    sc.check("the exit code ends the log", lines and lines[-1] == s(lang, 1144, str(code)), lines)
-    return lines
+    own = [l for l in lines if l not in foreign]
+    sc.check("the run opens with its separator", own[:1] == [RUN_SEPARATOR], own[:2])
+    body = []
+    i = 0
+    while i < len(lines):
+        if lines[i] != RUN_SEPARATOR:
+            body.append(lines[i])
+            i += 1
+            continue
+        header = lines[i + 1:i + 1 + len(RUN_HEADER)]
+        sc.check("the run's header", len(header) == len(RUN_HEADER) and
+                 all(p.fullmatch(l) for p, l in zip(RUN_HEADER, header)), header)
+        i += 1 + len(RUN_HEADER)
+    sc.check("the exit code ends the log", body and body[-1] == f"Exit code: {code}.", body)
+    return body
 
 
 def in_order(sc, what, lines, expected):
@@ -900,7 +919,8 @@ def in_order(sc, what, lines, expected):
 
 
 def run_lines(lang, install_folder, menu_folder, desktop=True):
-    """The summary, the steps that always run and the outcome, as a successful run logs them."""
+    """The summary, the steps that always run and the outcome, as a successful run logs them: the
+    steps in the run's language, the outcome in English."""
     quoted = lambda p: f'"{p}"' if " " in p else p  # noqa: E731
     summary = [s(lang, 1100, LABEL), banner(s(lang, 1122)), s(lang, 1123, quoted(install_folder))]
     if menu_folder:
@@ -911,7 +931,7 @@ def run_lines(lang, install_folder, menu_folder, desktop=True):
     if menu_folder or desktop:
         steps.append(s(lang, 1117) + s(lang, 1011))
     return summary + steps + [s(lang, 1118) + s(lang, 1011), s(lang, 1119) + s(lang, 1011),
-                              s(lang, 1120)]
+                              s("English", 1120)]
 
 
 def banner(text, width=72):
@@ -950,7 +970,8 @@ def scenario_unattended_fresh():
         check_fresh_machine(sc, install_folder, menu_folder)
         lines = unattended_log(sc, log, 0)
         in_order(sc, "the whole run in the log", lines,
-                 run_lines("English", install_folder, menu_folder) + [s("English", 1144, "0")])
+                 ["Run: first installation of 7.8.22.1"] +
+                 run_lines("English", install_folder, menu_folder) + ["Exit code: 0."])
         sc.check("every payload file copied and logged once",
                  len(copied_files("English", lines)) == len(PAYLOAD), copied_files("English", lines))
         sc.check("every copy succeeded",
@@ -973,10 +994,10 @@ def scenario_unattended_options():
         install_folder, menu_folder = default_folders(sc)
         check_fresh_machine(sc, folder, menu_folder, language=0, menu=False, desktop=True)
         sc.check("default folder unused", not os.path.exists(sc.prefix.unix(install_folder)), "")
-        lines = unattended_log(sc, log, 0, "French", foreign=("earlier line",))
+        lines = unattended_log(sc, log, 0, foreign=("earlier line",))
         sc.check("appended to the earlier line", lines[:1] == ["earlier line"], lines[:2])
-        in_order(sc, "the French run in the log", lines,
-                 run_lines("French", folder, None) + [s("French", 1144, "0")])
+        in_order(sc, "the French run in the log, its outcome and exit code in English", lines,
+                 run_lines("French", folder, None) + ["Exit code: 0."])
 
 
 def scenario_unattended_reinstall():
@@ -989,6 +1010,7 @@ def scenario_unattended_reinstall():
         sc.check("exit code 0", code == 0, code)
         lines = unattended_log(sc, log, 0)
         in_order(sc, "the reinstallation in the log", lines,
+                 ["Run: reinstallation of 7.8.22.1"] +
                  run_lines("English", install_folder, menu_folder))
         sc.check("the installed folder is not said to be ignored",
                  s("English", 1134, "/D", install_folder) not in lines, lines)
@@ -1012,8 +1034,8 @@ def scenario_unattended_update():
         sc.check("the option's folder unused", not os.path.exists(sc.prefix.unix("C:\\Elsewhere")),
                  "")
         lines = unattended_log(sc, log, 0)
-        in_order(sc, "the ignored option, then the update in the log", lines,
-                 [s("English", 1134, "/D", install_folder)] +
+        in_order(sc, "the kind of run, the ignored option, then the update in the log", lines,
+                 ["Run: update from 7.8.21.9 to 7.8.22.1", s("English", 1134, "/D", install_folder)] +
                  run_lines("English", install_folder, menu_folder))
         sc.check("no sample copied", not any(
             e["name"] in l for e in PAYLOAD if e["kind"] == "Sample" for l in lines), lines)
@@ -1037,8 +1059,9 @@ def scenario_unattended_newer():
         check_unchanged(sc, before)
         lines = unattended_log(sc, log, 1638)
         head, tail = s("English", 1103, "\x00").split("\x00")
-        sc.check("the newer version named", len(lines) == 2 and lines[0].startswith(head) and
-                 lines[0].endswith(tail), lines)
+        sc.check("the newer version named", len(lines) == 3 and
+                 lines[0] == "Run: newer version 7.8.22.2 installed; 7.8.22.1 is not installed over it"
+                 and lines[1].startswith(head) and lines[1].endswith(tail), lines)
 
 
 def refused_at_once(sc, options, code_wanted, reason):
@@ -1265,7 +1288,7 @@ def scenario_uninstall_unattended():
         # and what the finisher removes is said to go once the uninstaller has ended.
         machine = "HKEY_LOCAL_MACHINE\\"
         in_order(sc, "the removal in the log", lines,
-                 [s("English", 1180, LABEL),
+                 ["Run: removal of " + LABEL, s("English", 1180, LABEL),
                   s("English", 1160, "Tessaline") + s("English", 1161, "Tessaline", "0"),
                   s("English", 1159, machine + "Software\\Nuvelle\\Tessaline 7 Path") +
                   s("English", 1011),

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@
 
 #include "engine/logged_progress.h"
 #include "engine/machine_folders.h"
+#include "engine/run_header.h"
+#include "nv/fixed_path.h"
+#include "nv/own_executable.h"
+#include "nv/utf8.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
 
@@ -105,11 +110,83 @@ TEST(LogFile, TheOutcomeIsWrittenOnce) {
     ASSERT_FALSE(file.Open(path.wstring()));
     CLoggedProgress logged(file, nullptr);
     for (const std::wstring& line : c.lines) logged.appendLog(line);
-    logged.setStatus(c.status);
-    logged.logOutcome(c.completed, L"Complete.");
+    if (c.completed)
+      logged.setStatus(c.status);
+    else
+      logged.setFailure([&c] { return c.status; });
+    logged.logOutcome(c.completed, [] { return std::wstring(L"Complete."); });
     EXPECT_TRUE(file.outcomeWritten());
     EXPECT_EQ(withoutStamps(bytesOf(path)), c.expected);
   }
+}
+
+// Each run opens with a separator and its header, one English "Name: value" line per fact: a
+// line break in the command line cannot start a line of its own.
+TEST(LogFile, EachRunOpensWithItsHeader) {
+  const nv_test::temp_folder folder;
+  const fs::path path = folder.path() / L"install.log";
+  std::ofstream(path, std::ios::binary) << "earlier run\r\n";
+  CLogFile log;
+  ASSERT_FALSE(log.Open(path.wstring()));
+  engine::WriteRunHeader(log, L"Install.exe /S\r\nExit code: 0.\n/D=C:\\T");
+  log.writeLine(engine::RunKindLine(L"first\ninstallation"));
+
+  const std::string program = nv::to_utf8(nv::fixed_path::file_name(nv::own_executable_path()));
+  const std::vector<std::string> patterns = {
+      "earlier run",
+      std::string(72, '='),
+      "Program: " + std::regex_replace(program, std::regex(R"([.])"), R"(\.)") + R"( 7\.8\.22\.1)",
+      R"(Command line: Install\.exe /S  Exit code: 0\. /D=C:\\T)",
+      R"(User: \S.*)",
+      "Elevated: (yes|no)",
+      R"(Windows: \d+\.\d+\.\d+)",
+      "Run: first installation",
+  };
+  std::vector<std::string> lines;
+  std::istringstream text(withoutStamps(bytesOf(path)));
+  for (std::string line; std::getline(text, line);) {
+    ASSERT_FALSE(line.empty() || line.back() != '\r') << "CR LF only";
+    lines.push_back(line.substr(0, line.size() - 1));
+  }
+  ASSERT_EQ(lines.size(), patterns.size());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i]))) << lines[i];
+}
+
+// The line that ends a run reaches the file in English and the window in the run's language.
+TEST(LogFile, TheOutcomeIsEnglishInTheFileOnly) {
+  struct Window : engine::InstallProgress {
+    std::wstring status, log;
+    void setStatus(const std::wstring& text) override { status = text; }
+    void appendLog(const std::wstring& text, bool) override { log += text; }
+    HWND ownerWindow() const override { return nullptr; }
+  };
+  const LocalText done = [] {
+    return std::wstring(textLanguage() == Languages::English ? L"Done." : L"Fini.");
+  };
+  const nv_test::temp_folder folder;
+  setCurrentLanguage(Languages::French);
+  for (const bool appended : {true, false}) {
+    SCOPED_TRACE(appended ? "appended as the last line" : "named at the end");
+    const fs::path path = folder.path() / (appended ? L"appended.log" : L"named.log");
+    CLogFile file;
+    ASSERT_FALSE(file.Open(path.wstring()));
+    Window window;
+    CLoggedProgress logged(file, &window);
+    logged.appendLog(L"Copie...OK\r\n");
+    if (appended) {
+      logged.appendOutcome(done);
+      EXPECT_EQ(window.log, L"Copie...OK\r\nFini.\r\n");
+    } else {
+      logged.setFailure(done);
+      logged.logOutcome(false, {});
+    }
+    EXPECT_EQ(window.status, L"Fini.");
+    EXPECT_EQ(logged.status(), L"Fini.");
+    EXPECT_TRUE(file.outcomeWritten());
+    EXPECT_EQ(withoutStamps(bytesOf(path)), "Copie...OK\r\nDone.\r\n");
+  }
+  setCurrentLanguage(Languages::English);
 }
 
 TEST(LogFile, RefusesPathsThatCouldLeadElsewhere) {

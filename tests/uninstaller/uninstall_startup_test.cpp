@@ -112,7 +112,7 @@ std::pair<int, std::vector<std::wstring>> unattendedRun(
     exitCode = app.exit_code();
   }
   uninstaller::setUninstallChecks(previousChecks);
-  return {exitCode, app_test::fileLines(log)};
+  return {exitCode, app_test::runLines(log)};
 }
 
 // An installation killed half-way is undone before the uninstaller reads anything of the
@@ -129,9 +129,10 @@ TEST(UninstallStartup, AnInterruptedInstallationIsUndoneFirstAndLogged) {
             chooseStartLanguage(defaultLanguage(productLanguageMask), std::nullopt));
   HKEY raw = nullptr;
   EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &raw), ERROR_FILE_NOT_FOUND);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.front(), localizedString(1145));
-  EXPECT_EQ(lines.back(), formatLocalized(1144, {L"1603"}));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], L"Run: removal of Tessaline 7.08v");
+  EXPECT_EQ(lines[1], localizedString(1145));
+  EXPECT_EQ(lines.back(), L"Exit code: 1603.");
 }
 
 // An exception that ends the uninstaller (here while it asks whether the product runs) ends it
