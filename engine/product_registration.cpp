@@ -33,6 +33,11 @@ const std::wstring& RegistryName() { return nv::product_registry_name(nv::curren
 
 }  // namespace
 
+InstalledProgramEntry InstalledProgram(nv::product_id product) {
+  return {nv::product_registry_name(product), nv::product_label(false), L"Nuvelle",
+          std::wstring(nv::product_version_text)};
+}
+
 std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath) {
   return L"\"" + uninstallerPath + L"\" /S";
 }
@@ -45,9 +50,10 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
     return false;
   const nv::reg_key parent(raw);
 
+  const InstalledProgramEntry entry = InstalledProgram(nv::current_product());
   raw = nullptr;
   DWORD disposition = 0;
-  if (::RegCreateKeyExW(parent.get(), RegistryName().c_str(), 0, nullptr,
+  if (::RegCreateKeyExW(parent.get(), entry.keyName.c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &raw,
                         &disposition) != ERROR_SUCCESS)
     return false;
@@ -57,12 +63,12 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
   journal.BeginUninstallKey(disposition == REG_OPENED_EXISTING_KEY ? key.get() : nullptr);
 
   const std::wstring webAddress = makerWebAddress;
-  bool outcome = SetString(key.get(), L"DisplayName", nv::product_label(false));
+  bool outcome = SetString(key.get(), L"DisplayName", entry.displayName);
   outcome = SetString(key.get(), L"UninstallString", uninstallerPath) && outcome;
   // The remaining values are informative: a failure to write them is not reported.
   SetString(key.get(), L"DisplayIcon", mainProgramPath + L",0");
-  SetString(key.get(), L"DisplayVersion", std::wstring(nv::product_version_text));
-  SetString(key.get(), L"Publisher", L"Nuvelle");
+  SetString(key.get(), L"DisplayVersion", entry.displayVersion);
+  SetString(key.get(), L"Publisher", entry.publisher);
   SetString(key.get(), L"URLInfoAbout", webAddress);
   SetString(key.get(), L"HelpLink", webAddress);
   SetString(key.get(), L"URLUpdateInfo", webAddress);

@@ -25,6 +25,21 @@ inline constexpr wchar_t uninstallKeyParent[] =
 // HKEY_LOCAL_MACHINE subkey of the maker, holding the product path value.
 inline constexpr wchar_t makerKey[] = L"Software\\Nuvelle";
 
+// What the system's list of installed programs shows of a product: the name of its uninstall key
+// and the values a package manager matches an installed product by. The installer writes them
+// (WriteUninstallKey) and the release's package-manager manifest states them (payload winget), so
+// both take them from here.
+struct InstalledProgramEntry {
+  std::wstring keyName;         // the product code: the registry name, "Tessaline 7"
+  std::wstring displayName;     // "DisplayName": the product label, "Tessaline 7.08v"
+  std::wstring publisher;       // "Publisher": "Nuvelle"
+  std::wstring displayVersion;  // "DisplayVersion": the dotted version, "7.8.22.1"
+};
+
+// The entry of `product` in this installer's version. Raises std::logic_error for an identifier
+// that the product table does not hold.
+InstalledProgramEntry InstalledProgram(nv::product_id product);
+
 // The command that removes the product without a window: the uninstaller's path in quotes and
 // " /S".
 std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,29 @@ TEST_F(RegistrationTest, MissingUninstallParentFailsWithoutJournalRecord) {
   EXPECT_FALSE(engine::WriteUninstallKey(journal, mainProgram, uninstaller, Languages::French));
   EXPECT_TRUE(journal.records.empty());
   EXPECT_FALSE(OpenMachineKey(kKeyPath));
+}
+
+// The release's package-manager manifest states InstalledProgram(); the package manager finds the
+// product installed only when the key the installer writes is named and filled the same way.
+TEST_F(RegistrationTest, UninstallKeyIsTheInstalledProgramEntry) {
+  scratch_machine_key::create(HKEY_LOCAL_MACHINE, engine::uninstallKeyParent);
+  ASSERT_TRUE(engine::WriteUninstallKey(journal, mainProgram, uninstaller, Languages::English));
+  const auto entry = engine::InstalledProgram(nv::tessaline_7);
+  const auto key =
+      OpenMachineKey(std::wstring(engine::uninstallKeyParent) + L"\\" + entry.keyName);
+  ASSERT_TRUE(key) << "no key named " << nv::to_utf8(entry.keyName);
+  std::map<std::wstring, RegValue> values;
+  for (auto& [name, value] : ReadValues(key.get())) values[name] = value;
+  const std::pair<const wchar_t*, std::wstring> stated[] = {
+      {L"DisplayName", entry.displayName},
+      {L"Publisher", entry.publisher},
+      {L"DisplayVersion", entry.displayVersion}};
+  for (const auto& [name, text] : stated) {
+    SCOPED_TRACE(testing::Message() << "value " << nv::to_utf8(name));
+    EXPECT_EQ(values[name].type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(values[name].data, StringValue(text).data);
+  }
+  EXPECT_THROW(engine::InstalledProgram(0x0999), std::logic_error);
 }
 
 TEST_F(RegistrationTest, ProductPathValueIsCreatedAndOverwritten) {

@@ -3,6 +3,9 @@
 SHA-256 digests, one flipped byte breaks it, a time stamp comes from the configured RFC 3161
 server (a local one answered by `openssl ts`), an unreachable one or no certificate writes no
 OUT. Embedding into a signed installer says so and gives an unsigned copy that signs again.
+payload winget writes the package manager's manifest for the signed installer and refuses,
+leaving nothing behind, a bad URL, an unsigned installer, a file that is not an installer and a
+folder that holds the manifest's files already.
 
 Usage: sign_test.py SIGN_SH WINE_RUN PAYLOAD_EXE INSTALLER WORK_FOLDER
 Exit code 77 (skipped) when osslsigncode or openssl is missing."""
@@ -111,6 +114,45 @@ rc, out = sign("setup.exe", "unstamped.exe", NV_SIGN_TIMESTAMP_URL="http://127.0
 check("an unreachable time-stamp server: refused, no OUT, no partial file",
       rc != 0 and not [n for n in os.listdir(work) if n.startswith((".sign", "unstamped"))],
       os.listdir(work))
+
+# The package manager's manifest is written for the signed installer only. Each refusal: exit
+# code 2, one line naming the reason, no file or folder left, an existing manifest file as it was.
+URL = "https://downloads.nuvelle.example/InstallTessaline7.08v.exe"
+MANIFEST = ["Nuvelle.Tessaline.installer.yaml", "Nuvelle.Tessaline.locale.en-US.yaml",
+            "Nuvelle.Tessaline.yaml"]
+
+
+def winget(installer, url, outdir):
+    return run(wine_run, payload_exe, "winget", installer, url, outdir)
+
+
+def snapshot():
+    return {os.path.relpath(os.path.join(d, n), work): open(os.path.join(d, n), "rb").read()
+            for d, _, names in os.walk(work) for n in names}
+
+
+rc, out = winget("signed.exe", URL, "written")
+check("winget writes the three files for the signed installer",
+      rc == 0 and sorted(os.listdir(os.path.join(work, "written"))) == MANIFEST, out)
+os.makedirs(os.path.join(work, "kept"))
+with open(os.path.join(work, "kept", MANIFEST[0]), "w") as f:
+    f.write("# an earlier release's manifest\n")
+shutil.copyfile(payload_exe, os.path.join(work, "payload.exe"))
+for case, installer, url, outdir, message in [
+        ("a URL that is not http(s)", "signed.exe", "ftp://downloads.nuvelle.example/x.exe", "new",
+         "must start with http:// or https://"),
+        ("a URL without host", "signed.exe", "https:///x.exe", "new", "names no host"),
+        ("an unsigned installer", "setup.exe", URL, "new", "is not signed"),
+        ("a program that is not an installer", "payload.exe", URL, "new", "not an installer"),
+        ("a file that is not a program", "tsa.cnf", URL, "new", "not a Windows executable"),
+        ("an OUTDIR whose files exist", "signed.exe", URL, "written", "exists already"),
+        ("an OUTDIR with one of the files", "signed.exe", URL, "kept", "exists already")]:
+    before = snapshot()
+    rc, out = winget(installer, url, outdir)
+    check(f"winget refuses {case}", rc == 2 and len(out.strip().splitlines()) == 1 and
+          message in out, f"rc={rc} {out}")
+    check(f"winget refusing {case} leaves nothing", snapshot() == before and
+          not os.path.exists(os.path.join(work, "new")), sorted(set(snapshot()) ^ set(before)))
 
 # Embedding into a signed installer: the copy has no certificate table and is signed afresh.
 with open(os.path.join(work, "m.txt"), "w") as f:

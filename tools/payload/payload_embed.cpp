@@ -17,6 +17,7 @@
 #include "nv/unique_handle.h"
 #include "tools/payload/installer_image.h"
 #include "tools/payload/payload_pack.h"
+#include "tools/payload/pending_file.h"
 
 namespace payload_tool {
 namespace {
@@ -32,35 +33,6 @@ struct resource_update_traits {
   static void close(HANDLE h) noexcept { ::EndUpdateResourceW(h, TRUE); }
 };
 using resource_update = nv::unique_resource<resource_update_traits>;
-
-// A file under a temporary name that is deleted when its owner goes, unless it was renamed to
-// its final name.
-class pending_file {
- public:
-  // Creates an empty file with a unique name in `folder`.
-  explicit pending_file(const std::filesystem::path& folder) {
-    wchar_t name[MAX_PATH];
-    if (!::GetTempFileNameW(folder.c_str(), L"emb", 0, name))
-      throw std::runtime_error(windows_error("cannot create a file in " + folder.string()));
-    path_ = name;
-  }
-  pending_file(const pending_file&) = delete;
-  pending_file& operator=(const pending_file&) = delete;
-  ~pending_file() {
-    if (!path_.empty()) ::DeleteFileW(path_.c_str());
-  }
-  const std::filesystem::path& path() const { return path_; }
-  // Renames the file to `target`, replacing a file there.
-  void commit(const std::filesystem::path& target) {
-    if (!::MoveFileExW(path_.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      throw std::runtime_error(windows_error("cannot write " + target.string()));
-    path_.clear();
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::vector<std::byte> read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -107,7 +79,7 @@ embed_result embed_payload(const std::filesystem::path& installer,
   result.language = single_variant(installer).language;
 
   const auto folder = std::filesystem::absolute(out).parent_path();
-  pending_file copy(folder);
+  pending_file copy(folder, L"emb");
   if (!::CopyFileW(installer.c_str(), copy.path().c_str(), FALSE) ||
       !::SetFileAttributesW(copy.path().c_str(), FILE_ATTRIBUTE_NORMAL))
     throw std::runtime_error(windows_error("cannot copy " + installer.string()));

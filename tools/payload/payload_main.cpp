@@ -1,9 +1,11 @@
-// payload.exe — builds and inspects payload archives for the installer:
-//   payload pack MANIFEST OUT
+// payload.exe — builds and inspects payload archives for the installer and makes its release:
+//   payload manifest STAGING OUT
+//   payload pack [--partial] MANIFEST OUT
 //   payload list ARCHIVE
 //   payload verify ARCHIVE
 //   payload extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR]
 //   payload embed INSTALLER ARCHIVE OUT
+//   payload winget INSTALLER URL OUTDIR   the package manager's manifest of the signed installer
 #include <windows.h>
 
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include "tools/payload/payload_embed.h"
 #include "tools/payload/payload_pack.h"
 #include "tools/payload/payload_staging.h"
+#include "tools/payload/winget_manifest.h"
 
 namespace {
 
@@ -31,7 +34,7 @@ const wchar_t usage[] =
     L"usage: payload manifest STAGING OUT | pack [--partial] MANIFEST OUT | list ARCHIVE | "
     L"verify ARCHIVE | "
     L"extract ARCHIVE [--verify] --install DIR [--samples TEXT] [--temp DIR] | "
-    L"embed INSTALLER ARCHIVE OUT";
+    L"embed INSTALLER ARCHIVE OUT | winget INSTALLER URL OUTDIR";
 
 // One line of UTF-8 text on `stream`.
 void print(std::FILE* stream, const std::wstring& line) {
@@ -135,6 +138,11 @@ int run(const std::vector<std::wstring>& args) {
     if (result.removed_signature)
       print(stdout, L"note: " + args[1] + L" was signed; that signature covered the old payload "
                     L"and is not in " + args[3] + L": sign " + args[3] + L" now");
+    return 0;
+  }
+  if (args.size() == 4 && args[0] == L"winget") {
+    for (const auto& path : payload_tool::write_winget_manifest(args[1], args[2], args[3]))
+      print(stdout, L"wrote " + path.wstring());
     return 0;
   }
   if (args.size() == 2 && args[0] == L"list") return list(args[1]);
