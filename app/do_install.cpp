@@ -7,11 +7,11 @@
 
 #include <exception>
 #include <optional>
-#include <utility>
 #include <string>
 #include <vector>
 
 #include "app/extraction_callback.h"
+#include "app/install_outcome.h"
 #include "app/install_app.h"
 #include "localization/languages.h"
 #include "engine/directx_setup.h"
@@ -234,8 +234,4 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
   progress.appendLog(logWritten ? outcomeLine(true) : failedLine(logError));
   progress.setStatus(formatLocalized(1106, {localizedString(1006)}));
   return true;
-}
-
-LocalText InstallFailedText(std::wstring errorCode) {
-  return [code = std::move(errorCode)] { return formatLocalized(1121, {code}); };
 }

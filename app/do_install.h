@@ -9,7 +9,6 @@
 #include <string>
 
 #include "engine/install_progress.h"
-#include "localization/languages.h"
 
 class CInstallApp;
 
@@ -23,6 +22,3 @@ struct InstalledPrograms {
 // emptied first and filled as the payload is written. True when the installation completed
 // (later steps may still have logged "Failed"); false when it stopped and was undone.
 bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPrograms& programs);
-
-// "Installation failed (Error Code `errorCode`).", formatted in the language current when used.
-LocalText InstallFailedText(std::wstring errorCode);

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/do_install.h"
 #include "app/install_app.h"
+#include "app/install_outcome.h"
 #include "localization/languages.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"

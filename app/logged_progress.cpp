@@ -5,6 +5,7 @@
 
 #include "app/do_install.h"
 #include "app/install_app.h"
+#include "app/install_outcome.h"
 #include "app/progress_pages.h"
 #include "engine/error_code_text.h"
 #include "localization/languages.h"
@@ -27,6 +28,6 @@ bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,
     logged.logOutcome(false, {});
     throw;
   }
-  logged.logOutcome(installed, [] { return localizedString(1120); });
+  logged.logOutcome(installed, InstallCompleteText());
   return installed;
 }
