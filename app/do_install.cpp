@@ -170,9 +170,10 @@ bool DoInstall(engine::InstallProgress& progress, CInstallApp& app, InstalledPro
     return failBeforeChanges(progress, engine::error_code_text(error));
   }
   progress.startProgress();
-  engine::byte_range_stream payload(CurrentPayload());
+  const PayloadBytes current = CurrentPayload();
+  engine::byte_range_stream payload(current.archive);
 
-  CExtractionCallback callback(progress, app, programs, payload);
+  CExtractionCallback callback(progress, app, programs, payload, current.digest);
   const bool extracted = engine::extract_payload(
       payload, app.installFolder, samplesFolder, app.tempFolder,
       [&callback](const engine::notification& report) { return callback(report); });

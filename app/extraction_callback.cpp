@@ -11,6 +11,7 @@
 #include "localization/languages.h"
 #include "engine/compress_error.h"
 #include "engine/embedded_payload.h"
+#include "engine/payload_digest.h"
 #include "engine/error_code_text.h"
 #include "engine/file_crc32.h"
 #include "engine/machine_folders.h"
@@ -55,15 +56,30 @@ PayloadSource SetPayloadSource(PayloadSource source) {
   return std::exchange(payloadSource(), std::move(source));
 }
 
-std::span<const std::byte> CurrentPayload() {
-  return payloadSource() ? payloadSource()() : engine::embedded_payload();
+PayloadBytes CurrentPayload() {
+  if (payloadSource()) return payloadSource()();
+  return {engine::embedded_payload(), engine::embedded_payload_digest()};
+}
+
+bool CExtractionCallback::pumpDue(const notification& report) {
+  // Without a window (an unattended run) there is nothing to keep painting.
+  if (!progress_.ownerWindow()) return false;
+  // The progress of every piece comes far more often than a window needs to repaint: each
+  // dispatch is a round trip to the window system, so pieces pump at most every 25 ms.
+  const ULONGLONG now = ::GetTickCount64();
+  if (std::holds_alternative<engine::progress>(report) && now - lastPump_ < 25) return false;
+  lastPump_ = now;
+  return true;
 }
 
 notification::result CExtractionCallback::operator()(const notification& report) {
   // Messages are dispatched whatever the handling did, also when the verification throws.
   struct pump_on_exit {
-    ~pump_on_exit() { engine::PumpMessages(); }
-  } pump;
+    bool due;
+    ~pump_on_exit() {
+      if (due) engine::PumpMessages();
+    }
+  } pump{pumpDue(report)};
 
   if (std::holds_alternative<engine::started>(report)) return onStarted();
   if (const auto* begin = std::get_if<engine::file_begin>(&report))
@@ -81,11 +97,8 @@ notification::result CExtractionCallback::operator()(const notification& report)
 notification::result CExtractionCallback::onStarted() {
   progress_.setStatus(localizedString(1114));
   progress_.appendLog(localizedString(1114));
-  if (!engine::verify_payload(payload_))
+  if (!engine::prove_payload(payload_, digest_))
     throw std::system_error(engine::compress_errc::verification_failed);
-  payload_.clear();
-  payload_.seekg(0);
-  if (!payload_) throw std::system_error(engine::compress_errc::verification_failed);
   progress_.appendLog(localizedString(1011) + kLineBreak);
   return notification::result::proceed;
 }

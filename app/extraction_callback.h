@@ -24,11 +24,13 @@ inline constexpr DWORD sharedFileAccess = 0x13019F;
 
 class CExtractionCallback {
  public:
-  // `payload` is the stream the extractor reads; the verifying pass rewinds it when it succeeds.
-  // The executables met in the payload are recorded in `programs`.
+  // `payload` is the stream the extractor reads, proven by `digest` (empty: decompressed whole);
+  // the proving pass rewinds it when it succeeds. The executables met in the payload are
+  // recorded in `programs`.
   CExtractionCallback(engine::InstallProgress& progress, CInstallApp& app,
-                      InstalledPrograms& programs, std::istream& payload)
-      : progress_(progress), app_(app), programs_(programs), payload_(payload) {}
+                      InstalledPrograms& programs, std::istream& payload,
+                      std::span<const std::byte> digest = {})
+      : progress_(progress), app_(app), programs_(programs), payload_(payload), digest_(digest) {}
 
   // Handles one report; a failed verification throws the compress error `verification_failed`,
   // which the extractor turns into its `failed` report.
@@ -39,6 +41,8 @@ class CExtractionCallback {
   engine::notification::result onFileBegin(const engine::PayloadEntry& entry);
   engine::notification::result onFileEnd(const engine::PayloadEntry& entry);
   void onFailed(const std::error_code& code, const std::wstring& path);
+  // Whether the window's messages are dispatched after `report`.
+  bool pumpDue(const engine::notification& report);
   // Keeps a proven file of the working folder locked until the run ends and proves it again.
   void holdTemporaryFile(const engine::PayloadEntry& entry);
 
@@ -46,6 +50,8 @@ class CExtractionCallback {
   CInstallApp& app_;
   InstalledPrograms& programs_;
   std::istream& payload_;
+  std::span<const std::byte> digest_;
+  unsigned long long lastPump_ = 0;  // GetTickCount64 at the last dispatch
 };
 
 // "Copying File  %1..." with `path` in double quotes when it holds a blank (260-character
@@ -58,8 +64,15 @@ std::wstring copyingFileText(const std::wstring& path);
 // say.
 std::wstring failureDetail(const std::error_code& code, const std::wstring& path);
 
+// The archive an installation extracts and the digest it is proven by (empty: none, the archive
+// is proven by decompressing all of it).
+struct PayloadBytes {
+  std::span<const std::byte> archive;
+  std::span<const std::byte> digest;
+};
+
 // Where DoInstall takes the archive from: the executable's embedded payload unless replaced.
-using PayloadSource = std::function<std::span<const std::byte>()>;
+using PayloadSource = std::function<PayloadBytes()>;
 // Replaces the archive source (an empty function restores the embedded one); returns the previous.
 PayloadSource SetPayloadSource(PayloadSource source);
-std::span<const std::byte> CurrentPayload();
+PayloadBytes CurrentPayload();

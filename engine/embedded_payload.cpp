@@ -2,12 +2,17 @@
 
 #include <windows.h>
 
+#include "engine/payload_digest.h"
+
 namespace engine {
 
-std::span<const std::byte> embedded_payload() {
+namespace {
+
+// The bytes of this executable's resource `name` of the payload's type; empty when it is
+// missing, empty or cannot be loaded.
+std::span<const std::byte> own_resource(unsigned short name) {
   HMODULE self = ::GetModuleHandleW(nullptr);
-  HRSRC info = ::FindResourceW(self, MAKEINTRESOURCEW(payload_resource_name),
-                               MAKEINTRESOURCEW(payload_resource_type));
+  HRSRC info = ::FindResourceW(self, MAKEINTRESOURCEW(name), MAKEINTRESOURCEW(payload_resource_type));
   if (!info) return {};
   const DWORD size = ::SizeofResource(self, info);
   HGLOBAL loaded = ::LoadResource(self, info);
@@ -15,6 +20,14 @@ std::span<const std::byte> embedded_payload() {
   const void* data = ::LockResource(loaded);
   if (!data) return {};
   return {static_cast<const std::byte*>(data), size};
+}
+
+}  // namespace
+
+std::span<const std::byte> embedded_payload() { return own_resource(payload_resource_name); }
+
+std::span<const std::byte> embedded_payload_digest() {
+  return own_resource(payload_digest_resource_name);
 }
 
 byte_range_buf::byte_range_buf(std::span<const std::byte> bytes) {

@@ -1,5 +1,6 @@
 // Access to the payload archive embedded in the installer's own executable (resource type 260,
-// name 134) and a rewindable input stream over such a byte range.
+// name 134) and to its digest (name 135, see engine/payload_digest.h), and a rewindable input
+// stream over such a byte range.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,8 @@ inline constexpr unsigned short payload_resource_name = 134;
 // The archive's bytes, valid for the life of the process; empty when the resource is missing,
 // empty or cannot be loaded.
 std::span<const std::byte> embedded_payload();
+// The digest resource's bytes, likewise; empty for an installer built without `payload embed`.
+std::span<const std::byte> embedded_payload_digest();
 
 // Read-only, seekable stream buffer over bytes owned elsewhere.
 class byte_range_buf : public std::streambuf {

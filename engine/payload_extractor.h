@@ -22,4 +22,10 @@ bool extract_payload(std::istream& payload, const std::wstring& installFolder,
 // left to the extraction. The caller rewinds the stream before extracting.
 bool verify_payload(std::istream& payload);
 
+// The checks of verify_payload that concern the table alone, from the first decompressed bytes
+// (the rest of the archive is not read): true when the table passes them or the stream ends
+// before the table does (which the extraction then fails). For an archive whose bytes are proven
+// otherwise.
+bool verify_payload_table(std::istream& payload);
+
 }  // namespace engine

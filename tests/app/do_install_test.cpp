@@ -23,6 +23,7 @@
 #include "engine/journal_folder.h"
 #include "engine/machine_folders.h"
 #include "engine/interrupted_runs.h"
+#include "engine/payload_digest.h"
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
 #include "engine/win_handle.h"
@@ -179,8 +180,9 @@ class DoInstallTest : public ::testing::Test {
   void usePayload(std::string archive) {
     archive_ = std::move(archive);
     SetPayloadSource([this] {
-      return std::span<const std::byte>(reinterpret_cast<const std::byte*>(archive_.data()),
-                                        archive_.size());
+      return PayloadBytes{std::span<const std::byte>(
+                              reinterpret_cast<const std::byte*>(archive_.data()), archive_.size()),
+                          std::span<const std::byte>(digest_)};
     });
   }
 
@@ -242,6 +244,7 @@ class DoInstallTest : public ::testing::Test {
   host_window host;
   CDlgInstall page;
   std::string mainProgram, dsetup, archive_;
+  std::vector<std::byte> digest_;  // the digest resource the payload is served with; empty: none
   engine::ShellNotifyFunction previousNotify = nullptr;
   std::wstring previousJournalFolder;
 
@@ -491,6 +494,54 @@ TEST_F(DoInstallTest, CorruptArchiveFailsWithCodeFourBeforeAnythingIsCreated) {
                                               L"The installer is damaged. Download it again.",
                                               L""}));
   EXPECT_FALSE(fs::exists(install));
+}
+
+// An archive served with the digest `payload embed` records is proven by it: intact, it installs;
+// any damage to the bytes or the digest fails at "Preparing Installation..." with code 4 before
+// anything is created, as the decompression of the whole archive does without a digest.
+TEST_F(DoInstallTest, ADigestProvesTheArchiveAndAnyDamageFailsBeforeAnythingIsCreated) {
+  const std::string good = bzip2(plain_archive(productFiles()));
+  const auto digestOf = [](const std::string& archive) {
+    const auto d = engine::encode_payload_digest(engine::digest_of(
+        {reinterpret_cast<const std::byte*>(archive.data()), archive.size()}));
+    return std::vector<std::byte>(d.begin(), d.end());
+  };
+  const auto flipped = [&](std::size_t at) {
+    std::string archive = good;
+    archive[at] ^= 0x01;
+    return archive;
+  };
+  const std::vector<std::byte> goodDigest = digestOf(good);
+  const std::vector<std::byte> otherDigest = digestOf(bzip2(plain_archive({productFiles()[0]})));
+  std::vector<std::byte> badMagic = goodDigest;
+  badMagic[0] = std::byte{'X'};
+  const struct {
+    const char* what;
+    std::string archive;
+    std::vector<std::byte> digest;
+  } damaged[] = {
+      {"the first byte flipped", flipped(0), goodDigest},
+      {"a byte in the middle flipped", flipped(good.size() / 2), goodDigest},
+      {"the last byte flipped", flipped(good.size() - 1), goodDigest},
+      {"cut", good.substr(0, good.size() - 1), goodDigest},
+      {"the digest of another archive", good, otherDigest},
+      {"a digest of another form", good, badMagic},
+      {"a digest cut short", good, {goodDigest.begin(), goodDigest.end() - 1}},
+  };
+  for (const auto& c : damaged) {
+    SCOPED_TRACE(c.what);
+    digest_ = c.digest;
+    usePayload(c.archive);
+    expectFailureUndone(L"4");
+    EXPECT_EQ(log(), (std::vector<std::wstring>{L"Preparing Installation...Failed",
+                                                L"The installer is damaged. Download it again.",
+                                                L""}));
+    EXPECT_FALSE(fs::exists(install));
+  }
+  digest_ = goodDigest;
+  usePayload(good);
+  EXPECT_TRUE(page.DoInstall());
+  EXPECT_TRUE(fs::exists(install / L"Tessaline.exe"));
 }
 
 TEST_F(DoInstallTest, CrcMismatchOnALaterEntryRollsBackEarlierFilesAndFolders) {

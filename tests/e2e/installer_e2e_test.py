@@ -1866,9 +1866,31 @@ def make_release(sc):
 
 
 def scenario_unattended_release():
-    """A release's installer, signed, with a changed payload installs that payload."""
+    """A release's installer, signed, with a changed payload installs that payload. A copy of it
+    with one byte of the archive flipped (its recorded digest kept) fails at "Preparing
+    Installation..." with code 4 and changes nothing."""
     with Scenario("unattended_release", TEMPLATE) as sc:
         exe, payload = make_release(sc)
+        archive = bytearray(open(os.path.join(sc.folder, "release", "p.bz2"), "rb").read())
+        archive[len(archive) // 3] ^= 0x01
+        damaged = os.path.join(sc.folder, "release", "flipped.bz2")
+        with open(damaged, "wb") as f:
+            f.write(archive)
+        broken = os.path.join(sc.prefix.path, "drive_c", "flipped_release.exe")
+        shutil.copyfile(sc.prefix.unix(exe), broken)
+        sc.must("payload replaced, digest kept", sc.robot(
+            ["set-resource", sc.prefix.windows(broken), 260, 134, sc.prefix.windows(damaged)]))
+        before = machine_state(sc)
+        log = os.path.join(sc.folder, "flipped.log")
+        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
+                                 exe="C:\\flipped_release.exe")
+        sc.check("one flipped byte: exit code 1603", code == 1603, code)
+        check_unchanged(sc, before)
+        check_temp_clean(sc)
+        os.remove(broken)
+        in_order(sc, "the failure at its first step", unattended_log(sc, log, 1603),
+                 [s("English", 1114) + s("English", 1012), s("English", 1133),
+                  s("English", 1121, "4")])
         code, _ = run_unattended(sc, "/S", exe=exe)
         sc.check("exit code 0", code == 0, code)
         install_folder, menu_folder = default_folders(sc)

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """payload.exe embed under Wine: the copy carries the new archive as the one variant of its
-payload resource and every other resource unchanged; each refusal is one line, a non-zero exit,
-no OUT and no temporary file left, an existing OUT untouched.
+payload resource, its digest (CRC-32 and length) beside it and every other resource unchanged;
+each refusal is one line, a non-zero exit, no OUT and no temporary file left, an existing OUT
+untouched.
 
 Usage: payload_embed_test.py WINE_RUN PAYLOAD_EXE INSTALLER ROBOT_EXE WORK_FOLDER"""
 import bz2
 import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_file import PeFile  # noqa: E402
@@ -66,9 +69,36 @@ old = before.payload_variants()
 check("the built installer has one payload variant", len(old) == 1, sorted(old))
 check("one variant, the new archive, in the old language",
       after.payload_variants() == {lang: archive for lang in old}, sorted(after.payload_variants()))
-others = lambda pe: {k: v for k, v in pe.resources().items() if k[:2] != (260, 134)}  # noqa: E731
+others = lambda pe: {k: v for k, v in pe.resources().items()  # noqa: E731
+                     if k[:2] not in ((260, 134), (260, 135))}
 check("every other resource unchanged", others(before) == others(after),
       sorted(set(others(before).items()) ^ set(others(after).items()))[:3])
+
+
+def digest_resources(pe):
+    return {k[2]: v for k, v in pe.resources().items() if k[:2] == (260, 135)}
+
+
+def expected_digest(data):
+    """What the installer proves its archive by: "NVPD", the CRC-32 and the length."""
+    return b"NVPD" + struct.pack("<IQ", zlib.crc32(data), len(data))
+
+
+check("the archive's digest beside it, in its language",
+      digest_resources(after) == {lang: expected_digest(archive) for lang in old},
+      digest_resources(after))
+# Embedding again into the copy replaces the digest too: one, the new archive's.
+with open(os.path.join(work, "files", "notes.txt"), "ab") as f:
+    f.write(b"one more line\r\n")
+rc, out = run("pack", "m.txt", "newer.bz2")
+newer = open(os.path.join(work, "newer.bz2"), "rb").read()
+rc, out = run("embed", "out.exe", "newer.bz2", "re.exe")
+check("embed over an embedded payload", rc == 0, out)
+if rc == 0:
+    check("one digest, the new archive's",
+          digest_resources(PeFile(os.path.join(work, "re.exe"))) ==
+          {lang: expected_digest(newer) for lang in old},
+          digest_resources(PeFile(os.path.join(work, "re.exe"))))
 r = subprocess.run(["objdump", "-h", os.path.join(work, "out.exe")],
                    capture_output=True, text=True)
 check("the copy reads as a PE file", r.returncode == 0 and ".rsrc" in r.stdout, r.stderr)

@@ -90,6 +90,11 @@ std::fstream open_for_update(const std::filesystem::path& exe) {
 }  // namespace
 
 std::vector<payload_variant> payload_variants(const std::filesystem::path& exe) {
+  return resource_variants(exe, engine::payload_resource_name);
+}
+
+std::vector<payload_variant> resource_variants(const std::filesystem::path& exe,
+                                               unsigned short resource) {
   // A full path: a bare name would be looked for along the library search path.
   const auto full = std::filesystem::absolute(exe);
   engine::unique_module module(::LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -102,7 +107,7 @@ std::vector<payload_variant> payload_variants(const std::filesystem::path& exe) 
                              name_of(exe));
   }
   const auto type = MAKEINTRESOURCEW(engine::payload_resource_type);
-  const auto name = MAKEINTRESOURCEW(engine::payload_resource_name);
+  const auto name = MAKEINTRESOURCEW(resource);
   language_list list;
   if (!::EnumResourceLanguagesW(module.get(), type, name, collect_language,
                                 reinterpret_cast<LONG_PTR>(&list))) {
@@ -118,7 +123,9 @@ std::vector<payload_variant> payload_variants(const std::filesystem::path& exe) 
     HRSRC info = ::FindResourceExW(module.get(), type, name, language);
     HGLOBAL loaded = info ? ::LoadResource(module.get(), info) : nullptr;
     const void* data = loaded ? ::LockResource(loaded) : nullptr;
-    if (!data) throw std::runtime_error("cannot load the payload resource of " + name_of(exe));
+    if (!data)
+      throw std::runtime_error("cannot load resource " + std::to_string(resource) + " of " +
+                               name_of(exe));
     const auto* bytes = static_cast<const std::byte*>(data);
     variants.push_back({language, {bytes, bytes + ::SizeofResource(module.get(), info)}});
   }

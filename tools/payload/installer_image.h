@@ -17,8 +17,11 @@ struct payload_variant {
   std::vector<std::byte> bytes;
 };
 
-// Every variant of the payload resource in `exe`; empty when it has none. Throws
-// std::runtime_error when `exe` cannot be read as a Windows executable.
+// Every variant of the resource `name` of the payload's type (260) in `exe`; empty when it has
+// none. Throws std::runtime_error when `exe` cannot be read as a Windows executable.
+std::vector<payload_variant> resource_variants(const std::filesystem::path& exe,
+                                               unsigned short name);
+// The variants of the payload resource (name 134).
 std::vector<payload_variant> payload_variants(const std::filesystem::path& exe);
 
 // Where the certificate table of an executable lies: file offset and size, both 0 when there is

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/embedded_payload.h"
+#include "engine/payload_digest.h"
 #include "engine/payload_extractor.h"
 #include "engine/same_path.h"
 #include "nv/unique_handle.h"
@@ -88,6 +89,7 @@ embed_result embed_payload(const std::filesystem::path& installer,
   if (result.removed_signature) remove_certificate_table(copy.path());
   const auto tables = read_symbol_tables(copy.path());
 
+  const auto oldDigests = resource_variants(copy.path(), engine::payload_digest_resource_name);
   {
     resource_update update(::BeginUpdateResourceW(copy.path().c_str(), FALSE));
     if (!update) throw std::runtime_error(windows_error("cannot update the resources of the copy"));
@@ -95,6 +97,18 @@ embed_result embed_payload(const std::filesystem::path& installer,
                            MAKEINTRESOURCEW(engine::payload_resource_name), result.language,
                            const_cast<std::byte*>(bytes.data()), DWORD(bytes.size())))
       throw std::runtime_error(windows_error("cannot replace the payload resource"));
+    // The digest of the archive verified above, which the installer proves its bytes by instead
+    // of decompressing them twice; a digest of an earlier payload goes, in whatever language.
+    for (const payload_variant& old : oldDigests)
+      if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(engine::payload_resource_type),
+                             MAKEINTRESOURCEW(engine::payload_digest_resource_name), old.language,
+                             nullptr, 0))
+        throw std::runtime_error(windows_error("cannot remove the old payload digest"));
+    auto digest = engine::encode_payload_digest(engine::digest_of(bytes));
+    if (!::UpdateResourceW(update.get(), MAKEINTRESOURCEW(engine::payload_resource_type),
+                           MAKEINTRESOURCEW(engine::payload_digest_resource_name), result.language,
+                           digest.data(), DWORD(digest.size())))
+      throw std::runtime_error(windows_error("cannot write the payload digest"));
     if (!::EndUpdateResourceW(update.release(), FALSE))
       throw std::runtime_error(windows_error("cannot write the resources of the copy"));
   }
@@ -103,10 +117,15 @@ embed_result embed_payload(const std::filesystem::path& installer,
   // header's pointer to it.
   point_at_symbol_tables(copy.path(), tables);
 
-  // The copy must read back as an installer with the new archive and nothing of the old one.
+  // The copy must read back as an installer with the new archive and its digest, and nothing of
+  // the old ones.
   const auto written = single_variant(copy.path());
   if (written.language != result.language || written.bytes != bytes)
     throw std::runtime_error("the copy does not carry the archive as written");
+  const auto digests = resource_variants(copy.path(), engine::payload_digest_resource_name);
+  if (digests.size() != 1 || digests[0].language != result.language ||
+      engine::decode_payload_digest(digests[0].bytes) != engine::digest_of(bytes))
+    throw std::runtime_error("the copy does not carry the archive's digest as written");
   copy.commit(out);
   return result;
 }
