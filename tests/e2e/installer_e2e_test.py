@@ -1877,7 +1877,7 @@ def scenario_unattended_release():
         with open(damaged, "wb") as f:
             f.write(archive)
         broken = os.path.join(sc.prefix.path, "drive_c", "flipped_release.exe")
-        shutil.copyfile(sc.prefix.unix(exe), broken)
+        shutil.copyfile(os.path.join(sc.folder, "release", "InstallTessaline7.08v.exe"), broken)
         sc.must("payload replaced, digest kept", sc.robot(
             ["set-resource", sc.prefix.windows(broken), 260, 134, sc.prefix.windows(damaged)]))
         before = machine_state(sc)
