@@ -1,14 +1,29 @@
 #!/usr/bin/env python3
 """Writes the benchmark payload's 74 files of realistic mixed data and their manifest.
 
-Usage: bench_data.py FOLDER TOTAL_MB. The mix: text-like (well compressible), structured binary
-(tables of numbers), and incompressible bytes (already-compressed textures), seeded so that
-every run writes the same files."""
+Usage: bench_data.py FOLDER TOTAL_MB [--programs MAIN UNINSTALLER]. The mix: text-like (well
+compressible), structured binary (tables of numbers), and incompressible bytes (already-compressed
+textures), seeded so that every run writes the same files.
+
+Without --programs the first two files stand in for the main program and the uninstaller. With
+it, all 74 files keep their mixed kinds and the two given programs are copied into FOLDER/files
+and listed as the MainProgram and the Uninstaller, as a real product's payload has them."""
 import os
 import random
+import shutil
 import sys
 
-folder, total_mb = sys.argv[1], int(sys.argv[2])
+args = sys.argv[1:]
+programs = None
+if "--programs" in args:
+    at = args.index("--programs")
+    programs = args[at + 1:at + 3]
+    if len(programs) != 2:
+        sys.exit("usage: bench_data.py FOLDER TOTAL_MB [--programs MAIN UNINSTALLER]")
+    del args[at:at + 3]
+if len(args) != 2:
+    sys.exit("usage: bench_data.py FOLDER TOTAL_MB [--programs MAIN UNINSTALLER]")
+folder, total_mb = args[0], int(args[1])
 rng = random.Random(74)
 kinds = [(0, r"<InstallPath>\Lang"), (3, r"<CommonData>\Nuvelle\Materials"),
          (4, "<SamplePath>"), (4, r"<CommonData>\Nuvelle\Textures"), (5, "<Temporary>")]
@@ -35,8 +50,13 @@ for i in range(74):
         f.write(data)
     kind, dest = kinds[i % len(kinds)]
     # A payload the tool packs has its main program and its uninstaller.
-    if i < 2:
+    if i < 2 and programs is None:
         kind, dest = i + 1, "<InstallPath>"
     lines.append(f"{kind}\t{dest}\tfiles/{name}")
+if programs is not None:
+    for kind, program in zip((1, 2), programs):
+        name = os.path.basename(program)
+        shutil.copyfile(program, os.path.join(folder, "files", name))
+        lines.insert(kind - 1, f"{kind}\t<InstallPath>\tfiles/{name}")
 with open(os.path.join(folder, "payload.manifest"), "w", encoding="utf-8") as f:
     f.write("\n".join(lines) + "\n")

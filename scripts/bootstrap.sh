@@ -22,7 +22,8 @@ apt_update() {
 packages=(cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
           wine wine64 xvfb xauth x11-apps xdotool imagemagick fonts-wine
           bzip2 lbzip2 xz-utils dpkg-dev googletest bc time osslsigncode openssl
-          python3-jsonschema python3-yaml)
+          python3-jsonschema python3-yaml
+          nsis)  # makensis: the installers scripts/bench-install.sh measures ours against
 if [ "$(bash "$(dirname "$0")/wine-arch")" = win64 ]; then
   packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 else
