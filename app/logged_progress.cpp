@@ -6,7 +6,7 @@
 #include "app/do_install.h"
 #include "app/install_app.h"
 #include "app/install_outcome.h"
-#include "app/progress_pages.h"
+#include "app/install_summary.h"
 #include "engine/error_code_text.h"
 #include "localization/languages.h"
 

@@ -7,24 +7,12 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "app/do_install.h"
 #include "app/wizard_page.h"
 #include "engine/install_progress.h"
 
 class CInstallApp;
-
-// One line of the summary of the chosen options.
-struct SummaryLine {
-  std::wstring text;
-  bool banner = false;  // a line of dashes enclosing the text
-};
-
-// The summary of the options `app` will install with, as the Progress page shows it before the
-// installation: the product line, the "Installation Options" banner, the folder, and the
-// Start-menu and desktop shortcuts when chosen. Texts of plain lines end in CR LF.
-std::vector<SummaryLine> installSummary(const CInstallApp& app);
 
 class CDlgInstall : public CWizardPage, public engine::InstallProgress {
  public:

@@ -15,19 +15,23 @@ function(nv_delay_load name dll)
     file(READ ${def} exports)
     string(REGEX REPLACE "@[0-9]+" "" exports "${exports}")
     set(def ${CMAKE_BINARY_DIR}/delayload/${name}.def)
-    file(WRITE ${def} "${exports}")
+    file(CONFIGURE OUTPUT ${def} CONTENT "${exports}" @ONLY)
   endif()
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${name}_delay.a)
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
+  # Made afresh in a folder of its own and copied over only when it differs: configuring again
+  # with nothing changed leaves the library, and so every program linked with it, as it was.
+  set(fresh ${CMAKE_BINARY_DIR}/delayload/fresh)
+  file(MAKE_DIRECTORY ${fresh})
   # dlltool names the library's symbols after the output path and its temporary files after its
   # process id: a plain name and a fixed prefix keep the build folder and the run out of both.
   execute_process(COMMAND ${NV_DLLTOOL} --input-def ${def} --output-delaylib lib${name}_delay.a
                           --dllname ${dll} --kill-at --temp-prefix ${name}_delay
-                  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload
+                  WORKING_DIRECTORY ${fresh}
                   RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "dlltool could not make the delay-load library for ${dll}")
   endif()
+  file(COPY_FILE ${fresh}/lib${name}_delay.a ${lib} ONLY_IF_DIFFERENT)
   add_library(delay::${name} STATIC IMPORTED GLOBAL)
   set_target_properties(delay::${name} PROPERTIES IMPORTED_LOCATION ${lib})
 endfunction()

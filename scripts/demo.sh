@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# Builds everything, then starts the installer, build/bin/InstallTessaline7.08v.exe, under Wine.
+# Builds what the demo needs (the installer with its embedded demo payload, and the robot that
+# drives it), then starts the installer, build/bin/InstallTessaline7.08v.exe, under Wine.
 #
 # With a display the installer is simply started there. Without one it runs under Xvfb and is
-# driven through a quick installation by tools/robot (robot.exe): a screenshot of every page is
-# saved into build/demo-screenshots/ as it goes (the end-to-end tests keep build/screenshots/ for
-# theirs), then the wizard is closed. Without robot.exe only the
-# first page is captured (xwd) and the installer is closed again.
+# driven through a quick installation by tools/robot (robot.exe): a PNG screenshot of every page
+# is saved into build/demo-screenshots/ as it goes (the end-to-end tests keep build/screenshots/
+# for theirs), then the wizard is closed, and one line says what happened. Without robot.exe only
+# the first page is captured and the installer is closed again.
 #
 # NV_DEMO_BUILD names another build folder (default: build). The demo installs for real, so it
-# has a Wine prefix of its own (<build>/demo-wineprefix), apart from the one the tests use.
+# has a Wine prefix of its own (<build>/demo-wineprefix), apart from the one the tests use; a
+# second run finds the first installation there and reinstalls.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${NV_DEMO_BUILD:-build}
 
-if [ "$build" = build ]; then
-  bash scripts/bootstrap.sh
-  cmake --preset default >/dev/null
-  cmake --build --preset default
-else
-  cmake --preset default -B "$build" >/dev/null
-  cmake --build "$build"
+# Built once: the run inside Xvfb (below) finds it done.
+if [ -z "${NV_DEMO_IN_XVFB:-}" ]; then
+  if [ "$build" = build ]; then
+    bash scripts/bootstrap.sh
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target installer robot
+  else
+    cmake --preset default -B "$build" >/dev/null
+    cmake --build "$build" --target installer robot
+  fi
 fi
 
 export NV_WINEPREFIX=$PWD/$build/demo-wineprefix
@@ -43,7 +48,10 @@ rm -rf "$shots"
 mkdir -p "$shots"
 winpath() { printf 'Z:%s' "$(realpath -m "$1")"; }
 
-scripts/wine-run "$installer" &
+# The run's /LOG file tells afterwards what kind of run it was and where it installed.
+log=$build/demo.log
+rm -f "$log"
+scripts/wine-run "$installer" "/LOG=$(winpath "$log" | tr / '\\')" &
 installer_pid=$!
 trap 'kill $installer_pid 2>/dev/null || true' EXIT
 
@@ -60,11 +68,25 @@ if [ -x "$build/bin/robot.exe" ]; then
     -- click 2 -- wait-gone 30000
 else
   sleep 10
-  xwd -root -silent | convert xwd:- "$shots/1-start.png" 2>/dev/null ||
-    xwd -root -silent -out "$shots/1-start.xwd"
+  xwd -root -silent | convert xwd:- "$shots/1-start.png"
   kill "$installer_pid" 2>/dev/null || true
 fi
 wait "$installer_pid" || true
 trap - EXIT
-echo "== screenshots in $shots"
-ls -1 "$shots"
+# The robot saves bitmaps; the screenshots are kept as PNG.
+for bmp in "$shots"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+
+# One line: what the installer did, where, in which prefix, and where the pictures are.
+field() { sed -n "s/^[0-9-]* [0-9:.]* $1: \(.*\)\r\?$/\1/p" "$log" 2>/dev/null | tail -1; }
+run=$(field Run)
+folder=$(sed -n 's/^[0-9-]* [0-9:.]* Installation Folder: "\?\([^"]*\)"\?\.\r\?$/\1/p' "$log" 2>/dev/null | tail -1)
+outcome=$(grep -B1 'Exit code:' "$log" 2>/dev/null | head -1 | cut -c25- | tr -d '\r')
+count=$(find "$shots" -name '*.png' | wc -l)
+if [ -n "$run" ]; then
+  echo "== $run: ${outcome:-no outcome logged} Installed in $folder, Wine prefix $NV_WINEPREFIX; $count screenshots in $shots"
+else
+  echo "== the installer logged no run (see $log); Wine prefix $NV_WINEPREFIX; $count screenshots in $shots"
+fi

@@ -215,8 +215,9 @@ TEST(RemovalPlaces, ALogsFoldersArePlacesOnlyWhereTheInstallerAcceptsAnInstallat
     EXPECT_EQ(result.menuRefusal, c.menuRefusal);
     EXPECT_EQ(result.places.installFolder.empty(), c.installRefusal != PlaceRefusal::none);
     EXPECT_EQ(result.places.menuFolder.empty(), c.menuRefusal != PlaceRefusal::none);
-    if (c.own == c.install)
+    if (c.own == c.install) {
       EXPECT_EQ(engine::judgeInstallFolder(c.install, machine.folders), c.installRefusal);
+    }
     EXPECT_EQ(engine::judgeMenuFolder(c.menu, machine.folders), c.menuRefusal);
   }
   // Without its install folder, nothing of the program files may go.

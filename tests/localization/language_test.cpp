@@ -75,7 +75,9 @@ TEST(LanguageStrings, EveryBlockHoldsEveryIdInItsLanguage) {
                                   languageLangId(language)),
                 nullptr)
           << "id " << id;
-      if (!isInstallerUiLanguage(language)) EXPECT_EQ(raw(id), L"#") << "id " << id;
+      if (!isInstallerUiLanguage(language)) {
+        EXPECT_EQ(raw(id), L"#") << "id " << id;
+      }
     }
     if (!isInstallerUiLanguage(language)) continue;
     for (UINT base : baseIds(true)) {

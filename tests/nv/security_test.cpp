@@ -81,7 +81,9 @@ class Descriptor {
     }
     EXPECT_TRUE(::InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION));
     EXPECT_TRUE(::SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE));
-    if (control) EXPECT_TRUE(::SetSecurityDescriptorControl(&sd_, control, control)) << control;
+    if (control) {
+      EXPECT_TRUE(::SetSecurityDescriptorControl(&sd_, control, control)) << control;
+    }
   }
   PACL acl() { return reinterpret_cast<PACL>(acl_.data()); }
   PSECURITY_DESCRIPTOR get() { return &sd_; }
