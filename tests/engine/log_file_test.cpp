@@ -43,10 +43,16 @@ std::string withoutStamps(const std::string& text, int* stamped = nullptr) {
   return std::regex_replace(text, stamp, "$1");
 }
 
-TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
-  const nv_test::temp_folder folder;
+// "install.log" in `folder`, holding the line of an earlier run.
+fs::path logAfterAnEarlierRun(const nv_test::temp_folder& folder) {
   const fs::path path = folder.path() / L"install.log";
   std::ofstream(path, std::ios::binary) << "earlier run\r\n";
+  return path;
+}
+
+TEST(LogFile, AppendsUtf8WithCrLfEachPieceWrittenAtOnce) {
+  const nv_test::temp_folder folder;
+  const fs::path path = logAfterAnEarlierRun(folder);
   CLogFile log;
   ASSERT_FALSE(log.Open(path.wstring()));
   ASSERT_TRUE(log.isOpen());
@@ -124,8 +130,7 @@ TEST(LogFile, TheOutcomeIsWrittenOnce) {
 // line break in the command line cannot start a line of its own.
 TEST(LogFile, EachRunOpensWithItsHeader) {
   const nv_test::temp_folder folder;
-  const fs::path path = folder.path() / L"install.log";
-  std::ofstream(path, std::ios::binary) << "earlier run\r\n";
+  const fs::path path = logAfterAnEarlierRun(folder);
   CLogFile log;
   ASSERT_FALSE(log.Open(path.wstring()));
   engine::WriteRunHeader(log, L"Install.exe /S\r\nExit code: 0.\n/D=C:\\T");
