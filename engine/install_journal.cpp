@@ -12,7 +12,7 @@
 #include "engine/journal_folder.h"
 #include "engine/journal_undo.h"
 #include "engine/machine_folders.h"
-#include "engine/product_registration.h"
+#include "engine/product_keys.h"
 #include "engine/registry_key_backup.h"
 #include "engine/pending_deletions.h"
 #include "engine/registry_value_backup.h"

@@ -9,7 +9,7 @@
 
 #include "engine/handle_removal.h"
 #include "engine/machine_folders.h"
-#include "engine/product_registration.h"
+#include "engine/product_keys.h"
 #include "engine/registry_key_backup.h"
 #include "engine/pending_deletions.h"
 #include "engine/registry_value_backup.h"

@@ -29,8 +29,6 @@ bool SetDword(HKEY key, const wchar_t* name, DWORD value) {
                           sizeof value) == ERROR_SUCCESS;
 }
 
-const std::wstring& RegistryName() { return nv::product_registry_name(nv::current_product()); }
-
 }  // namespace
 
 InstalledProgramEntry InstalledProgram(nv::product_id product) {
@@ -84,11 +82,6 @@ bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgram
   return outcome;
 }
 
-std::wstring ProductUninstallKeyPath() {
-  return std::wstring(uninstallKeyParent) + L"\\" + RegistryName();
-}
-
-std::wstring ProductPathValueName() { return RegistryName() + L" Path"; }
 
 bool WriteProductPath(const std::wstring& mainProgramPath) {
   HKEY raw = nullptr;

@@ -10,6 +10,7 @@
 
 #include "localization/languages.h"
 #include "engine/install_journal.h"
+#include "engine/product_keys.h"
 #include "nv/instance_tracking.h"
 #include "nv/product.h"
 
@@ -18,12 +19,6 @@ namespace engine {
 // The maker's addresses shown in the list of installed programs.
 inline constexpr wchar_t makerWebAddress[] = L"https://www.nuvelle.example/";
 inline constexpr wchar_t makerTelephone[] = L"+33 1 72 35 40 80";
-
-// HKEY_LOCAL_MACHINE subkey that holds the uninstall keys of all programs.
-inline constexpr wchar_t uninstallKeyParent[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-// HKEY_LOCAL_MACHINE subkey of the maker, holding the product path value.
-inline constexpr wchar_t makerKey[] = L"Software\\Nuvelle";
 
 // What the system's list of installed programs shows of a product: the name of its uninstall key
 // and the values a package manager matches an installed product by. The installer writes them
@@ -50,13 +45,6 @@ std::wstring QuietUninstallCommand(const std::wstring& uninstallerPath);
 // opened or created and "DisplayName" and "UninstallString" were written.
 bool WriteUninstallKey(CInstallJournal& journal, const std::wstring& mainProgramPath,
                        const std::wstring& uninstallerPath, LanguageId selectedLanguage);
-
-// The product's uninstall key below HKEY_LOCAL_MACHINE: uninstallKeyParent and the current
-// product's registry name.
-std::wstring ProductUninstallKeyPath();
-
-// The product path value's name: the current product's registry name and " Path".
-std::wstring ProductPathValueName();
 
 // Records `mainProgramPath` as "<registry name> Path" under the maker's key (created when
 // missing). Not journaled. False when the key or the value cannot be written.
