@@ -185,20 +185,26 @@ def scenario_unattended_product_running():
         winenv.wait_exit(product, 20)
 
 
+def damaged_run(sc, exe, log_name):
+    """Runs the damaged installer `exe` (a Windows path) unattended with a /LOG file: it ends
+    with 1603 at its first step with code 4 and leaves the machine and the temporary folder as
+    they were. Returns the log's lines."""
+    before = machine_state(sc)
+    log = os.path.join(sc.folder, log_name)
+    code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}", exe=exe)
+    sc.check("exit code 1603", code == 1603, code)
+    check_unchanged(sc, before)
+    check_temp_clean(sc)
+    lines = unattended_log(sc, log, 1603)
+    in_order(sc, "the failure with its code at the first step", lines,
+             [banner(""), s("English", 1114) + s("English", 1012), s("English", 1133),
+              s("English", 1121, "4"), "Exit code: 1603."])
+    return lines
+
+
 def scenario_unattended_corrupt():
     with Scenario("unattended_corrupt", cfg.template) as sc:
-        make_broken_installer(sc)
-        before = machine_state(sc)
-        log = os.path.join(sc.folder, "unattended.log")
-        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
-                                 exe="C:\\broken_installer.exe")
-        sc.check("exit code 1603", code == 1603, code)
-        check_unchanged(sc, before)
-        check_temp_clean(sc)
-        lines = unattended_log(sc, log, 1603)
-        in_order(sc, "the failure with its code in the log", lines,
-                 [banner(""), s("English", 1114) + s("English", 1012), s("English", 1133),
-                  s("English", 1121, "4"), s("English", 1144, "1603")])
+        damaged_run(sc, make_broken_installer(sc), "unattended.log")
 
 
 def scenario_unattended_bad_option():
@@ -287,17 +293,8 @@ def scenario_unattended_release():
         shutil.copyfile(os.path.join(sc.folder, "release", "InstallTessaline7.08v.exe"), broken)
         sc.must("payload replaced, digest kept", sc.robot(
             ["set-resource", sc.prefix.windows(broken), 260, 134, sc.prefix.windows(damaged)]))
-        before = machine_state(sc)
-        log = os.path.join(sc.folder, "flipped.log")
-        code, _ = run_unattended(sc, f"/S /LOG={sc.prefix.windows(log)}",
-                                 exe="C:\\flipped_release.exe")
-        sc.check("one flipped byte: exit code 1603", code == 1603, code)
-        check_unchanged(sc, before)
-        check_temp_clean(sc)
+        damaged_run(sc, "C:\\flipped_release.exe", "flipped.log")
         os.remove(broken)
-        in_order(sc, "the failure at its first step", unattended_log(sc, log, 1603),
-                 [s("English", 1114) + s("English", 1012), s("English", 1133),
-                  s("English", 1121, "4")])
         code, _ = run_unattended(sc, "/S", exe=exe)
         sc.check("exit code 0", code == 0, code)
         install_folder, menu_folder = default_folders(sc)
