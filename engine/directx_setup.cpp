@@ -45,7 +45,7 @@ void CDirectXSetup::Open(const std::wstring& folder) {
   if (path.empty() || ::PathIsRelativeW(path.c_str())) return;
   // By its full path; the setup's companion library is then found beside it, in the working
   // folder, and nowhere else the default search would look.
-  unique_module library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  nv::unique_module library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!library) return;
   const auto getVersion = entryPoint<GetVersionFunction>(library.get(), "DirectXSetupGetVersion");
   if (getVersion == nullptr) return;

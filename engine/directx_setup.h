@@ -11,7 +11,7 @@
 #include "engine/existing_install.h"
 #include "engine/install_journal.h"
 #include "engine/install_progress.h"
-#include "engine/unique_module.h"
+#include "nv/unique_module.h"
 
 namespace engine {
 
@@ -46,7 +46,7 @@ class CDirectXSetup {
 
  private:
   std::wstring folder_;
-  unique_module module_;
+  nv::unique_module module_;
 };
 
 enum class DirectXStepResult { Skipped, Succeeded, Failed };

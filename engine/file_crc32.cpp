@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "engine/payload_format.h"
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 
 namespace engine {
 namespace {
@@ -26,7 +26,7 @@ std::system_error last_system_error(const char* what) {
 std::uint32_t crc_once(const std::filesystem::path& path) {
   ::SetLastError(0);
   errno = 0;
-  win_handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  nv::unique_handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) throw last_system_error("open for CRC");
   crc32 crc;

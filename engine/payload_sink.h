@@ -14,7 +14,7 @@
 #include "engine/payload_format.h"
 #include "engine/payload_notification.h"
 #include "engine/payload_table_reader.h"
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 
 namespace engine {
 
@@ -58,7 +58,7 @@ class PayloadSink {
   std::uint64_t processed_ = 0;
   std::uint64_t total_ = 0;
   std::size_t index_ = 0;
-  win_handle output_;
+  nv::unique_handle output_;
   std::uint64_t remaining_ = 0;
   bool begun_ = false;
   bool skipping_ = false;

@@ -4,7 +4,7 @@
 
 #include <boost/format.hpp>
 
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 #include "engine/write_trust.h"
 #include "nv/fixed_path.h"
 #include "nv/unique_handle.h"
@@ -133,8 +133,8 @@ bool RunProductRegistration(CInstallJournal& journal, const std::wstring& mainPr
     installerMutex.try_lock();
     return false;
   }
-  const win_handle processHandle(process.hProcess);
-  const win_handle threadHandle(process.hThread);
+  const nv::unique_handle processHandle(process.hProcess);
+  const nv::unique_handle threadHandle(process.hThread);
 
   DWORD exitCode = 0;
   ::WaitForSingleObject(processHandle.get(), INFINITE);

@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "localization/languages.h"
-#include "engine/com_ptr.h"
+#include "nv/com_ptr.h"
 #include "engine/machine_folders.h"
 #include "nv/fixed_path.h"
 #include "nv/product.h"
@@ -23,9 +23,9 @@ std::wstring StemOf(const std::wstring& target) {
 // Writes the link through the shell link object; the result of the last COM call that decides.
 HRESULT SaveLink(const std::wstring& target, const std::wstring& workingDirectory,
                  const std::wstring& link) {
-  com_apartment apartment;
+  nv::com_apartment apartment;
   if (!apartment.entered()) return apartment.result();
-  com_ptr<IShellLinkW> shellLink;
+  nv::com_ptr<IShellLinkW> shellLink;
   HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IShellLinkW, shellLink.put_void());
   if (FAILED(hr)) return hr;
@@ -34,7 +34,7 @@ HRESULT SaveLink(const std::wstring& target, const std::wstring& workingDirector
   if (FAILED(hr)) return hr;
   hr = shellLink->SetWorkingDirectory(workingDirectory.c_str());
   if (FAILED(hr)) return hr;
-  com_ptr<IPersistFile> file;
+  nv::com_ptr<IPersistFile> file;
   hr = shellLink->QueryInterface(IID_IPersistFile, file.put_void());
   if (FAILED(hr)) return hr;
   return file->Save(link.c_str(), TRUE);

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/unique_module.h"
+#include "nv/unique_module.h"
 #include "localization/languages.h"
 #include "nv/fatal_error.h"
 
@@ -61,7 +61,7 @@ std::optional<int> ReportRecovery(CStartupReport& report, RecoveryResult result,
 
 std::wstring ProgramsHolding(const std::wstring& path) {
   // The restart manager lives in the system folder; never looked for anywhere else.
-  const unique_module library(
+  const nv::unique_module library(
       ::LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!library) return {};
   const auto start = reinterpret_cast<StartSession>(::GetProcAddress(library.get(), "RmStartSession"));

@@ -110,7 +110,7 @@ std::error_code CTemporaryFolder::Create() {
 void CTemporaryFolder::AddFile(const std::wstring& file) { files.push_back(file); }
 
 std::error_code CTemporaryFolder::HoldFile(const std::wstring& file) {
-  win_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  nv::unique_handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return nv::last_system_failure();
   // A link put in the file's place is not what was written.

@@ -9,7 +9,7 @@
 
 #include <boost/uuid/uuid.hpp>
 
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 
 namespace engine {
 
@@ -51,7 +51,7 @@ class CTemporaryFolder {
   std::vector<std::wstring> files;
 
  private:
-  std::vector<win_handle> held_;
+  std::vector<nv::unique_handle> held_;
   bool refused_ = false;
 };
 

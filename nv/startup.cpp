@@ -20,6 +20,7 @@
 #include "nv/known_folders.h"
 #include "nv/ui_hooks.h"
 #include "nv/unique_handle.h"
+#include "nv/unique_module.h"
 #include "nv/version_info.h"
 
 namespace nv {
@@ -32,13 +33,6 @@ constexpr UINT kInitializationErrorType = MB_ICONERROR | MB_TASKMODAL | MB_SETFO
 constexpr int kInitializationExit = -11;
 constexpr int kLocaleNameLength = 85;  // LOCALE_NAME_MAX_LENGTH
 constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
-
-struct module_traits {
-  using type = HMODULE;
-  static HMODULE normalize(HMODULE module) noexcept { return module; }
-  static void close(HMODULE module) noexcept { ::FreeLibrary(module); }
-};
-using unique_module = unique_resource<module_traits>;
 
 details::startup_ops& ops_slot() {
   static details::startup_ops ops;

@@ -26,7 +26,7 @@
 #include "engine/payload_digest.h"
 #include "engine/payload_notification.h"
 #include "engine/product_registration.h"
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 #include "nv/fatal_error.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
@@ -118,8 +118,8 @@ void WINAPI ignoreShellNotify(LONG, UINT, LPCVOID, LPCVOID) {}
 void WINAPI throwingShellNotify(LONG, UINT, LPCVOID, LPCVOID) { throw std::bad_alloc(); }
 
 // Opens `path` in this process with `share` as the only access others keep.
-engine::win_handle holdOpen(const fs::path& path, DWORD access, DWORD share) {
-  return engine::win_handle(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+nv::unique_handle holdOpen(const fs::path& path, DWORD access, DWORD share) {
+  return nv::unique_handle(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -323,7 +323,7 @@ struct lockProbe {
   static inline DWORD write = 0, remove = 0;
   static DWORD tryOpen(DWORD access) {
     const std::wstring library = app->tempFolder + L"\\DSetup.dll";
-    engine::win_handle file(::CreateFileW(library.c_str(), access,
+    nv::unique_handle file(::CreateFileW(library.c_str(), access,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
     return file ? ERROR_SUCCESS : ::GetLastError();
@@ -568,7 +568,7 @@ TEST_F(DoInstallTest, FileThatCannotBeBackedUpFailsWithTheBackupErrorAndStaysAsI
   write_file(program, "previous product");
   usePayload(bzip2(plain_archive(productFiles())));
   {
-    const engine::win_handle held =
+    const nv::unique_handle held =
         holdOpen(program, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(held);
     expectFailureUndone(L"1:00000020");
@@ -592,7 +592,7 @@ TEST_F(DoInstallTest, AdoptedSharedFileOutlivesTheRollbackOfALaterFailure) {
   entries[3].crc ^= 1;  // the language library fails after the adoption
   usePayload(bzip2(plain_archive(entries, files)));
   {
-    const engine::win_handle held =
+    const nv::unique_handle held =
         holdOpen(shared, GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     ASSERT_TRUE(held);
     expectFailureUndone(L"3");
@@ -627,8 +627,8 @@ struct file_holder {
   static inline file_holder* active = nullptr;
   fs::path target;
   std::wstring eventName = L"do_install_hold_" + std::to_wstring(::GetCurrentProcessId());
-  engine::win_handle ready{::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str())};
-  engine::win_handle process;
+  nv::unique_handle ready{::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str())};
+  nv::unique_handle process;
   bool held = false;
 
   void hold() {
@@ -640,7 +640,7 @@ struct file_holder {
     if (!::CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &si, &pi))
       return;
-    engine::win_handle thread(pi.hThread);
+    nv::unique_handle thread(pi.hThread);
     process.reset(pi.hProcess);
     held = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
   }

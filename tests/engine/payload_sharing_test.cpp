@@ -5,7 +5,7 @@
 #include <shlobj.h>
 
 #include "engine/file_crc32.h"
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
 #include "payload_test_support.h"
@@ -28,9 +28,9 @@ TEST(PayloadSharing, FileHeldByAnotherProcessIsRetriedThreeTimesThenFails) {
   scratch_folder scratch;
   const fs::path target = scratch.path() / L"held.bin";
   const std::wstring event_name = L"payload_hold_" + std::to_wstring(::GetCurrentProcessId());
-  engine::win_handle ready(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  nv::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
   ASSERT_TRUE(ready);
-  engine::win_handle holder_process;
+  nv::unique_handle holder_process;
   bool holder_ready = false;
 
   std::vector<test_file> files{{L"held.bin", L"<InstallPath>", "content proven while held", engine::PayloadKind::Sample}};
@@ -43,7 +43,7 @@ TEST(PayloadSharing, FileHeldByAnotherProcessIsRetriedThreeTimesThenFails) {
       STARTUPINFOW si{sizeof si};
       PROCESS_INFORMATION pi{};
       if (::CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        engine::win_handle thread(pi.hThread);
+        nv::unique_handle thread(pi.hThread);
         holder_process.reset(pi.hProcess);
         holder_ready = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
       }

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "localization/languages.h"
-#include "engine/com_ptr.h"
+#include "nv/com_ptr.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ class ShortcutFolder {
 
 // Target and working directory of a saved link, read back through the shell link object.
 std::pair<std::wstring, std::wstring> ReadLink(const std::wstring& link) {
-  engine::com_apartment apartment;
-  engine::com_ptr<IShellLinkW> shellLink;
-  engine::com_ptr<IPersistFile> file;
+  nv::com_apartment apartment;
+  nv::com_ptr<IShellLinkW> shellLink;
+  nv::com_ptr<IPersistFile> file;
   wchar_t target[MAX_PATH] = {}, directory[MAX_PATH] = {};
   if (apartment.entered() &&
       SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,

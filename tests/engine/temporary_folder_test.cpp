@@ -13,7 +13,7 @@
 #include <boost/uuid/uuid.hpp>
 #include <gtest/gtest.h>
 
-#include "engine/win_handle.h"
+#include "nv/unique_handle.h"
 #include "journal_test_support.h"
 
 namespace {
@@ -129,7 +129,7 @@ TEST_F(TemporaryFolder, ALockedFileStaysWithItsFolderWhileTheOthersGo) {
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   const fs::path helper = fs::path(self).parent_path() / L"payload_hold_file.exe";
   const std::wstring event_name = nv_test::unique_name(L"nv_temporary_folder_ready_");
-  engine::win_handle ready(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  nv::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
   ASSERT_TRUE(ready);
   std::wstring command = L"\"" + helper.wstring() + L"\" \"" + held.wstring() + L"\" " + event_name;
   STARTUPINFOW si{};
@@ -137,8 +137,8 @@ TEST_F(TemporaryFolder, ALockedFileStaysWithItsFolderWhileTheOthersGo) {
   PROCESS_INFORMATION pi{};
   ASSERT_TRUE(::CreateProcessW(helper.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &si, &pi));
-  engine::win_handle thread(pi.hThread);
-  engine::win_handle process(pi.hProcess);
+  nv::unique_handle thread(pi.hThread);
+  nv::unique_handle process(pi.hProcess);
   const bool holding = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
 
   if (holding) {
@@ -160,7 +160,7 @@ namespace {
 
 // Whether `path` can be opened with `access` while the working folder holds it.
 DWORD openError(const fs::path& path, DWORD access) {
-  engine::win_handle file(::CreateFileW(path.c_str(), access,
+  nv::unique_handle file(::CreateFileW(path.c_str(), access,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
   return file ? ERROR_SUCCESS : ::GetLastError();

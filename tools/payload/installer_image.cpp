@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/embedded_payload.h"
-#include "engine/unique_module.h"
+#include "nv/unique_module.h"
 
 namespace payload_tool {
 namespace {
@@ -97,7 +97,7 @@ std::vector<payload_variant> resource_variants(const std::filesystem::path& exe,
                                                unsigned short resource) {
   // A full path: a bare name would be looked for along the library search path.
   const auto full = std::filesystem::absolute(exe);
-  engine::unique_module module(::LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  nv::unique_module module(::LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (!module) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||

@@ -72,8 +72,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/com_ptr.h"
-#include "engine/unique_module.h"
+#include "nv/com_ptr.h"
+#include "nv/unique_module.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
 #include "tools/robot/fit_probe.h"
@@ -307,13 +307,13 @@ screen_picture painted_window(HWND window) {
 }
 
 void print_link_target(const std::wstring& link) {
-  engine::com_apartment apartment;
+  nv::com_apartment apartment;
   if (!apartment.entered()) throw command_failed(L"CoInitialize failed");
-  engine::com_ptr<IShellLinkW> shell_link;
+  nv::com_ptr<IShellLinkW> shell_link;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 shell_link.put_void())))
     throw command_failed(L"no shell link object");
-  engine::com_ptr<IPersistFile> persist;
+  nv::com_ptr<IPersistFile> persist;
   if (FAILED(shell_link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
       FAILED(persist->Load(link.c_str(), STGM_READ)))
     throw command_failed(L"cannot load " + link);
@@ -362,7 +362,7 @@ std::wstring probe_library() {
 // Has the probe measure `window` inside its own program and prints the measurements; fails
 // when a text does not fit.
 void fit_check(HWND window) {
-  engine::unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
+  nv::unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
                                          LOAD_WITH_ALTERED_SEARCH_PATH));
   const auto hook_procedure = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
                                             ::GetProcAddress(library.get(), fit_probe::kHookName)))

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-namespace engine {
+namespace nv {
 
 // An owned interface pointer of type T (null when empty). Released when the owner goes.
 template <class T>
@@ -64,4 +64,4 @@ class com_apartment {
   HRESULT result_;
 };
 
-}  // namespace engine
+}  // namespace nv

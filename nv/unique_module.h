@@ -5,7 +5,7 @@
 
 #include "nv/unique_handle.h"
 
-namespace engine {
+namespace nv {
 
 struct module_traits {
   using type = HMODULE;
@@ -14,6 +14,6 @@ struct module_traits {
 };
 
 // A loaded library; null when nothing is loaded.
-using unique_module = nv::unique_resource<module_traits>;
+using unique_module = unique_resource<module_traits>;
 
-}  // namespace engine
+}  // namespace nv
