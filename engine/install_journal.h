@@ -182,10 +182,4 @@ class CInstallJournal {
   bool runEnded_ = false;  // committed, or rolled back to the end
 };
 
-// Moves (or copies, with `keepSource`) `source` to a fresh "nv" file in the system temporary
-// folder and returns that file's path; with null it only reserves the name. Empty on failure,
-// with the failing call's system error in `error` when given. A run with a journal file keeps
-// its backups beside it instead.
-std::wstring MakeBackup(const wchar_t* source, bool keepSource, std::error_code* error = nullptr);
-
 }  // namespace engine

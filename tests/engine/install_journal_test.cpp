@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/file_backup.h"
 #include "engine/journal_undo.h"
 #include "engine/removal_places.h"
 #include "final_path_test_support.h"

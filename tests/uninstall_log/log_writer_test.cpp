@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/file_backup.h"
 #include "engine/install_journal.h"
 #include "nv/product.h"
 #include "ulog_test_support.h"
