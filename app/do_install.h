@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/install_progress.h"
+#include "steps/install_progress.h"
 
 class CInstallApp;
 

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "app/do_install.h"
-#include "engine/install_progress.h"
-#include "engine/payload_notification.h"
+#include "steps/install_progress.h"
+#include "payload/payload_notification.h"
 
 class CInstallApp;
 

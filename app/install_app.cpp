@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "engine/temporary_folder.h"
+#include "machine/temporary_folder.h"
 #include "nv/ui_hooks.h"
 #include "nv/version_info.h"
 

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "engine/log_file.h"
-#include "engine/existing_install.h"
-#include "engine/install_journal.h"
+#include "run/log_file.h"
+#include "steps/existing_install.h"
+#include "transaction/install_journal.h"
 #include "nv/instance_tracking.h"
 #include "nv/product.h"
 #include "ui/application.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "localization/start_language.h"
-#include "engine/existing_install.h"
+#include "steps/existing_install.h"
 #include "nv/product.h"
 
 // How an installed product relates to the version this installer brings.

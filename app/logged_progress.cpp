@@ -7,7 +7,7 @@
 #include "app/install_app.h"
 #include "app/install_outcome.h"
 #include "app/install_summary.h"
-#include "engine/error_code_text.h"
+#include "payload/error_code_text.h"
 #include "localization/languages.h"
 
 bool RunLoggedInstall(CInstallApp& app, InstalledPrograms& programs,

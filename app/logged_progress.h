@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "engine/install_progress.h"
-#include "engine/logged_progress.h"
+#include "steps/install_progress.h"
+#include "run/logged_progress.h"
 
 class CInstallApp;
 struct InstalledPrograms;

@@ -2,7 +2,7 @@
 
 #include "app/folder_picker.h"
 #include "app/install_app.h"
-#include "engine/folder_rules.h"
+#include "machine/folder_rules.h"
 #include "localization/languages.h"
 #include "nv/product.h"
 #include "nv/fatal_error.h"

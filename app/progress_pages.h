@@ -10,7 +10,7 @@
 
 #include "app/do_install.h"
 #include "app/wizard_page.h"
-#include "engine/install_progress.h"
+#include "steps/install_progress.h"
 
 class CInstallApp;
 

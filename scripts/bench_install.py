@@ -28,7 +28,7 @@ import subprocess
 import sys
 import time
 
-# The product as the installer registers it (nv/product.h, engine/product_registration.cpp).
+# The product as the installer registers it (nv/product.h, steps/product_registration.cpp).
 PRODUCT_LABEL = "Tessaline 7.08v"
 PRODUCT_NAME = "Tessaline"
 REGISTRY_NAME = "Tessaline 7"

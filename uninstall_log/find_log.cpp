@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/write_trust.h"
+#include "machine/write_trust.h"
 #include "nv/fixed_path.h"
 #include "nv/own_executable.h"
 #include "nv/product.h"

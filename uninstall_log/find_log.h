@@ -8,7 +8,7 @@ namespace uninstall_log {
 
 // The full path of an existing "Uninstall.ulog", looked for in this order: beside the
 // "UninstallString" of the product's uninstall key, beside the installer's own executable (only
-// when the log's whole path is trusted, engine/write_trust.h: the installer's folder is often
+// when the log's whole path is trusted, machine/write_trust.h: the installer's folder is often
 // one its user may write to), beside the installed product's executable; empty when none exists. A registry failure other
 // than a missing key or value never escapes: the source it concerns counts as finding nothing
 // and the search goes on with the next one.

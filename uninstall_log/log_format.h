@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/install_journal.h"
+#include "transaction/install_journal.h"
 
 namespace uninstall_log {
 

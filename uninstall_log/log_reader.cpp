@@ -9,7 +9,7 @@
 
 #include <boost/algorithm/string/trim.hpp>
 
-#include "engine/install_journal.h"
+#include "transaction/install_journal.h"
 #include "nv/unique_handle.h"
 #include "uninstall_log/log_format.h"
 

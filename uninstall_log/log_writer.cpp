@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/install_journal.h"
-#include "engine/same_path.h"
-#include "engine/step_points.h"
+#include "transaction/install_journal.h"
+#include "machine/same_path.h"
+#include "transaction/step_points.h"
 #include "nv/product.h"
 #include "nv/system_failure.h"
 #include "nv/unique_handle.h"

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/install_journal.h"
-#include "engine/removal_places.h"
+#include "transaction/install_journal.h"
+#include "transaction/removal_places.h"
 
 namespace uninstaller {
 
-// The place rules are shared with the installer's undo (engine/removal_places.h).
+// The place rules are shared with the installer's undo (transaction/removal_places.h).
 using engine::judgePath;
 using engine::machineFolders;
 using engine::MachineFolders;

@@ -2,8 +2,8 @@
 
 #include <shlwapi.h>
 
-#include "engine/handle_removal.h"
-#include "engine/product_registration.h"
+#include "machine/handle_removal.h"
+#include "steps/product_registration.h"
 #include "nv/fixed_path.h"
 #include "nv/registry.h"
 #include "nv/system_failure.h"

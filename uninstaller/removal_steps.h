@@ -2,7 +2,7 @@
 // empty folder, the uninstall key, the product path value, and the product's own unregistration.
 // Nothing here follows a link: a link is removed as the link it is, and a file or folder is
 // removed through a handle only while it still lies below the place that allowed it
-// (engine/handle_removal.h). A file that is in use is scheduled for removal when the computer
+// (machine/handle_removal.h). A file that is in use is scheduled for removal when the computer
 // restarts.
 #pragma once
 

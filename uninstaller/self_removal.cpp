@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "engine/admin_folder.h"
-#include "engine/temporary_folder.h"
+#include "machine/admin_folder.h"
+#include "machine/temporary_folder.h"
 #include "nv/fixed_path.h"
 #include "nv/link_check.h"
 #include "nv/system_failure.h"

@@ -3,11 +3,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/command_line.h"
-#include "engine/install_journal.h"
-#include "engine/startup_recovery.h"
-#include "engine/logged_progress.h"
-#include "engine/startup_report.h"
+#include "run/command_line.h"
+#include "transaction/install_journal.h"
+#include "run/startup_recovery.h"
+#include "run/logged_progress.h"
+#include "run/startup_report.h"
 #include "localization/languages.h"
 #include "localization/start_language.h"
 #include "nv/command_line.h"
@@ -20,9 +20,9 @@
 #include "nv/ui_hooks.h"
 #include "nv/version_info.h"
 #include "uninstall_log/log_format.h"
-#include "engine/removal_places.h"
+#include "transaction/removal_places.h"
 #include "uninstaller/removal_plan.h"
-#include "engine/run_header.h"
+#include "run/run_header.h"
 #include "uninstaller/self_removal.h"
 #include "uninstaller/uninstall_dlg.h"
 #include "uninstaller/uninstall_run.h"

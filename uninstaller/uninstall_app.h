@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/log_file.h"
+#include "run/log_file.h"
 #include "nv/instance_tracking.h"
 #include "ui/application.h"
 

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "engine/message_pump.h"
+#include "steps/message_pump.h"
 #include "localization/languages.h"
 #include "nv/product.h"
 #include "nv/ui_hooks.h"

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/install_progress.h"
+#include "steps/install_progress.h"
 #include "ui/dialog.h"
 #include "uninstaller/uninstall_run.h"
 

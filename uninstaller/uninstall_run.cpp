@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "engine/product_registration.h"
-#include "engine/same_path.h"
+#include "steps/product_registration.h"
+#include "machine/same_path.h"
 #include "localization/languages.h"
 #include "nv/link_check.h"
 #include "nv/product.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/install_progress.h"
+#include "steps/install_progress.h"
 #include "nv/instance_tracking.h"
 #include "uninstaller/removal_plan.h"
 

@@ -4,7 +4,6 @@
 nv_add_test(app_do_install_tests
             SOURCES do_install_test.cpp ${NV_STRINGS_RC} ${NV_DIALOGS_RC}
             LIBRARIES app GUI EXCLUDE "*DiskFull*")
-target_include_directories(app_do_install_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/engine)
 add_dependencies(app_do_install_tests Tessaline DSetup payload_hold_file)
 
 # The disk-full case runs on a small tmpfs mapped as drive N: around it (root only; it skips

@@ -1,8 +1,8 @@
 #include "app/extraction_callback.h"
-#include "engine/compress_error.h"
+#include "payload/compress_error.h"
 #include "app/install_app.h"
 #include "localization/languages.h"
-#include "engine/log_file.h"
+#include "run/log_file.h"
 #include "app/progress_pages.h"
 #include "app/unattended_install.h"
 
@@ -20,24 +20,24 @@
 
 #include "app/page_host.h"
 
-#include "engine/journal_folder.h"
-#include "engine/machine_folders.h"
-#include "engine/interrupted_runs.h"
-#include "engine/payload_digest.h"
-#include "engine/payload_notification.h"
-#include "engine/product_registration.h"
+#include "transaction/journal_folder.h"
+#include "machine/machine_folders.h"
+#include "transaction/interrupted_runs.h"
+#include "payload/payload_digest.h"
+#include "payload/payload_notification.h"
+#include "steps/product_registration.h"
 #include "nv/unique_handle.h"
 #include "nv/fatal_error.h"
 #include "nv/link_test_support.h"
 #include "nv/product_test_support.h"
 #include "nv/utf8.h"
-#include "payload_test_support.h"
+#include "payload/payload_test_support.h"
 #include "resources/resource_ids.h"
-#include "text_lines.h"
+#include "run/text_lines.h"
 
 namespace {
 
-using app_test::lines;
+using text_test::lines;
 
 using namespace payload_test;
 using engine::PayloadKind;
@@ -801,7 +801,7 @@ TEST_F(DoInstallTest, FailedRunNamesTheFailureInTheLogFileAndUndoesEverything) {
     const std::vector<std::wstring> run{L"Preparing Installation...Failed",
                                         L"The installer is damaged. Download it again.",
                                         L"Installation failed (Error Code 4).", L""};
-    const auto written = app_test::withoutStamps(lines(utf8File(logFile)));
+    const auto written = text_test::withoutStamps(lines(utf8File(logFile)));
     ASSERT_GE(written.size(), 4u);
     EXPECT_EQ(std::vector<std::wstring>(written.begin(), written.begin() + 4), fileSummary());
     EXPECT_EQ(afterBanner(written), run);

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/command_line.h"
+#include "run/command_line.h"
 #include "app/install_app.h"
 #include "app/install_startup.h"
 #include "localization/languages.h"
 #include "app/unattended_install.h"
-#include "engine/journal_test_support.h"
+#include "transaction/journal_test_support.h"
 #include "nv/fatal_error.h"
 #include "nv/fixed_path.h"
 #include "nv/instance_tracking.h"
@@ -28,11 +28,11 @@
 #include "nv/product_test_support.h"
 #include "nv/utf8.h"
 #include "nv/version_info.h"
-#include "text_lines.h"
+#include "run/text_lines.h"
 
 namespace {
 
-using app_test::runLines;
+using text_test::runLines;
 
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline 7";
@@ -386,7 +386,7 @@ TEST_F(InitInstanceTest, AnUnexpectedExceptionEndsAsAFailureWithItsOutcomeLogged
     CInstallApp run;
     EXPECT_FALSE(run.InitInstance());
     EXPECT_EQ(run.exit_code(), UnattendedExit::Failed);
-    const auto lines = app_test::runLines(log);
+    const auto lines = text_test::runLines(log);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2],
               unattended ? std::wstring(L"failed here")

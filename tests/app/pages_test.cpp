@@ -19,11 +19,11 @@
 #include "nv/version_info.h"
 #include "resources/resource_ids.h"
 #include "ui/gdi.h"
-#include "text_lines.h"
+#include "run/text_lines.h"
 
 namespace {
 
-using app_test::lines;
+using text_test::lines;
 
 // The control's own visibility (the pages and their host stay hidden in these tests).
 bool shown(const ui::window_ref& control) {

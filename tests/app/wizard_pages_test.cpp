@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/folder_rules.h"
+#include "machine/folder_rules.h"
 #include "nv/product_test_support.h"
 
 #include "nv/fatal_error.h"

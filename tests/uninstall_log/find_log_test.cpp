@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/trust_test_support.h"
+#include "machine/trust_test_support.h"
 
 #include "nv/product.h"
 #include "nv/product_test_support.h"

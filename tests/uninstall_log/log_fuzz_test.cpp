@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/install_journal.h"
+#include "transaction/install_journal.h"
 #include "nv/product.h"
 #include "ulog_test_support.h"
 

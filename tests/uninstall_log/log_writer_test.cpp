@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/file_backup.h"
-#include "engine/install_journal.h"
+#include "transaction/file_backup.h"
+#include "transaction/install_journal.h"
 #include "nv/product.h"
 #include "ulog_test_support.h"
 #include "wine.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/install_journal.h"
+#include "transaction/install_journal.h"
 #include "nv/product_test_support.h"
 
 namespace ulog_test {

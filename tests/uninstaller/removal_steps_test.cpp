@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/product_registration.h"
+#include "steps/product_registration.h"
 #include "nv/link_test_support.h"
 #include "nv/product.h"
 #include "nv/product_test_support.h"

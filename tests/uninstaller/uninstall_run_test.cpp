@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/final_path_test_support.h"
-#include "engine/product_registration.h"
+#include "machine/final_path_test_support.h"
+#include "steps/product_registration.h"
 #include "localization/languages.h"
 #include "nv/product.h"
 #include "nv/product_test_support.h"

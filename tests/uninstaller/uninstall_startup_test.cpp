@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_lines.h"
-#include "engine/journal_test_support.h"
+#include "run/text_lines.h"
+#include "transaction/journal_test_support.h"
 #include "localization/languages.h"
 #include "localization/start_language.h"
 #include "nv/fatal_error.h"
@@ -112,7 +112,7 @@ std::pair<int, std::vector<std::wstring>> unattendedRun(
     exitCode = app.exit_code();
   }
   uninstaller::setUninstallChecks(previousChecks);
-  return {exitCode, app_test::runLines(log)};
+  return {exitCode, text_test::runLines(log)};
 }
 
 // An installation killed half-way is undone before the uninstaller reads anything of the

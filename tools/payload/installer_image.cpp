@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/embedded_payload.h"
+#include "payload/embedded_payload.h"
 #include "nv/unique_module.h"
 
 namespace payload_tool {

@@ -11,10 +11,10 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/embedded_payload.h"
-#include "engine/payload_digest.h"
-#include "engine/payload_extractor.h"
-#include "engine/same_path.h"
+#include "payload/embedded_payload.h"
+#include "payload/payload_digest.h"
+#include "payload/payload_extractor.h"
+#include "machine/same_path.h"
 #include "nv/unique_handle.h"
 #include "tools/payload/installer_image.h"
 #include "tools/payload/payload_pack.h"

@@ -18,10 +18,10 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
-#include "engine/compress_error.h"
-#include "engine/error_code_text.h"
-#include "engine/payload_extractor.h"
-#include "engine/payload_format.h"
+#include "payload/compress_error.h"
+#include "payload/error_code_text.h"
+#include "payload/payload_extractor.h"
+#include "payload/payload_format.h"
 #include "nv/utf8.h"
 #include "tools/payload/payload_embed.h"
 #include "tools/payload/payload_pack.h"

@@ -14,8 +14,9 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
-#include "engine/payload_names.h"
+#include "payload/payload_names.h"
 #include "nv/utf8.h"
+#include "nv/crc32.h"
 
 namespace payload_tool {
 
@@ -158,7 +159,7 @@ void pack_payload(manifest& content, const std::filesystem::path& out) {
     auto& entry = entries[i];
     std::ifstream file(content.files[i], std::ios::binary);
     if (!file) throw std::runtime_error("cannot read " + content.files[i].string());
-    engine::crc32 crc;
+    nv::crc32 crc;
     entry.size = 0;
     while (file.read(block.data(), block.size()) || file.gcount() > 0) {
       crc.update(block.data(), std::size_t(file.gcount()));

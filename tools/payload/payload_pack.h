@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/payload_format.h"
+#include "payload/payload_format.h"
 
 namespace payload_tool {
 

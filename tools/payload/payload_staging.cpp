@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/path_tokens.h"
+#include "payload/path_tokens.h"
 #include "nv/utf8.h"
 #include "tools/payload/payload_pack.h"
 

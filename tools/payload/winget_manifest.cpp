@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "app/unattended_install.h"
-#include "engine/product_registration.h"
+#include "steps/product_registration.h"
 #include "nv/product.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"

@@ -1,5 +1,5 @@
 // Linked into the installer build that the recovery test stops at chosen points: it watches the
-// named points of the installation run, of the recovery and of start-up (engine/step_points.h).
+// named points of the installation run, of the recovery and of start-up (transaction/step_points.h).
 //   NV_STEP_LOG=FILE        every point reached is appended to FILE, one name a line
 //   NV_KILL_AT=NAME:N       at the N-th point called NAME the named event NV_KILL_EVENT is set
 //                           and the installer waits there for recovery_probe to end it from outside
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/step_points.h"
+#include "transaction/step_points.h"
 
 namespace {
 
