@@ -26,7 +26,8 @@ std::wstring aboutTitle(const std::wstring& pattern) {
 
 // --- About box ---------------------------------------------------------------------------------
 
-CAboutDlg::CAboutDlg() : ui::dialog(IDD_ABOUT) {}
+CAboutDlg::CAboutDlg()
+    : ui::dialog(IDD_ABOUT), icon_(::GetModuleHandleW(nullptr), IDI_APP_ICON) {}
 
 BOOL CAboutDlg::OnInitDialog() {
   ui::dialog::OnInitDialog();
@@ -40,7 +41,12 @@ BOOL CAboutDlg::OnInitDialog() {
   if (std::wstring legal = own.legal_copyright(); !legal.empty())
     set_item_text(IDC_ABOUT_LEGAL, legal);
   set_item_text(IDOK, localizedString(1001));
+  OnDpiChanged(ui::window_dpi(hwnd()));
   return TRUE;
+}
+
+void CAboutDlg::OnDpiChanged(UINT dpi) {
+  icon_.show_in(ui::picture_control(hwnd(), SS_ICON), dpi);
 }
 
 // --- Frame -------------------------------------------------------------------------------------
@@ -110,7 +116,7 @@ bool CWizardFrame::createPages() {
 
 void CWizardFrame::showPictures(UINT dpi) {
   // The support library's icon stands in when the executable has none of its own at this size.
-  if (!icon_.apply(hwnd(), dpi)) {
+  if (!icon_.show_as_window_icon(hwnd(), dpi)) {
     if (HICON icon = nv::application_icon())
       ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   }

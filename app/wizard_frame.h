@@ -14,7 +14,7 @@
 #include "app/wizard_page.h"
 #include "ui/dialog.h"
 #include "ui/scaled_picture.h"
-#include "ui/window_icon.h"
+#include "ui/scaled_icon.h"
 
 // Page index within the wizard (scoped: the system headers declare StartPage and EndPage).
 enum class WizardPage : int {
@@ -29,13 +29,18 @@ inline constexpr int WizardPageCount = 6;
 // The index of `page`: +WizardPage::ModePage is 1.
 constexpr int operator+(WizardPage page) noexcept { return static_cast<int>(page); }
 
-// The About box: icon, the installer's version and legal notice, the maker's address.
+// The About box: icon (drawn for the box's scale), the installer's version and legal notice, the
+// maker's address.
 class CAboutDlg : public ui::dialog {
  public:
   CAboutDlg();
 
  protected:
   BOOL OnInitDialog() override;
+  void OnDpiChanged(UINT dpi) override;
+
+ private:
+  ui::scaled_icon icon_;
 };
 
 class CWizardFrame : public ui::dialog {
@@ -92,6 +97,6 @@ class CWizardFrame : public ui::dialog {
   void makeDefault(int control);
 
   bool nextLocked_ = false;  // a newer version is installed: Next stays disabled
-  ui::window_icon icon_;
+  ui::scaled_icon icon_;
   ui::scaled_picture sidePicture_;
 };

@@ -41,15 +41,19 @@ inline SIZE shown_bitmap(HWND control) {
   return {info.bmWidth, info.bmHeight};
 }
 
-// The edge of the window's large icon.
-inline int large_icon_edge(HWND window) {
-  const auto icon = reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+// The edge of `icon`'s image; 0 without an icon.
+inline int icon_edge(HICON icon) {
   ICONINFO info{};
   if (!icon || !::GetIconInfo(icon, &info)) return 0;
   const ui::unique_gdi_object color(info.hbmColor), mask(info.hbmMask);
   BITMAP bitmap{};
   ::GetObjectW(color ? color.get() : mask.get(), sizeof bitmap, &bitmap);
   return bitmap.bmWidth;
+}
+
+// The edge of the window's large icon.
+inline int large_icon_edge(HWND window) {
+  return icon_edge(reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0)));
 }
 
 // The sizes each display scale draws the side picture, a flag and the image list's item at.

@@ -5,21 +5,27 @@
 namespace ui {
 namespace {
 
-BOOL CALLBACK find_bitmap_control(HWND child, LPARAM found) {
+struct control_search {
+  DWORD type;
+  HWND found;
+};
+
+BOOL CALLBACK find_picture_control(HWND child, LPARAM context) {
+  auto* search = reinterpret_cast<control_search*>(context);
   wchar_t name[16] = {};
   ::GetClassNameW(child, name, 16);
   const auto style = static_cast<DWORD>(::GetWindowLongW(child, GWL_STYLE));
-  if (::lstrcmpiW(name, L"Static") != 0 || (style & SS_TYPEMASK) != SS_BITMAP) return TRUE;
-  *reinterpret_cast<HWND*>(found) = child;
+  if (::lstrcmpiW(name, L"Static") != 0 || (style & SS_TYPEMASK) != search->type) return TRUE;
+  search->found = child;
   return FALSE;
 }
 
 }  // namespace
 
-HWND bitmap_control(HWND dialog) noexcept {
-  HWND found = nullptr;
-  ::EnumChildWindows(dialog, find_bitmap_control, reinterpret_cast<LPARAM>(&found));
-  return found;
+HWND picture_control(HWND dialog, DWORD type) noexcept {
+  control_search search{type, nullptr};
+  ::EnumChildWindows(dialog, find_picture_control, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 bool scaled_picture::show(HWND control, UINT dpi) noexcept {

@@ -13,8 +13,11 @@
 
 namespace ui {
 
-// The first static bitmap control (SS_BITMAP) among the children of `dialog`, or null.
-HWND bitmap_control(HWND dialog) noexcept;
+// The first static control of `type` (SS_BITMAP, SS_ICON) among the children of `dialog`, or
+// null.
+HWND picture_control(HWND dialog, DWORD type) noexcept;
+// The first static bitmap control among the children of `dialog`, or null.
+inline HWND bitmap_control(HWND dialog) noexcept { return picture_control(dialog, SS_BITMAP); }
 
 class scaled_picture {
  public:

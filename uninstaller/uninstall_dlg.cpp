@@ -143,7 +143,7 @@ BOOL CUninstallDlg::OnInitDialog() {
 
 void CUninstallDlg::scaleTo(UINT dpi) {
   // The support library's icon stands in when the executable has none of its own at this size.
-  if (!icon_.apply(hwnd(), dpi)) {
+  if (!icon_.show_as_window_icon(hwnd(), dpi)) {
     if (HICON icon = nv::application_icon())
       ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   }

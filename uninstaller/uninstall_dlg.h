@@ -15,7 +15,7 @@
 #include "engine/install_progress.h"
 #include "ui/dialog.h"
 #include "ui/scaled_picture.h"
-#include "ui/window_icon.h"
+#include "ui/scaled_icon.h"
 #include "uninstaller/uninstall_run.h"
 
 namespace uninstaller {
@@ -81,7 +81,7 @@ class CUninstallDlg : public ui::dialog {
   // reaches below the separator and gives the pages the area right of the panel.
   void scaleTo(UINT dpi);
 
-  ui::window_icon icon_;
+  ui::scaled_icon icon_;
   ui::scaled_picture sidePicture_;
   CConfirmPage confirm_;
   CRemovalPage removal_;

@@ -427,14 +427,24 @@ TEST_F(WizardFrameTest, TextsSystemMenuAndMaximizedSize) {
   });
 }
 
+// The About box shows the icon drawn for its scale, also after a move to another scale.
 TEST_F(WizardFrameTest, SystemMenuCommandOpensTheAboutBox) {
   std::wstring title, version, ok;
+  std::vector<int> iconEdges;
   frame.onLater = [&] {
     const HWND about = ui::active_modal_dialog();
     ASSERT_NE(about, frame.hwnd());
     title = ui::window_ref(about).text();
     version = ui::window_ref(::GetDlgItem(about, IDC_ABOUT_VERSION)).text();
     ok = ui::window_ref(::GetDlgItem(about, IDOK)).text();
+    const HWND icon = ui::picture_control(about, SS_ICON);
+    const auto edge = [&] {
+      return nv_testing::icon_edge(
+          reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0)));
+    };
+    iconEdges.push_back(edge());
+    nv_testing::move_to_scale(about, 144);
+    iconEdges.push_back(edge());
     ::SendMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   };
   run([](TestFrame& f) {
@@ -446,6 +456,7 @@ TEST_F(WizardFrameTest, SystemMenuCommandOpensTheAboutBox) {
   EXPECT_EQ(version, nv::version_info().version_text());
   EXPECT_FALSE(version.empty());
   EXPECT_EQ(ok, L"OK");
+  EXPECT_EQ(iconEdges, (std::vector<int>{32, 48}));
 }
 
 // Moved to a monitor of another scale, the frame takes the suggested rectangle, shows the side
