@@ -83,12 +83,10 @@
 #include <vector>
 
 #include "nv/com_ptr.h"
-#include "nv/unique_module.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
-#include "tools/robot/fit_probe.h"
-#include "tools/robot/picture_probe.h"
-#include "tools/robot/probe_client.h"
+#include "tools/robot/probe_commands.h"
+#include "tools/robot/robot_output.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -107,36 +105,8 @@ struct resource_update_traits {
 };
 using unique_resource_update = nv::unique_resource<resource_update_traits>;
 
-// The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
-std::wstring escaped(const std::wstring& text) {
-  std::wstring result;
-  for (wchar_t c : text) {
-    switch (c) {
-      case L'\\': result += L"\\\\"; break;
-      case L'\r': result += L"\\r"; break;
-      case L'\n': result += L"\\n"; break;
-      case L'\t': result += L"\\t"; break;
-      default: result += c;
-    }
-  }
-  return result;
-}
-
-// Prints "<verb>: <value>" with the value escaped.
-void print(const std::string& verb, const std::wstring& value) {
-  const std::string line = verb + ": " + nv::to_utf8(escaped(value)) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-}
-
-class command_failed {
- public:
-  explicit command_failed(std::wstring reason) : reason_(std::move(reason)) {}
-  const std::wstring& reason() const noexcept { return reason_; }
-
- private:
-  std::wstring reason_;
-};
+using robot_output::command_failed;
+using robot_output::print;
 
 class bad_command_line {};
 
@@ -345,79 +315,6 @@ void set_resource(const std::wstring& exe, const std::wstring& type, const std::
     throw command_failed(L"EndUpdateResourceW failed");
 }
 
-// Has the probe measure `window` inside its own program and prints the measurements; fails
-// when a text does not fit.
-void fit_check(HWND window) {
-  std::unique_ptr<fit_probe::report> report;
-  try {
-    report = probe_client::measure_texts(window);
-  } catch (const probe_client::failure& failure) {
-    throw command_failed(failure.reason);
-  }
-  int misfits = 0;
-  for (int i = 0; i < report->count; ++i) {
-    const fit_probe::measurement& m = report->items[i];
-    const bool fits = fit_probe::fits(m);
-    misfits += fits ? 0 : 1;
-    print(fits ? "fit" : "misfit",
-          std::to_wstring(m.id) + L" " + fit_probe::kind_name(m.kind) + L" needs " +
-              std::to_wstring(m.needed.cx) + L"x" + std::to_wstring(m.needed.cy) + L", has " +
-              std::to_wstring(m.available.cx) + L"x" + std::to_wstring(m.available.cy) + L": " +
-              m.text);
-  }
-  if (report->seen > report->count)
-    throw command_failed(std::to_wstring(report->seen) + L" text controls, more than the probe holds");
-  if (misfits > 0)
-    throw command_failed(std::to_wstring(misfits) + L" of " + std::to_wstring(report->count) +
-                         L" texts do not fit");
-}
-
-std::wstring size_text(SIZE size) { return std::to_wstring(size.cx) + L"x" + std::to_wstring(size.cy); }
-
-// Has the probe look at the pictures of `window` inside its own program and prints one line for
-// each (see picture_probe.h).
-void picture_check(HWND window) {
-  std::unique_ptr<picture_probe::report> report;
-  try {
-    report = probe_client::measure_pictures(window);
-  } catch (const probe_client::failure& failure) {
-    throw command_failed(failure.reason);
-  }
-  using picture_probe::picture_kind;
-  for (int i = 0; i < report->count; ++i) {
-    const picture_probe::picture& p = report->items[i];
-    const RECT& r = p.place;
-    const std::wstring id = std::to_wstring(p.id);
-    const std::wstring place = L" at " + std::to_wstring(r.left) + L"," + std::to_wstring(r.top) +
-                               L" " + size_text({r.right - r.left, r.bottom - r.top});
-    switch (p.kind) {
-      case picture_kind::bitmap:
-        print("picture", L"bitmap " + id + place + L" shows " + size_text(p.size));
-        break;
-      case picture_kind::icon:
-        print("picture", L"icon " + id + place + L" shows " + size_text(p.size));
-        break;
-      case picture_kind::window_icon:
-        print("picture", L"window-icon shows " + size_text(p.size));
-        break;
-      case picture_kind::separator:
-        print("picture", L"separator " + id + place);
-        break;
-      case picture_kind::list_image: {
-        std::wstring sources = p.source_id ? std::to_wstring(p.source_id) : L"nothing";
-        for (int s = 0; s < p.source_count; ++s) sources += L" " + size_text(p.sources[s]);
-        print("picture", L"list-image " + id + L" " + std::to_wstring(p.index) + L" shows " +
-                             size_text(p.size) + L" from " + sources);
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  if (report->seen > report->count)
-    throw command_failed(std::to_wstring(report->seen) + L" pictures, more than the probe holds");
-}
-
 struct process_windows {
   DWORD process_id;
   std::vector<HWND>* shown;
@@ -554,10 +451,10 @@ class robot {
       dump();
     } else if (verb == L"fit-check") {
       if (!::IsWindow(window_)) throw command_failed(L"no current window");
-      fit_check(window_);
+      probe_commands::fit_check(window_);
     } else if (verb == L"picture-check") {
       if (!::IsWindow(window_)) throw command_failed(L"no current window");
-      picture_check(window_);
+      probe_commands::picture_check(window_);
     } else if (verb == L"sys-command") {
       if (!::IsWindow(window_) || !::PostMessageW(window_, WM_SYSCOMMAND, number(arg(1)), 0))
         throw command_failed(L"no current window for the command");
