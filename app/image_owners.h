@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "nv/unique_handle.h"
+#include "ui/gdi.h"
 
 namespace app_images {
 
@@ -15,13 +16,7 @@ struct image_list_traits {
   static void close(HIMAGELIST list) noexcept { ::ImageList_Destroy(list); }
 };
 
-struct icon_traits {
-  using type = HICON;
-  static HICON normalize(HICON icon) noexcept { return icon; }
-  static void close(HICON icon) noexcept { ::DestroyIcon(icon); }
-};
-
 using unique_image_list = nv::unique_resource<image_list_traits>;
-using unique_icon = nv::unique_resource<icon_traits>;
+using unique_icon = ui::unique_icon;
 
 }  // namespace app_images

@@ -10,11 +10,14 @@
 #include "localization/languages.h"
 #include "app/logged_progress.h"
 #include "resources/resource_ids.h"
+#include "ui/dpi.h"
 #include "ui/gdi.h"
 
 namespace {
 
 constexpr wchar_t kLineBreak[] = L"\r\n";
+// What a banner line leaves free of the log box's width besides its margins, at 100 %.
+constexpr int kBannerSlack = 2;
 
 SIZE textExtent(HDC dc, const std::wstring& text) {
   SIZE size{};
@@ -84,7 +87,8 @@ std::wstring CDlgInstall::bannerLine(const std::wstring& text) const {
   RECT client{};
   ::GetClientRect(logEdit.hwnd(), &client);
   const auto margins = static_cast<DWORD>(logEdit.send(EM_GETMARGINS));
-  int width = static_cast<int>(client.right - client.left) - LOWORD(margins) - HIWORD(margins) - 2;
+  int width = static_cast<int>(client.right - client.left) - LOWORD(margins) - HIWORD(margins) -
+              ui::scale_pixels(kBannerSlack, ui::window_dpi(logEdit.hwnd()));
 
   const std::wstring enclosed = text.empty() ? std::wstring() : L" " + text + L" ";
   int dashWidth = 0;

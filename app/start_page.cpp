@@ -8,6 +8,7 @@
 #include "nv/product.h"
 #include "nv/version_info.h"
 #include "resources/resource_ids.h"
+#include "ui/dpi.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -15,8 +16,17 @@ namespace {
 constexpr wchar_t kLineBreak[] = L"\r\n";
 // Item texts are measured up to this many characters.
 constexpr int kMeasuredText = 256;
-// Room for the flag and the margins beside the widest text of the drop-down.
+// Room for the flag and the margins beside the widest text of the drop-down, at 100 %.
 constexpr int kDropDownExtra = 30;
+// A flag and the image list's item that holds it, at 100 %: the item leaves a margin beside it.
+constexpr SIZE kFlag{16, 12};
+constexpr SIZE kFlagItem{18, 12};
+
+// `size` at 100 % at the picture scale for `dpi`.
+SIZE atScale(SIZE size, UINT dpi) {
+  const int percent = ui::kPictureScales[ui::picture_scale_index(dpi)];
+  return {ui::picture_pixels(size.cx, percent), ui::picture_pixels(size.cy, percent)};
+}
 
 }  // namespace
 
@@ -51,38 +61,63 @@ void CDlgStart::DoDataExchange(ui::data_exchange& dx) {
   dx.control(IDC_LANGUAGE_LIST, languageCombo);
 }
 
-void CDlgStart::fillLanguageList() {
-  flagImages.reset(::ImageList_Create(18, 12, ILC_COLOR24, 8, 1));
-  languageCombo.send(CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(flagImages.get()));
-
+std::vector<int> CDlgStart::loadFlags(UINT dpi) {
+  const SIZE item = atScale(kFlagItem, dpi);
+  const SIZE flag = atScale(kFlag, dpi);
+  app_images::unique_image_list list(::ImageList_Create(item.cx, item.cy, ILC_COLOR24, 8, 1));
   HINSTANCE resources = ::GetModuleHandleW(nullptr);
+  std::vector<int> images;
+  for (LanguageId language : listedLanguages()) {
+    app_images::unique_icon icon(static_cast<HICON>(::LoadImageW(
+        resources, MAKEINTRESOURCEW(languageFlagIcon(language)), IMAGE_ICON, flag.cx, flag.cy, 0)));
+    // A missing flag leaves the item without an image rather than with a neighbour's.
+    images.push_back(icon && list ? ::ImageList_AddIcon(list.get(), icon.get()) : -1);
+  }
+  languageCombo.send(CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(list.get()));
+  // The list shown before is released once the combo box has let go of it.
+  flagImages = std::move(list);
+  return images;
+}
+
+void CDlgStart::fillLanguageList() {
+  const UINT dpi = ui::window_dpi(hwnd());
+  const std::vector<int> images = loadFlags(dpi);
   // The language the product will record, which the installer may not speak itself.
   const LanguageId current = currentLanguage().selectedLanguage;
   int currentPosition = -1;
   int position = 0;
   for (LanguageId language : listedLanguages()) {
-    app_images::unique_icon flag(static_cast<HICON>(::LoadImageW(
-        resources, MAKEINTRESOURCEW(languageFlagIcon(language)), IMAGE_ICON, 16, 12, 0)));
-    // A missing flag leaves the item without an image rather than with a neighbour's.
-    const int image = flag ? ::ImageList_AddIcon(flagImages.get(), flag.get()) : -1;
-
     std::wstring name = languageDisplayName(language);
     COMBOBOXEXITEMW item{};
     item.mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_SELECTEDIMAGE | CBEIF_LPARAM;
     item.iItem = position;
     item.pszText = name.data();
-    item.iImage = image;
-    item.iSelectedImage = image;
+    item.iImage = images[static_cast<std::size_t>(position)];
+    item.iSelectedImage = item.iImage;
     item.lParam = static_cast<LPARAM>(language);
     languageCombo.send(CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     if (language == current) currentPosition = position;
     ++position;
   }
-  sizeDropDown();
+  sizeDropDown(dpi);
   languageCombo.send(CB_SETCURSEL, static_cast<WPARAM>(currentPosition));
 }
 
-void CDlgStart::sizeDropDown() {
+void CDlgStart::rescale(UINT dpi) {
+  const std::vector<int> images = loadFlags(dpi);
+  for (std::size_t position = 0; position < images.size(); ++position) {
+    COMBOBOXEXITEMW item{};
+    item.mask = CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+    item.iItem = static_cast<INT_PTR>(position);
+    item.iImage = images[position];
+    item.iSelectedImage = images[position];
+    languageCombo.send(CBEM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  sizeDropDown(dpi);
+  ::InvalidateRect(languageCombo.hwnd(), nullptr, TRUE);
+}
+
+void CDlgStart::sizeDropDown(UINT dpi) {
   // The inner combo box draws the drop-down; it is also the one that keeps the dropped width.
   HWND combo = reinterpret_cast<HWND>(languageCombo.send(CBEM_GETCOMBOCONTROL));
   if (!combo) combo = languageCombo.hwnd();
@@ -105,7 +140,8 @@ void CDlgStart::sizeDropDown() {
     ::GetTextExtentPoint32W(dc.get(), text, static_cast<int>(::lstrlenW(text)), &size);
     widest = std::max(widest, static_cast<int>(size.cx));
   }
-  ::SendMessageW(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + kDropDownExtra), 0);
+  const int width = widest + ui::scale_pixels(kDropDownExtra, dpi);
+  ::SendMessageW(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(width), 0);
 }
 
 bool CDlgStart::OnCommand(int id, int code, HWND control) {

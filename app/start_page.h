@@ -1,6 +1,7 @@
 // The Start page: says what the installer is about to do (fresh installation, update,
 // reinstallation or refusal because a newer version is installed) and offers the product
-// languages in a list with flags; picking a language switches the whole wizard at once.
+// languages in a list with flags; picking a language switches the whole wizard at once. The flags
+// are the ones drawn for the page's display scale.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,7 @@ class CDlgStart : public CWizardPage {
 
   void refreshTexts() override;
   void fitPage(int dx, int dy) override;
+  void rescale(UINT dpi) override;
 
   // Makes `language` the product's language and, when the installer speaks it, the current
   // language (otherwise tells the user in English and stays in English); then refreshes the
@@ -39,5 +41,8 @@ class CDlgStart : public CWizardPage {
 
  private:
   void fillLanguageList();
-  void sizeDropDown();
+  // Gives the list the flags drawn for `dpi`, one per listed language in list order; the image
+  // index of each (-1 for a flag that cannot be loaded).
+  std::vector<int> loadFlags(UINT dpi);
+  void sizeDropDown(UINT dpi);
 };

@@ -2,12 +2,15 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/install_app.h"
 #include "localization/languages.h"
 #include "nv/fatal_error.h"
 #include "nv/ui_hooks.h"
 #include "nv/version_info.h"
 #include "resources/resource_ids.h"
+#include "ui/dpi.h"
 
 namespace {
 
@@ -23,7 +26,8 @@ std::wstring aboutTitle(const std::wstring& pattern) {
 
 // --- About box ---------------------------------------------------------------------------------
 
-CAboutDlg::CAboutDlg() : ui::dialog(IDD_ABOUT) {}
+CAboutDlg::CAboutDlg()
+    : ui::dialog(IDD_ABOUT), icon_(::GetModuleHandleW(nullptr), IDI_APP_ICON) {}
 
 BOOL CAboutDlg::OnInitDialog() {
   ui::dialog::OnInitDialog();
@@ -37,7 +41,12 @@ BOOL CAboutDlg::OnInitDialog() {
   if (std::wstring legal = own.legal_copyright(); !legal.empty())
     set_item_text(IDC_ABOUT_LEGAL, legal);
   set_item_text(IDOK, localizedString(1001));
+  OnDpiChanged(ui::window_dpi(hwnd()));
   return TRUE;
+}
+
+void CAboutDlg::OnDpiChanged(UINT dpi) {
+  icon_.show_in(ui::picture_control(hwnd(), SS_ICON), dpi);
 }
 
 // --- Frame -------------------------------------------------------------------------------------
@@ -46,7 +55,10 @@ namespace {
 CWizardFrame* shownFrame = nullptr;
 }  // namespace
 
-CWizardFrame::CWizardFrame() : ui::dialog(IDD_INSTALL) {}
+CWizardFrame::CWizardFrame()
+    : ui::dialog(IDD_INSTALL),
+      icon_(::GetModuleHandleW(nullptr), IDI_APP_ICON),
+      sidePicture_(::GetModuleHandleW(nullptr), IDB_SIDE_PICTURE) {}
 
 CWizardFrame::~CWizardFrame() {
   if (shownFrame == this) shownFrame = nullptr;
@@ -75,8 +87,7 @@ BOOL CWizardFrame::OnInitDialog() {
     ::DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
     ::DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
   }
-  if (HICON icon = nv::application_icon())
-    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  showPictures(ui::window_dpi(hwnd()));
 
   // The Start page's language list and the Progress page's bar need their classes registered.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_USEREX_CLASSES | ICC_PROGRESS_CLASS};
@@ -103,12 +114,25 @@ bool CWizardFrame::createPages() {
   return true;
 }
 
-void CWizardFrame::layoutPages() {
+void CWizardFrame::showPictures(UINT dpi) {
+  // The support library's icon stands in when the executable has none of its own at this size.
+  if (!icon_.show_as_window_icon(hwnd(), dpi)) {
+    if (HICON icon = nv::application_icon())
+      ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  }
+  sidePicture_.show(ui::bitmap_control(hwnd()), dpi);
+}
+
+RECT CWizardFrame::pageArea() const {
   RECT area{};
   ::GetClientRect(hwnd(), &area);
   area.left = item_ref(IDC_LEFT_PANEL).rect_in_parent().right;
   area.bottom = item_ref(IDC_SEPARATOR).rect_in_parent().top;
+  return area;
+}
 
+void CWizardFrame::layoutPages() {
+  const RECT area = pageArea();
   RECT united = area;
   for (CWizardPage* page : pages) {
     ::SetWindowPos(page->hwnd(), nullptr, united.left, united.top, 0, 0,
@@ -116,6 +140,14 @@ void CWizardFrame::layoutPages() {
     const RECT placed = ui::window_ref(page->hwnd()).rect_in_parent();
     ::UnionRect(&united, &united, &placed);
   }
+  growTo(area, united);
+}
+
+void CWizardFrame::growTo(const RECT& area, RECT united) {
+  // The side picture is drawn for the scale while the panel grows with the dialog font, which
+  // may grow less: the separator goes no higher than the picture's lower edge.
+  if (HWND picture = ui::bitmap_control(hwnd()))
+    united.bottom = std::max(united.bottom, ui::window_ref(picture).rect_in_parent().bottom);
   const int dx = width(united) - width(area);
   const int dy = height(united) - height(area);
 
@@ -125,6 +157,7 @@ void CWizardFrame::layoutPages() {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   for (CWizardPage* page : pages) {
+    if (!page || !page->hwnd()) continue;
     const RECT old = ui::window_ref(page->hwnd()).rect_in_parent();
     ::SetWindowPos(page->hwnd(), nullptr, united.left, united.top, width(united), height(united),
                    SWP_NOZORDER | SWP_NOACTIVATE);
@@ -134,6 +167,16 @@ void CWizardFrame::layoutPages() {
   item_ref(IDC_LEFT_PANEL).adjust(0, 0, 0, dy);
   item_ref(IDC_SEPARATOR).adjust(0, dy, dx, 0);
   for (int button : {IDOK, IDC_BACK, IDCANCEL}) item_ref(button).adjust(dx, dy, 0, 0);
+}
+
+void CWizardFrame::OnDpiChanged(UINT dpi) {
+  showPictures(dpi);
+  for (CWizardPage* page : pages)
+    if (page && page->hwnd()) page->rescale(dpi);
+  // The system has rescaled the frame and its pages; the picture drawn for the new scale may
+  // need more room than the rescaled panel gives it.
+  const RECT area = pageArea();
+  growTo(area, area);
 }
 
 void CWizardFrame::refreshTexts() {

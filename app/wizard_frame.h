@@ -1,7 +1,8 @@
 // The wizard frame: the installer's main window. It holds six pages in one common area, grows
 // once so that the largest page fits, moves between pages (skipping the Folder and Shortcut pages
 // in quick mode), starts the installation from the Progress page, asks before leaving an
-// unfinished installation and offers an About box from its system menu. CInstallDlg
+// unfinished installation and offers an About box from its system menu. Its side picture and
+// icon are the ones drawn for the scale of the monitor it shows on. CInstallDlg
 // (app/install_dlg.h) gives it the installer's own six pages; tests give it others.
 #pragma once
 
@@ -12,6 +13,8 @@
 
 #include "app/wizard_page.h"
 #include "ui/dialog.h"
+#include "ui/scaled_picture.h"
+#include "ui/scaled_icon.h"
 
 // Page index within the wizard (scoped: the system headers declare StartPage and EndPage).
 enum class WizardPage : int {
@@ -26,13 +29,18 @@ inline constexpr int WizardPageCount = 6;
 // The index of `page`: +WizardPage::ModePage is 1.
 constexpr int operator+(WizardPage page) noexcept { return static_cast<int>(page); }
 
-// The About box: icon, the installer's version and legal notice, the maker's address.
+// The About box: icon (drawn for the box's scale), the installer's version and legal notice, the
+// maker's address.
 class CAboutDlg : public ui::dialog {
  public:
   CAboutDlg();
 
  protected:
   BOOL OnInitDialog() override;
+  void OnDpiChanged(UINT dpi) override;
+
+ private:
+  ui::scaled_icon icon_;
 };
 
 class CWizardFrame : public ui::dialog {
@@ -67,17 +75,28 @@ class CWizardFrame : public ui::dialog {
   void OnOK() override;
   void OnCancel() override;
   bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override;
+  void OnDpiChanged(UINT dpi) override;
 
   // Runs the installation on the Progress page; true when it completed.
   virtual bool runInstall() = 0;
 
  private:
-  // Places the pages in the page area and grows the frame so that the largest one fits.
+  // Places the pages in the page area and grows the frame so that the largest one, and the side
+  // picture, fit.
   void layoutPages();
+  // The rectangle right of the left panel and above the separator, in client coordinates.
+  RECT pageArea() const;
+  // Grows the frame from the page area `area` to `united` (as tall at least as the side picture
+  // reaches), gives every page the rectangle `united` and moves the separator and the buttons.
+  void growTo(const RECT& area, RECT united);
+  // Shows the icon and the side picture drawn for `dpi`.
+  void showPictures(UINT dpi);
   // Creates the pages from their templates; false when one cannot be created.
   bool createPages();
   // Enables `control` and makes it the focused default button.
   void makeDefault(int control);
 
   bool nextLocked_ = false;  // a newer version is installed: Next stays disabled
+  ui::scaled_icon icon_;
+  ui::scaled_picture sidePicture_;
 };

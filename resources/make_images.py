@@ -3,8 +3,12 @@
 
 Usage: make_images.py OUTPUT_DIR
 
-Writes app.ico (32x32 and 16x16), one 16x12 flag icon per language (flag_<id>.ico), side.bmp
-(87x171, 256 colours) and images.rc, the same bytes on every run and in every folder. Everything is drawn here from simple shapes; the ICO and
+Every picture is drawn for each display scale the programs support (100, 125, 150, 175 and
+200 %), each size from the shapes themselves rather than by scaling a smaller bitmap: app.ico
+(16 to 64 pixels, the large and small icon of every scale), one flag icon per language
+(flag_<id>.ico, 16x12 at 100 % to 32x24 at 200 %), the side picture (side.bmp, 87x171 at 100 %,
+256 colours, and side_<scale>.bmp for the others) and images.rc, the same bytes on every run and
+in every folder. A size at a scale is the size at 100 % times the scale, rounded down. The ICO and
 BMP bytes are assembled by hand so that only the standard library is needed.
 """
 import hashlib
@@ -12,6 +16,14 @@ import math
 import os
 import struct
 import sys
+
+# The display scales, in per cent, that every picture is drawn for.
+SCALES = (100, 125, 150, 175, 200)
+
+
+def at_scale(pixels, scale):
+    """A length of `pixels` at 100 % at `scale` per cent, rounded down (as the programs size it)."""
+    return pixels * scale // 100
 
 # ---------------------------------------------------------------------------------------------
 # File formats
@@ -60,7 +72,9 @@ def bmp8_bytes(pixels, palette):
 
 
 # ---------------------------------------------------------------------------------------------
-# Flags, 16 x 12
+# Flags, 16 x 12 at 100 %. Each flag is a painting: the colour at a point given in 16 x 12 flag
+# units. It is sampled at the centre of every pixel of the size drawn, so that each size is drawn
+# from the shapes.
 
 
 W, H = 16, 12
@@ -74,8 +88,8 @@ BLACK = (0, 0, 0)
 SKY = (13, 94, 175)
 
 
-def canvas(color):
-    return [[color] * W for _ in range(H)]
+def plain(color):
+    return lambda x, y: color
 
 
 def stripe_color(fraction, colors, weights):
@@ -91,20 +105,22 @@ def stripe_color(fraction, colors, weights):
 
 
 def hstripes(*colors, weights=None):
-    return [[stripe_color((y + 0.5) / H, colors, weights)] * W for y in range(H)]
+    return lambda x, y: stripe_color(y / H, colors, weights)
 
 
 def vstripes(*colors, weights=None):
-    row = [stripe_color((x + 0.5) / W, colors, weights) for x in range(W)]
-    return [list(row) for _ in range(H)]
+    return lambda x, y: stripe_color(x / W, colors, weights)
 
 
-def fill(img, inside, color):
-    for y in range(H):
-        for x in range(W):
-            if inside(x + 0.5, y + 0.5):
-                img[y][x] = color
-    return img
+def fill(base, inside, color):
+    """The painting `base` with `color` wherever `inside` holds."""
+    return lambda x, y: color if inside(x, y) else base(x, y)
+
+
+def draw_flag(paint, width, height):
+    """The flag as rows of colours at `width` x `height` pixels."""
+    return [[paint((px + 0.5) * W / width, (py + 0.5) * H / height) for px in range(width)]
+            for py in range(height)]
 
 
 def star_inside(cx, cy, r_out, r_in=None, points=5, turn=-math.pi / 2):
@@ -133,68 +149,54 @@ def disc(cx, cy, r):
 
 
 def nordic(field, cross, inner=None):
-    img = canvas(field)
-    fill(img, lambda x, y: 4 <= x < 7 or 4.5 <= y < 7.5, cross)
+    img = fill(plain(field), lambda x, y: 4 <= x < 7 or 4.5 <= y < 7.5, cross)
     if inner:
-        fill(img, lambda x, y: 5 <= x < 6 or 5.5 <= y < 6.5, inner)
+        img = fill(img, lambda x, y: 5 <= x < 6 or 5.5 <= y < 6.5, inner)
     return img
 
 
 def union():
-    img = canvas(NAVY)
-
     def diagonal(width):
-        # Distance of the pixel centre from either corner-to-corner line, in pixels.
+        # Distance of the point from either corner-to-corner line, in pixels at 100 %.
         return lambda x, y: min(abs(H * x - W * y), abs(H * x - W * (H - y))) / 20 < width
 
-    fill(img, diagonal(1.7), WHITE)
-    fill(img, diagonal(0.6), RED)
-    fill(img, lambda x, y: 6 <= x < 10 or 4 <= y < 8, WHITE)
-    fill(img, lambda x, y: 7 <= x < 9 or 5 <= y < 7, RED)
-    return img
+    img = fill(plain(NAVY), diagonal(1.7), WHITE)
+    img = fill(img, diagonal(0.6), RED)
+    img = fill(img, lambda x, y: 6 <= x < 10 or 4 <= y < 8, WHITE)
+    return fill(img, lambda x, y: 7 <= x < 9 or 5 <= y < 7, RED)
 
 
 def greece():
     img = hstripes(*([SKY, WHITE] * 4 + [SKY]))
-    fill(img, lambda x, y: x < 7 and y < 7, SKY)
-    fill(img, lambda x, y: x < 7 and y < 7 and (3 <= x < 4 or 3 <= y < 4), WHITE)
-    return img
+    img = fill(img, lambda x, y: x < 7 and y < 7, SKY)
+    return fill(img, lambda x, y: x < 7 and y < 7 and (3 <= x < 4 or 3 <= y < 4), WHITE)
 
 
 def israel():
-    img = canvas(WHITE)
-    fill(img, lambda x, y: 1 <= y < 2.5 or 9.5 <= y < 11, BLUE)
+    img = fill(plain(WHITE), lambda x, y: 1 <= y < 2.5 or 9.5 <= y < 11, BLUE)
     star = star_inside(8, 6, 3.4, 3.4 * 0.58, points=6)
-    fill(img, lambda x, y: star(x, y) and not disc(8, 6, 1.2)(x, y), BLUE)
-    return img
+    return fill(img, lambda x, y: star(x, y) and not disc(8, 6, 1.2)(x, y), BLUE)
 
 
 def czech():
-    img = hstripes(WHITE, RED)
-    fill(img, lambda x, y: x < 8 * (1 - abs(y - 6) / 6), BLUE)
-    return img
+    return fill(hstripes(WHITE, RED), lambda x, y: x < 8 * (1 - abs(y - 6) / 6), BLUE)
 
 
 def turkey():
-    img = canvas(RED)
-    fill(img, lambda x, y: disc(6, 6, 4)(x, y) and not disc(7.2, 6, 3.2)(x, y), WHITE)
-    fill(img, star_inside(11, 6, 2.2, 1.0, turn=math.pi), WHITE)
-    return img
+    img = fill(plain(RED), lambda x, y: disc(6, 6, 4)(x, y) and not disc(7.2, 6, 3.2)(x, y), WHITE)
+    return fill(img, star_inside(11, 6, 2.2, 1.0, turn=math.pi), WHITE)
 
 
 def portugal():
-    img = vstripes(GREEN, RED, weights=[2, 3])
-    fill(img, disc(6.4, 6, 2.4), YELLOW)
-    fill(img, disc(6.4, 6, 1.4), RED)
-    fill(img, disc(6.4, 6, 0.8), WHITE)
-    return img
+    img = fill(vstripes(GREEN, RED, weights=[2, 3]), disc(6.4, 6, 2.4), YELLOW)
+    img = fill(img, disc(6.4, 6, 1.4), RED)
+    return fill(img, disc(6.4, 6, 0.8), WHITE)
 
 
 def china():
-    img = canvas(RED)
-    fill(img, star_inside(3.5, 3.5, 2.6), YELLOW)
+    img = fill(plain(RED), star_inside(3.5, 3.5, 2.6), YELLOW)
     for cx, cy in ((7, 1.5), (8.2, 3), (8.2, 5), (7, 6.5)):
-        fill(img, disc(cx, cy, 0.6), YELLOW)
+        img = fill(img, disc(cx, cy, 0.6), YELLOW)
     return img
 
 
@@ -216,8 +218,8 @@ FLAGS = {
     155: greece(),                                         # Greek
     156: hstripes(WHITE, (220, 20, 60)),                   # Polish
     157: israel(),                                         # Hebrew
-    158: fill(canvas((218, 37, 29)), star_inside(8, 6.3, 4.2), YELLOW),  # Vietnamese
-    160: fill(canvas(WHITE), disc(8, 6, 3.4), (188, 0, 45)),  # Japanese
+    158: fill(plain((218, 37, 29)), star_inside(8, 6.3, 4.2), YELLOW),  # Vietnamese
+    160: fill(plain(WHITE), disc(8, 6, 3.4), (188, 0, 45)),  # Japanese
     161: hstripes((205, 42, 62), WHITE, (67, 111, 77)),    # Hungarian
     162: hstripes((198, 54, 60), (12, 64, 118), WHITE),    # Serbian
 }
@@ -289,12 +291,18 @@ def app_icon(size):
 
 
 # ---------------------------------------------------------------------------------------------
-# Side picture, 87 x 171, 256 colours: a deep-blue to teal gradient crossed by a honeycomb whose
-# outlines brighten towards the bottom.
+# Side picture, 87 x 171 at 100 %, 256 colours: a deep-blue to teal gradient crossed by a
+# honeycomb whose outlines brighten towards the bottom. At a larger scale the honeycomb, its
+# outlines and the gradient are drawn at that size: every pixel is sampled where its centre lies
+# in the picture at 100 %.
 
 
-def side_picture():
-    width, height = 87, 171
+SIDE_WIDTH, SIDE_HEIGHT = 87, 171
+
+
+def side_picture(scale=100):
+    """(rows of palette indices, palette) of the side picture at `scale` per cent."""
+    width, height = at_scale(SIDE_WIDTH, scale), at_scale(SIDE_HEIGHT, scale)
     top, bottom, line = (10, 30, 70), (20, 130, 135), (225, 245, 240)
     palette = []
     for i in range(192):  # background ramp
@@ -308,10 +316,13 @@ def side_picture():
     r = 11.0
     hx = r * math.sqrt(3)  # horizontal distance between centres
     pixels = []
-    for y in range(height):
+    for py in range(height):
         row = []
-        base = int(y / (height - 1) * 191)
-        for x in range(width):
+        base = int(py / (height - 1) * 191)
+        # Where the pixel's centre lies at 100 %, whose pixel centres are the whole numbers.
+        y = (py + 0.5) * 100 / scale - 0.5
+        for px in range(width):
+            x = (px + 0.5) * 100 / scale - 0.5
             # Distance to the nearest hexagon edge on a pointy-top lattice.
             best = 1e9
             row_i = round(y / (1.5 * r))
@@ -327,7 +338,7 @@ def side_picture():
                     best = min(best, r - d if d <= r else 1e9)
             edge = best < 1.2
             if edge:
-                strength = (y / height) * 0.8 + 0.2
+                strength = (py / height) * 0.8 + 0.2
                 row.append(192 + min(63, int(strength * 63)))
             else:
                 row.append(base)
@@ -336,6 +347,18 @@ def side_picture():
 
 
 # ---------------------------------------------------------------------------------------------
+# Which sizes are drawn, and the resources that name them.
+
+# The application icon's sizes: the large (32) and small (16) icon of every scale. The first one
+# is what a program gets when it asks for the icon without a size.
+APP_ICON_SIZES = (32, 16) + tuple(sorted({at_scale(edge, scale) for edge in (32, 16)
+                                          for scale in SCALES[1:]} - {32, 16}))
+# The side picture's bitmap resources: 137 at 100 %, then one number more for each larger scale.
+SIDE_PICTURE_ID = 137
+
+
+def side_file(scale):
+    return 'side.bmp' if scale == 100 else 'side_%d.bmp' % scale
 
 
 def main():
@@ -354,14 +377,18 @@ def main():
                 f.write(data)
         return name
 
-    lines = ['// Generated by make_images.py: application icon, flag icons and side picture.',
+    lines = ['// Generated by make_images.py: application icon, flag icons and side pictures.',
              'LANGUAGE 0, 0']
-    lines.append('128 ICON "%s"' % write('app.ico', ico_bytes([app_icon(32), app_icon(16)])))
-    for icon_id, img in sorted(FLAGS.items()):
-        lines.append('%d ICON "%s"' % (icon_id, write('flag_%d.ico' % icon_id,
-                                                      ico_bytes([opaque(img)]))))
-    pixels, palette = side_picture()
-    lines.append('137 BITMAP "%s"' % write('side.bmp', bmp8_bytes(pixels, palette)))
+    lines.append('128 ICON "%s"' % write('app.ico', ico_bytes([app_icon(edge)
+                                                               for edge in APP_ICON_SIZES])))
+    for icon_id, paint in sorted(FLAGS.items()):
+        images = [opaque(draw_flag(paint, at_scale(W, scale), at_scale(H, scale)))
+                  for scale in SCALES]
+        lines.append('%d ICON "%s"' % (icon_id, write('flag_%d.ico' % icon_id, ico_bytes(images))))
+    for index, scale in enumerate(SCALES):
+        pixels, palette = side_picture(scale)
+        lines.append('%d BITMAP "%s"' % (SIDE_PICTURE_ID + index,
+                                         write(side_file(scale), bmp8_bytes(pixels, palette))))
     # windres finds the files beside the script, so it names them without a folder. The digest
     # of the pictures changes the script whenever a picture changes: windres reports no
     # dependencies, so the build sees changed pictures only through the script.

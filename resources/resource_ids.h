@@ -15,11 +15,15 @@
 // The system-menu command of the About entry.
 #define IDM_ABOUTBOX 16
 
-// Icons and the side picture.
+// Icons and the side picture. The application icon holds the large and small icon of every
+// display scale (16 to 64 pixels).
 #define IDI_APP_ICON 128
+// The side picture at 100 % (87 x 171 pixels); the bitmaps that follow it hold it at 125, 150,
+// 175 and 200 %, in the order of ui::kPictureScales (IDB_SIDE_PICTURE + 1 is 125 %).
 #define IDB_SIDE_PICTURE 137
 
-// Flag icons of the Start page's language list, 16 x 12 pixels (there is no icon 159).
+// Flag icons of the Start page's language list, each drawn at 16 x 12 pixels (100 %) and at the
+// larger scales up to 32 x 24 (200 %) (there is no icon 159).
 #define IDI_FLAG_GERMAN 141
 #define IDI_FLAG_DANISH 142
 #define IDI_FLAG_SPANISH 143

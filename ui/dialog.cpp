@@ -46,6 +46,13 @@ std::wstring window_text(HWND hwnd) {
   return text;
 }
 
+// Posted by a dialog to itself on WM_DPICHANGED, so that OnDpiChanged runs after the system's
+// handling of the change (wParam: the new DPI).
+UINT dpi_settled_message() noexcept {
+  static const UINT message = ::RegisterWindowMessageW(L"nv.ui.dpi-settled");
+  return message;
+}
+
 bool is_radio_button(HWND hwnd) noexcept {
   const LONG type = ::GetWindowLongW(hwnd, GWL_STYLE) & BS_TYPEMASK;
   return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
@@ -220,6 +227,8 @@ bool dialog::OnNotify(const NMHDR&, LRESULT&) { return false; }
 
 bool dialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
+void dialog::OnDpiChanged(UINT) {}
+
 INT_PTR dialog::dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
   if (OnMessage(message, wparam, lparam, result)) {
@@ -227,9 +236,24 @@ INT_PTR dialog::dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
     ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
     return TRUE;
   }
+  if (message == dpi_settled_message() && message != 0) {
+    OnDpiChanged(static_cast<UINT>(wparam));
+    return TRUE;
+  }
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog();
+    case WM_DPICHANGED:
+      if (::GetWindowLongW(hwnd_, GWL_STYLE) & WS_CHILD) return FALSE;
+      // The window takes the rectangle the system suggests for the new scale (the system's
+      // handling does so too where it rescales dialogs; earlier versions leave it to the window).
+      if (const auto* suggested = reinterpret_cast<const RECT*>(lparam)) {
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      ::PostMessageW(hwnd_, dpi_settled_message(), LOWORD(wparam), 0);
+      return FALSE;
     case WM_COMMAND:
       return OnCommand(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam)) ? TRUE
                                                                                        : FALSE;

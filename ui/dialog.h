@@ -1,8 +1,10 @@
 // Dialogs built from dialog templates: modal ones with their own modal loop registered as the
 // thread's active modal dialog, and child ones (pages) created modeless inside another window.
 // Messages reach virtual handlers; values travel between controls and members through
-// UpdateData/DoDataExchange with validation. No exception crosses the dialog procedure: one that
-// escapes a handler ends the innermost modal dialog and is rethrown from its DoModal.
+// UpdateData/DoDataExchange with validation. A top-level dialog moved to a monitor of another
+// scale takes the system's suggested rectangle and then hears of its new DPI. No exception
+// crosses the dialog procedure: one that escapes a handler ends the innermost modal dialog and is
+// rethrown from its DoModal.
 #pragma once
 
 #include <windows.h>
@@ -121,6 +123,10 @@ class dialog {
   virtual bool OnNotify(const NMHDR& header, LRESULT& result);
   // Every message first; true when handled, with `result` as the message's result.
   virtual bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+  // The window now shows at `dpi` (WM_DPICHANGED of a top-level dialog): called once the window
+  // has its suggested rectangle and the system's own handling of the change, which rescales the
+  // dialog's font and controls, has run. For what the system does not scale. Default: nothing.
+  virtual void OnDpiChanged(UINT dpi);
 
   bool is_modal() const noexcept { return modal_; }
   // The window's default handling of a message, for a hook that acts after it.

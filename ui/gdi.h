@@ -1,8 +1,12 @@
-// Owners for the device-context state the dialog layer borrows: a window's device context,
-// released on destruction, and an object selected into a context, deselected on destruction.
+// Owners for the device-context state and the images the dialog layer borrows or keeps: a
+// window's device context, released on destruction; a memory device context, deleted; an object
+// selected into a context, deselected on destruction; a GDI object (a bitmap) and an icon,
+// destroyed with their owner.
 #pragma once
 
 #include <windows.h>
+
+#include "nv/unique_handle.h"
 
 namespace ui {
 
@@ -38,5 +42,26 @@ class selected_object {
   HDC dc_;
   HGDIOBJ previous_;
 };
+
+struct gdi_object_traits {
+  using type = HGDIOBJ;
+  static HGDIOBJ normalize(HGDIOBJ object) noexcept { return object; }
+  static void close(HGDIOBJ object) noexcept { ::DeleteObject(object); }
+};
+using unique_gdi_object = nv::unique_resource<gdi_object_traits>;
+
+struct memory_dc_traits {
+  using type = HDC;
+  static HDC normalize(HDC dc) noexcept { return dc; }
+  static void close(HDC dc) noexcept { ::DeleteDC(dc); }
+};
+using unique_memory_dc = nv::unique_resource<memory_dc_traits>;
+
+struct icon_traits {
+  using type = HICON;
+  static HICON normalize(HICON icon) noexcept { return icon; }
+  static void close(HICON icon) noexcept { ::DestroyIcon(icon); }
+};
+using unique_icon = nv::unique_resource<icon_traits>;
 
 }  // namespace ui

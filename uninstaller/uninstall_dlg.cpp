@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "steps/message_pump.h"
@@ -10,6 +11,7 @@
 #include "nv/product.h"
 #include "nv/ui_hooks.h"
 #include "resources/resource_ids.h"
+#include "ui/dpi.h"
 
 namespace uninstaller {
 
@@ -110,7 +112,10 @@ void CRemovedPage::show(const RunResult& result) {
 // ---- Frame ------------------------------------------------------------------------------------
 
 CUninstallDlg::CUninstallDlg(bool examplesOffered, Removal removal)
-    : ui::dialog(IDD_UNINSTALL), run_(std::move(removal)) {
+    : ui::dialog(IDD_UNINSTALL),
+      icon_(::GetModuleHandleW(nullptr), IDI_APP_ICON),
+      sidePicture_(::GetModuleHandleW(nullptr), IDB_SIDE_PICTURE),
+      run_(std::move(removal)) {
   confirm_.examplesOffered = examplesOffered;
 }
 
@@ -120,28 +125,59 @@ BOOL CUninstallDlg::OnInitDialog() {
     ::DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
     ::DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
   }
-  if (HICON icon = nv::application_icon())
-    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
 
-  RECT area{};
-  ::GetClientRect(hwnd(), &area);
-  area.left = item_ref(IDC_LEFT_PANEL).rect_in_parent().right;
-  area.bottom = item_ref(IDC_SEPARATOR).rect_in_parent().top;
   for (ui::dialog* page : std::array<ui::dialog*, 3>{&confirm_, &removal_, &removed_}) {
     if (!page->Create(hwnd())) {
       EndDialog(-1);
       return TRUE;
     }
-    ::SetWindowPos(page->hwnd(), nullptr, area.left, area.top, width(area), height(area),
-                   SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  scaleTo(ui::window_dpi(hwnd()));
   refreshTexts();
   confirm_.UpdateData(false);
   showPage(Page::Confirm);
   return FALSE;  // the focus is on the Remove button
 }
+
+void CUninstallDlg::scaleTo(UINT dpi) {
+  // The support library's icon stands in when the executable has none of its own at this size.
+  if (!icon_.show_as_window_icon(hwnd(), dpi)) {
+    if (HICON icon = nv::application_icon())
+      ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  }
+  HWND picture = ui::bitmap_control(hwnd());
+  sidePicture_.show(picture, dpi);
+
+  RECT area{};
+  ::GetClientRect(hwnd(), &area);
+  area.left = item_ref(IDC_LEFT_PANEL).rect_in_parent().right;
+  area.bottom = item_ref(IDC_SEPARATOR).rect_in_parent().top;
+  // The picture is drawn for the scale while the panel grows with the dialog font, which may grow
+  // less: the separator goes no higher than the picture's lower edge.
+  const int dy =
+      picture ? static_cast<int>(std::max<LONG>(
+                    0, ui::window_ref(picture).rect_in_parent().bottom - area.bottom))
+              : 0;
+  if (dy > 0) {
+    RECT frame{};
+    ::GetWindowRect(hwnd(), &frame);
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, width(frame), height(frame) + dy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    item_ref(IDC_LEFT_PANEL).adjust(0, 0, 0, dy);
+    item_ref(IDC_SEPARATOR).adjust(0, dy, 0, 0);
+    for (int button : {IDOK, IDCANCEL}) item_ref(button).adjust(0, dy, 0, 0);
+    area.bottom += dy;
+  }
+  for (ui::dialog* page : std::array<ui::dialog*, 3>{&confirm_, &removal_, &removed_}) {
+    if (!page->hwnd()) continue;
+    ::SetWindowPos(page->hwnd(), nullptr, area.left, area.top, width(area), height(area),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void CUninstallDlg::OnDpiChanged(UINT dpi) { scaleTo(dpi); }
 
 void CUninstallDlg::refreshTexts() {
   ::SetWindowTextW(hwnd(), programTitle(Text::Name, true).c_str());

@@ -2,7 +2,8 @@
 // three pages in turn. The confirmation page asks before anything is removed and offers to remove
 // the example projects as well; the removal page shows each step in a log, with a status line and
 // a progress bar; the end page says how the removal ended and lists what was removed, what was
-// kept and why, and what was refused.
+// kept and why, and what was refused. The side picture and the icon are the ones drawn for the
+// scale of the monitor the window shows on.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,8 @@
 
 #include "steps/install_progress.h"
 #include "ui/dialog.h"
+#include "ui/scaled_picture.h"
+#include "ui/scaled_icon.h"
 #include "uninstaller/uninstall_run.h"
 
 namespace uninstaller {
@@ -69,11 +72,17 @@ class CUninstallDlg : public ui::dialog {
   BOOL OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
+  void OnDpiChanged(UINT dpi) override;
 
  private:
   void showPage(Page page);
   void refreshTexts();
+  // Shows the icon and the side picture drawn for `dpi`, grows the frame where the picture
+  // reaches below the separator and gives the pages the area right of the panel.
+  void scaleTo(UINT dpi);
 
+  ui::scaled_icon icon_;
+  ui::scaled_picture sidePicture_;
   CConfirmPage confirm_;
   CRemovalPage removal_;
   CRemovedPage removed_;

@@ -20,6 +20,7 @@
 #include "machine/folder_rules.h"
 #include "nv/product_test_support.h"
 
+#include "dpi_test_support.h"
 #include "nv/fatal_error.h"
 #include "resources/resource_ids.h"
 #include "ui/gdi.h"
@@ -85,6 +86,22 @@ LONG width(HWND window) {
   RECT box{};
   ::GetWindowRect(window, &box);
   return box.right - box.left;
+}
+
+// The width of the widest language name in the Start page's font.
+LONG widestName(CDlgStart& page) {
+  HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+  ui::window_dc dc(combo);
+  ui::selected_object font(
+      dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(page.hwnd(), WM_GETFONT, 0, 0)));
+  LONG widest = 0;
+  for (LanguageId language : CDlgStart::listedLanguages()) {
+    const std::wstring name = languageDisplayName(language);
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc.get(), name.c_str(), static_cast<int>(name.size()), &size);
+    widest = std::max(widest, size.cx);
+  }
+  return widest;
 }
 
 // The folder browser, driven from a thread timer inside its modal loop: once its edit box shows
@@ -190,18 +207,7 @@ TEST_F(WizardPagesTest, DropDownIsAsWideAsTheWidestNamePlusThirtyPixels) {
   ASSERT_TRUE(page.Create(host.hwnd));
   HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
   ASSERT_NE(combo, nullptr);
-  LONG widest = 0;
-  {
-    ui::window_dc dc(combo);
-    ui::selected_object font(
-        dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(page.hwnd(), WM_GETFONT, 0, 0)));
-    for (LanguageId language : CDlgStart::listedLanguages()) {
-      const std::wstring name = languageDisplayName(language);
-      SIZE size{};
-      ::GetTextExtentPoint32W(dc.get(), name.c_str(), static_cast<int>(name.size()), &size);
-      widest = std::max(widest, size.cx);
-    }
-  }
+  const LONG widest = widestName(page);
   ASSERT_GT(widest, 0);
   // The list never drops narrower than the box itself.
   EXPECT_EQ(::SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0), std::max(widest + 30, width(combo)));
@@ -211,6 +217,36 @@ TEST_F(WizardPagesTest, DropDownIsAsWideAsTheWidestNamePlusThirtyPixels) {
   page.fitPage(-140, 0);  // narrowed below the drop-down, the box shows the width set at creation
   ASSERT_LT(width(combo), widest + 30);
   EXPECT_EQ(::SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0), widest + 30);
+}
+
+// At another display scale the list shows the flags drawn for it, in an image list whose items
+// have the scaled size, each item keeping its flag, and the drop-down's margin is scaled too.
+TEST_F(WizardPagesTest, FlagsAndDropDownFollowTheDisplayScale) {
+  CDlgStart page;
+  ASSERT_TRUE(page.Create(host.hwnd));
+  HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+  ASSERT_NE(combo, nullptr);
+  const LONG widest = widestName(page);
+  std::map<UINT, int> margin = {{96, 30}, {120, 38}, {144, 45}, {168, 53}, {192, 60}};
+  for (const nv_testing::scale_sizes& scale : nv_testing::kScaleSizes) {
+    SCOPED_TRACE(scale.dpi);
+    page.rescale(scale.dpi);
+    ASSERT_TRUE(page.flagImages);
+    EXPECT_EQ(page.languageCombo.send(CBEM_GETIMAGELIST),
+              reinterpret_cast<LRESULT>(page.flagImages.get()));
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(::ImageList_GetIconSize(page.flagImages.get(), &cx, &cy));
+    EXPECT_EQ(cx, scale.flag_item.cx);
+    EXPECT_EQ(cy, scale.flag_item.cy);
+    EXPECT_EQ(::ImageList_GetImageCount(page.flagImages.get()), 17);
+    for (int i = 0; i < 17; ++i) {
+      std::wstring text;
+      EXPECT_EQ(listItem(page.languageCombo, i, text).iImage, i);
+    }
+    // The list never drops narrower than the box itself.
+    EXPECT_EQ(::SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0),
+              std::max(widest + margin[scale.dpi], width(combo)));
+  }
 }
 
 // Inside the installer's frame a language choice reaches the frame and every page.

@@ -17,8 +17,10 @@
 #include "nv/fixed_path.h"
 #include "nv/product_test_support.h"
 #include "nv/version_info.h"
+#include "dpi_test_support.h"
 #include "resources/resource_ids.h"
 #include "ui/message_filter.h"
+#include "ui/scaled_picture.h"
 
 namespace {
 
@@ -112,6 +114,7 @@ class StandInPage : public CWizardPage {
  public:
   using CWizardPage::CWizardPage;
   void refreshTexts() override { ++refreshed; }
+  void rescale(UINT dpi) override { rescaledTo = dpi; }
   void fitPage(int dx, int dy) override {
     fitDx = dx;
     fitDy = dy;
@@ -122,6 +125,7 @@ class StandInPage : public CWizardPage {
   bool refuseSave = false;
   std::function<void()> onSave;
   int loads = 0, saves = 0, refreshed = 0, fitDx = -999, fitDy = -999;
+  UINT rescaledTo = 0;
 
  protected:
   void DoDataExchange(ui::data_exchange& dx) override {
@@ -423,14 +427,24 @@ TEST_F(WizardFrameTest, TextsSystemMenuAndMaximizedSize) {
   });
 }
 
+// The About box shows the icon drawn for its scale, also after a move to another scale.
 TEST_F(WizardFrameTest, SystemMenuCommandOpensTheAboutBox) {
   std::wstring title, version, ok;
+  std::vector<int> iconEdges;
   frame.onLater = [&] {
     const HWND about = ui::active_modal_dialog();
     ASSERT_NE(about, frame.hwnd());
     title = ui::window_ref(about).text();
     version = ui::window_ref(::GetDlgItem(about, IDC_ABOUT_VERSION)).text();
     ok = ui::window_ref(::GetDlgItem(about, IDOK)).text();
+    const HWND icon = ui::picture_control(about, SS_ICON);
+    const auto edge = [&] {
+      return nv_testing::icon_edge(
+          reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0)));
+    };
+    iconEdges.push_back(edge());
+    nv_testing::move_to_scale(about, 144);
+    iconEdges.push_back(edge());
     ::SendMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   };
   run([](TestFrame& f) {
@@ -442,6 +456,39 @@ TEST_F(WizardFrameTest, SystemMenuCommandOpensTheAboutBox) {
   EXPECT_EQ(version, nv::version_info().version_text());
   EXPECT_FALSE(version.empty());
   EXPECT_EQ(ok, L"OK");
+  EXPECT_EQ(iconEdges, (std::vector<int>{32, 48}));
+}
+
+// Moved to a monitor of another scale, the frame takes the suggested rectangle, shows the side
+// picture and the icon drawn for that scale, has every page rescale itself, and grows when the
+// picture needs more room above the separator than the frame has.
+TEST_F(WizardFrameTest, AnotherScaleSwapsThePicturesAndRescalesThePages) {
+  run([](TestFrame& f) {
+    const HWND picture = ui::bitmap_control(f.hwnd());
+    EXPECT_EQ(nv_testing::shown_bitmap(picture).cx, 87) << "the picture for this window's scale";
+    for (const nv_testing::scale_sizes& scale : nv_testing::kScaleSizes) {
+      SCOPED_TRACE(scale.dpi);
+      const RECT suggested = nv_testing::move_to_scale(f.hwnd(), scale.dpi);
+      const RECT now = nv_testing::window_rect(f.hwnd());
+      EXPECT_EQ(now.left, suggested.left);
+      EXPECT_EQ(now.top, suggested.top);
+      EXPECT_EQ(now.right, suggested.right);
+      EXPECT_GE(now.bottom, suggested.bottom);
+
+      const SIZE shown = nv_testing::shown_bitmap(picture);
+      EXPECT_EQ(shown.cx, scale.side.cx);
+      EXPECT_EQ(shown.cy, scale.side.cy);
+      const RECT place = rectOf(picture);
+      EXPECT_EQ(place.right - place.left, shown.cx) << "the control is as large as its picture";
+      EXPECT_EQ(place.bottom - place.top, shown.cy);
+      EXPECT_LE(place.bottom, rectOf(f.item(IDC_SEPARATOR)).top);
+      EXPECT_EQ(rectOf(f.item(IDC_LEFT_PANEL)).bottom, rectOf(f.item(IDC_SEPARATOR)).top);
+      EXPECT_EQ(rectOf(f.standIns[0].hwnd()).bottom, rectOf(f.item(IDC_SEPARATOR)).top);
+      EXPECT_EQ(nv_testing::large_icon_edge(f.hwnd()), scale.large_icon);
+      for (const StandInPage& page : f.standIns) EXPECT_EQ(page.rescaledTo, scale.dpi);
+    }
+    return true;
+  });
 }
 
 }  // namespace

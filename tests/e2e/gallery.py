@@ -1,6 +1,7 @@
 """The screenshot gallery of the end-to-end run: every screen of the installer and of the
-uninstaller in every installer language, as SCREENSHOTS/<language>/NN-name.png, an index page
-with one row per screen and one column per language, and the robot's fit-check lines read back
+uninstaller in every installer language at 96 DPI (100 %), as SCREENSHOTS/<language>/NN-name.png,
+and again at 144 DPI (150 %), as SCREENSHOTS/144dpi/<language>/NN-name.png; an index page with one
+row per screen and one column per language and scale; and the robot's fit-check lines read back
 into texts that are cut off."""
 import html
 import os
@@ -24,6 +25,11 @@ LANGUAGES = [
     ("Hungarian", 15, 19),
 ]
 
+# The displays the gallery runs at, in dots per inch: 100 % and 150 %.
+DPIS = (96, 144)
+# The displays at which only the Start page is checked (125 % and 200 %).
+CHECKED_DPIS = (120, 192)
+
 # Every screen, in the gallery's order; its number is its place here.
 SCREENS = [
     "start", "start-reinstall", "start-update", "start-newer", "mode", "folder",
@@ -41,8 +47,26 @@ def file_name(screen):
     return f"{SCREENS.index(screen) + 1:02d}-{screen}"
 
 
-def folder_of(root, language):
-    return os.path.join(root, language.lower())
+def folder_of(root, language, dpi=96):
+    """The folder of a language's screens at `dpi`: SCREENSHOTS/<language> at 96 DPI, else
+    SCREENSHOTS/<dpi>dpi/<language>."""
+    if dpi == 96:
+        return os.path.join(root, language.lower())
+    return os.path.join(root, f"{dpi}dpi", language.lower())
+
+
+# The X screen the tests run on (README), which holds the wizards at up to 150 %.
+SCREEN = (1024, 768)
+ROOMY_DPI = 144
+
+
+def screen_for(dpi):
+    """An Xvfb screen as large at `dpi` as the tests' screen is at 96 DPI."""
+    return f"{SCREEN[0] * dpi // 96}x{SCREEN[1] * dpi // 96}x24"
+
+
+def scale_name(dpi):
+    return f"{dpi} DPI ({dpi * 100 // 96} %)"
 
 
 def bmp_to_png(bmp, png):
@@ -84,40 +108,52 @@ def measurements(values):
     return found
 
 
-def describe(language, screen, measured):
+def describe(language, screen, measured, dpi=96):
     _, control, kind, needed, available, text = measured
-    return (f"{language}/{file_name(screen)}: control {control} ({kind}) {text!r} needs "
+    at = "" if dpi == 96 else f" at {dpi} DPI"
+    return (f"{language}/{file_name(screen)}{at}: control {control} ({kind}) {text!r} needs "
             f"{needed[0]}x{needed[1]} px, has {available[0]}x{available[1]} px")
 
 
 def write_index(root, taken, misfits, measured_count):
-    """SCREENSHOTS/index.html: a row per screen, a column per language, each picture at its
-    real size under its name. `taken`: {language: set of screens}. Returns the number of
-    pictures."""
-    languages = [name for name, *_ in LANGUAGES if taken.get(name)]
-    count = sum(len(taken[name]) for name in languages)
+    """SCREENSHOTS/index.html: a row per screen, a column per language at each of DPIS (a set of
+    columns per scale), each picture at its real size under its name, and below the table the
+    screens taken at CHECKED_DPIS. `taken`: {(language, dpi): set of screens}. Returns the number
+    of pictures."""
+    columns = [(name, dpi) for dpi in DPIS for name, *_ in LANGUAGES if taken.get((name, dpi))]
+    count = sum(len(screens) for screens in taken.values())
+
+    def cell(name, dpi, screen):
+        folder = os.path.relpath(folder_of(root, name, dpi), root).replace(os.sep, "/")
+        src = f"{folder}/{file_name(screen)}.png"
+        return (f'<td><img src="{html.escape(src)}" alt="{html.escape(src)}"><br>'
+                f"{html.escape(src)}</td>")
+
     rows = []
     for screen in SCREENS:
-        cells = []
-        for name in languages:
-            if screen in taken[name]:
-                src = f"{name.lower()}/{file_name(screen)}.png"
-                cells.append(f'<td><img src="{src}" alt="{html.escape(src)}"><br>'
-                             f"{html.escape(src)}</td>")
-            else:
-                cells.append("<td>(not taken)</td>")
+        cells = [cell(name, dpi, screen) if screen in taken[(name, dpi)] else
+                 "<td>(not taken)</td>" for name, dpi in columns]
         rows.append(f"<tr><th>{file_name(screen)}</th>{''.join(cells)}</tr>")
+    scales = [(dpi, sum(1 for _, d in columns if d == dpi)) for dpi in DPIS]
+    others = [cell(name, dpi, screen) for (name, dpi), screens in sorted(taken.items())
+              if dpi not in DPIS for screen in SCREENS if screen in screens]
     problems = "".join(f"<li>{html.escape(line)}</li>" for line in misfits)
+    languages = len({name for name, _ in taken})
     page = (
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Screens</title>"
         "<style>td,th{vertical-align:top;padding:4px;font:12px sans-serif;text-align:left}"
         "</style></head><body>\n"
-        f"<p>{count} screens in {len(languages)} languages; the fit check measured "
-        f"{measured_count} texts, {len(misfits)} cut off.</p>\n"
+        f"<p>{count} screens in {languages} languages at "
+        f"{', '.join(scale_name(d) for d in sorted({d for _, d in taken}))}; the fit check "
+        f"measured {measured_count} texts, {len(misfits)} cut off.</p>\n"
         + (f"<ul>{problems}</ul>\n" if problems else "")
-        + "<table border=\"1\"><tr><th>screen</th>"
-        + "".join(f"<th>{html.escape(name)}</th>" for name in languages) + "</tr>\n"
-        + "\n".join(rows) + "\n</table></body></html>\n")
+        + "<table border=\"1\"><tr><th></th>"
+        + "".join(f'<th colspan="{n}">{scale_name(dpi)}</th>' for dpi, n in scales if n)
+        + "</tr><tr><th>screen</th>"
+        + "".join(f"<th>{html.escape(name)}</th>" for name, _ in columns) + "</tr>\n"
+        + "\n".join(rows) + "\n</table>\n"
+        + (f"<table border=\"1\"><tr>{''.join(others)}</tr></table>\n" if others else "")
+        + "</body></html>\n")
     with open(os.path.join(root, "index.html"), "w", encoding="utf-8") as f:
         f.write(page)
     return count

@@ -1,16 +1,20 @@
-"""The gallery's scenarios, one per installer language, photograph every page, message box and
-the About box of the installer and every page of the uninstaller into SCREENSHOTS/<language>/
-(see gallery.py) and have the robot measure every text on them; a text that does not fit its
-control fails the scenario. Each walks the wizard with one installation, the Start pages of an
-existing installation, the uninstaller with one removal and a failed installation. They run when
-named, or all with "gallery" (half of them in a second process on a display of its own, started
-by installer_e2e_test.py); the run ends with SCREENSHOTS/index.html."""
+"""The gallery's scenarios, one per installer language and display scale (96 and 144 DPI),
+photograph every page, message box and the About box of the installer and every page of the
+uninstaller into SCREENSHOTS/<language>/ and SCREENSHOTS/144dpi/<language>/ (see gallery.py) and
+have the robot measure every text on them; a text that does not fit its control fails the
+scenario. On each window of a wizard the robot's picture check must find the side picture, the
+icon and the flags drawn for the scale (see picture_checks.py). Each walks the wizard with one
+installation, the Start pages of an existing installation, the uninstaller with one removal and a
+failed installation. Two more check the Start page at 120 and 192 DPI in English. They run when
+named, or all with "gallery" (shared out among processes on displays of their own, started by
+installer_e2e_test.py); the run ends with SCREENSHOTS/index.html."""
 import os
 import shutil
 import time
 import zlib
 
 import gallery
+import picture_checks
 import winenv
 from e2e_common import (ADVANCED, BROWSE, DESKTOP, EXIT, FOLDER_EDIT, HEADING, IDCANCEL, IDNO, IDOK,
                         IDRETRY, IDYES, INFO, JOURNAL_FOLDER, LABEL, LANGS, LIST, LOG, NEXT,
@@ -21,38 +25,44 @@ from e2e_common import (ADVANCED, BROWSE, DESKTOP, EXIT, FOLDER_EDIT, HEADING, I
 
 
 # ---- the gallery: every screen in every installer language, each measured by the fit check ----
-GALLERY_TAKEN = {}     # language -> screens taken
+GALLERY_TAKEN = {}     # (language, dpi) -> screens taken
 GALLERY_MISFITS = []   # one line per text that does not fit
 GALLERY_MEASURED = []  # number of texts measured, per screen
 
 
 class Gallery:
-    """One language's walk through the screens: each is photographed and its texts measured."""
+    """One language's walk through the screens at one display scale: each is photographed, its
+    texts measured and, on a wizard's window, its pictures checked."""
 
-    def __init__(self, sc, lang, position, language_id):
-        self.sc, self.lang, self.position = sc, lang, position
+    def __init__(self, sc, lang, position, language_id, dpi):
+        self.sc, self.lang, self.position, self.dpi = sc, lang, position, dpi
         # Start-up takes the stored language before the system's.
         sc.check("NvLanguage stored", sc.prefix.reg_add(UNINSTALL_KEY, "NvLanguage", "REG_DWORD",
                                                         language_id) == 0, "")
-        self.folder = gallery.folder_of(cfg.screenshots, lang)
+        self.folder = gallery.folder_of(cfg.screenshots, lang, dpi)
         os.makedirs(self.folder, exist_ok=True)
-        GALLERY_TAKEN.setdefault(lang, set())
+        GALLERY_TAKEN.setdefault((lang, dpi), set())
 
-    def shot(self, screen, select, frame=True):
-        """Screenshot and fit check of the window or box that `select` names."""
+    def shot(self, screen, select, frame=True, icon=False):
+        """Screenshot and fit check of the window or box that `select` names; the picture check of
+        a wizard's window (`frame`) or of a window with a static icon (`icon`)."""
         sc = self.sc
         bmp = os.path.join(self.folder, gallery.file_name(screen) + ".bmp")
-        ok, values, out = sc.robot(select, ["screenshot", sc.prefix.windows(bmp)], ["fit-check"])
+        pictures = [["picture-check"]] if frame or icon else []
+        ok, values, out = sc.robot(select, ["screenshot", sc.prefix.windows(bmp)], *pictures,
+                                   ["fit-check"])
         measured = gallery.measurements(values)
         if not sc.check(f"screenshot {screen}", os.path.exists(bmp), out) or \
                 not sc.check(f"fit check of {screen} measured texts", measured, out):
             return
+        what = f"{screen} at {self.dpi} DPI"
         if frame:
-            colours = winenv.distinct_colours(bmp, 12, 40, 80, 150)
-            sc.check(f"side picture painted in {screen}", colours >= 16, f"{colours} colours")
+            picture_checks.check_frame(sc.check, what, self.dpi, values, bmp)
+        if icon:
+            picture_checks.check_icon(sc.check, what, self.dpi, values)
         gallery.bmp_to_png(bmp, os.path.join(self.folder, gallery.file_name(screen) + ".png"))
         os.remove(bmp)
-        GALLERY_TAKEN[self.lang].add(screen)
+        GALLERY_TAKEN[(self.lang, self.dpi)].add(screen)
         self.record(screen, measured)
         sc.check(f"fit check of {screen} ran", ok or any(not m[0] for m in measured), out)
 
@@ -60,7 +70,7 @@ class Gallery:
         GALLERY_MEASURED.append(len(measured))
         for m in measured:
             if not m[0]:
-                line = gallery.describe(self.lang, screen, m)
+                line = gallery.describe(self.lang, screen, m, self.dpi)
                 GALLERY_MISFITS.append(line)
                 self.sc.check("text cut off", False, line)
 
@@ -158,7 +168,7 @@ def gallery_wizard(g):
     sc.must("Retry continues", sc.robot(["box", close_product, 1000], ["post-click", IDRETRY]))
     sc.must("the wizard speaks the language", sc.wizard(["expect-text", 0, title_of(lang)]))
     g.page("start")
-    if lang == "English":
+    if lang == "English" and g.dpi == winenv.BASE_DPI:
         # The check itself fails for a text that its control cannot hold.
         long_text = s(lang, 1106, "Next") * 4
         ok, values, out = sc.wizard(["set-text", STATUS, long_text], ["fit-check"])
@@ -173,7 +183,7 @@ def gallery_wizard(g):
     sc.check("the second installer ended", winenv.wait_exit(second, 20) is not None, "")
     about = s(lang, 1003, s(lang, 1000))
     sc.must("About from the system menu", sc.wizard(["sys-command", 16]))
-    g.shot("about", ["window", about, 10000], frame=False)
+    g.shot("about", ["window", about, 10000], frame=False, icon=True)
     sc.must("About closed", sc.robot(["window", about, 1000], ["click", IDOK], ["wait-gone", 5000]))
 
     sc.must("choose Polish", sc.wizard(["select", LANGS, LIST["Polish"]]))
@@ -300,9 +310,13 @@ def gallery_failed(g):
     sc.finish(process)
 
 
-def scenario_gallery(lang, position, language_id):
-    with Scenario("gallery_" + lang.lower(), cfg.template) as sc:
-        g = Gallery(sc, lang, position, language_id)
+def gallery_name(lang, dpi):
+    return "gallery_" + lang.lower() + ("" if dpi == winenv.BASE_DPI else f"_{dpi}dpi")
+
+
+def scenario_gallery(lang, position, language_id, dpi):
+    with Scenario(gallery_name(lang, dpi), winenv.ensure_template(cfg.template, dpi)) as sc:
+        g = Gallery(sc, lang, position, language_id, dpi)
         # The removal takes the stored language with it: the failed installation comes first.
         gallery_failed(g)
         gallery_wizard(g)
@@ -310,7 +324,25 @@ def scenario_gallery(lang, position, language_id):
         gallery_uninstaller(g)
 
 
-GALLERY = [("gallery_" + lang.lower(),
-            (lambda lang=lang, position=position, language_id=language_id:
-             scenario_gallery(lang, position, language_id)))
-           for lang, position, language_id in gallery.LANGUAGES]
+def scenario_start_at(dpi):
+    """The Start page at `dpi` in English: the pictures chosen for its scale, the texts fitting."""
+    with Scenario(f"gallery_start_{dpi}dpi", winenv.ensure_template(cfg.template, dpi)) as sc:
+        lang, position, language_id = next(l for l in gallery.LANGUAGES if l[0] == "English")
+        g = Gallery(sc, lang, position, language_id, dpi)
+        process = g.start()
+        g.page("start")
+        sc.must("Exit", sc.wizard(["post-click", EXIT]))
+        sc.must("Yes", sc.robot(["box", s(lang, 1110)[:20], 10000], ["post-click", IDYES]))
+        sc.finish(process)
+
+
+GALLERY = [(gallery_name(lang, dpi),
+            (lambda lang=lang, position=position, language_id=language_id, dpi=dpi:
+             scenario_gallery(lang, position, language_id, dpi)))
+           for dpi in gallery.DPIS for lang, position, language_id in gallery.LANGUAGES]
+GALLERY += [(f"gallery_start_{dpi}dpi", (lambda dpi=dpi: scenario_start_at(dpi)))
+            for dpi in gallery.CHECKED_DPIS]
+# The display each scenario runs at.
+GALLERY_DPI = {**{gallery_name(lang, dpi): dpi for dpi in gallery.DPIS
+                  for lang, *_ in gallery.LANGUAGES},
+               **{f"gallery_start_{dpi}dpi": dpi for dpi in gallery.CHECKED_DPIS}}

@@ -34,15 +34,15 @@ import uninstall_scenarios  # noqa: E402
 import winenv  # noqa: E402
 import wizard_scenarios  # noqa: E402
 from e2e_common import ScenarioFailed, cfg, current  # noqa: E402
-from gallery_scenarios import (GALLERY, GALLERY_MEASURED, GALLERY_MISFITS,  # noqa: E402
-                               GALLERY_TAKEN)
+from gallery_scenarios import (GALLERY, GALLERY_DPI, GALLERY_MEASURED,  # noqa: E402
+                               GALLERY_MISFITS, GALLERY_TAKEN)
 from unattended_scenarios import UNATTENDED  # noqa: E402
 from uninstall_scenarios import UNINSTALL  # noqa: E402
 from wizard_scenarios import SCENARIOS  # noqa: E402
 
 cfg.set_paths(sys.argv[1:8])
 only = set(sys.argv[8:])
-# "gallery-part RESULTS name...": the named gallery scenarios of a second process on a display of
+# "gallery-part RESULTS name...": the named gallery scenarios of a further process on a display of
 # its own, their outcome written to RESULTS for the first.
 GALLERY_PART = None
 if sys.argv[8:9] == ["gallery-part"]:
@@ -73,22 +73,34 @@ if "uninstall" in only:
 if "gallery" in only:
     only.discard("gallery")
     only.update(name for name, _ in GALLERY)
-# Half of the gallery's languages go to a second process with its own X display (each window is
-# photographed from the screen, so two programs must not share one), when xvfb-run is there.
-gallery_part = None
+# The gallery's scenarios are shared out, in turn, among this process and further ones, each with
+# an X display of its own (each window is photographed from the screen, so two programs must not
+# share one), when xvfb-run is there. The scenarios mostly wait for windows, so the processes
+# overlap well even on two cores. A scenario at more than 144 DPI needs a larger screen than the
+# tests' own: the first further process has one as large as its scenarios need.
+GALLERY_DISPLAYS = int(os.environ.get("NV_GALLERY_DISPLAYS", "4"))
+gallery_parts = []
 named = [name for name, _ in GALLERY if name in only]
-if GALLERY_PART is None and len(named) > 1 and shutil.which("xvfb-run"):
-    handed = named[len(named) // 2:]
-    only.difference_update(handed)
+cramped = [name for name in named if GALLERY_DPI[name] > gallery.ROOMY_DPI]
+if GALLERY_PART is None and (len(named) > 1 or cramped) and shutil.which("xvfb-run"):
+    displays = max(2, min(GALLERY_DISPLAYS, len(named)))
     os.makedirs(cfg.work, exist_ok=True)
-    part_results = os.path.join(cfg.work, "gallery-part.json")
-    part_log = open(os.path.join(cfg.work, "gallery-part.log"), "w")
-    winenv.ensure_template(cfg.template)
-    gallery_part = subprocess.Popen(
-        ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, os.path.abspath(__file__),
-         *sys.argv[1:8], "gallery-part", part_results, *handed],
-        stdin=subprocess.DEVNULL, stdout=part_log, stderr=subprocess.STDOUT,
-        start_new_session=True)
+    for template_dpi in sorted({GALLERY_DPI[name] for name in named}):
+        winenv.ensure_template(cfg.template, template_dpi)
+    roomy = [name for name in named if GALLERY_DPI[name] <= gallery.ROOMY_DPI]
+    shares = [roomy[part::displays] for part in range(displays)]
+    shares[1][:0] = cramped
+    for part in range(1, displays):
+        only.difference_update(shares[part])
+        results = os.path.join(cfg.work, f"gallery-part{part}.json")
+        log = open(os.path.join(cfg.work, f"gallery-part{part}.log"), "w")
+        dpi = max([gallery.ROOMY_DPI] + [GALLERY_DPI[name] for name in shares[part]])
+        process = subprocess.Popen(
+            ["xvfb-run", "-a", "-s", "-screen 0 " + gallery.screen_for(dpi), sys.executable,
+             os.path.abspath(__file__), *sys.argv[1:8], "gallery-part", results, *shares[part]],
+            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+            start_new_session=True)
+        gallery_parts.append((process, log, results))
 if only & set(NEEDS_INSTALLATION):
     only.add("quick")
 winenv.ensure_template(cfg.template)
@@ -123,29 +135,30 @@ for name, scenario in SCENARIOS + GROUPS:
           flush=True)
 if GALLERY_PART is not None:
     with open(GALLERY_PART, "w", encoding="utf-8") as f:
-        json.dump({"taken": {k: sorted(v) for k, v in GALLERY_TAKEN.items()},
+        json.dump({"taken": [[lang, dpi, sorted(screens)]
+                             for (lang, dpi), screens in GALLERY_TAKEN.items()],
                    "misfits": GALLERY_MISFITS, "measured": GALLERY_MEASURED,
                    "failures": failures}, f)
     sys.exit(1 if failures else 0)
-if gallery_part is not None:
+for process, log, results in gallery_parts:
     try:
-        code = gallery_part.wait(timeout=max(60, 780 - (time.time() - started)))
+        code = process.wait(timeout=max(60, 780 - (time.time() - started)))
     except subprocess.TimeoutExpired:
-        os.killpg(gallery_part.pid, signal.SIGKILL)
-        code = gallery_part.wait()
-        failures.append("the gallery's second process did not end in time")
-    part_log.close()
-    print(open(part_log.name, encoding="utf-8", errors="replace").read(), end="")
+        os.killpg(process.pid, signal.SIGKILL)
+        code = process.wait()
+        failures.append("a gallery process did not end in time")
+    log.close()
+    print(open(log.name, encoding="utf-8", errors="replace").read(), end="")
     try:
-        with open(part_results, encoding="utf-8") as f:
+        with open(results, encoding="utf-8") as f:
             part = json.load(f)
-        for lang, screens in part["taken"].items():
-            GALLERY_TAKEN.setdefault(lang, set()).update(screens)
+        for lang, dpi, screens in part["taken"]:
+            GALLERY_TAKEN.setdefault((lang, dpi), set()).update(screens)
         GALLERY_MISFITS.extend(part["misfits"])
         GALLERY_MEASURED.extend(part["measured"])
         failures.extend(part["failures"])
     except (OSError, ValueError, KeyError) as e:
-        failures.append(f"the gallery's second process (exit code {code}) left no results: {e!r}")
+        failures.append(f"a gallery process (exit code {code}) left no results: {e!r}")
 shutil.rmtree(cfg.installed, ignore_errors=True)
 for name, reason in NOT_RUN.items():
     if not only or name in only:
@@ -153,7 +166,8 @@ for name, reason in NOT_RUN.items():
 if GALLERY_TAKEN:
     count = gallery.write_index(cfg.screenshots, GALLERY_TAKEN, GALLERY_MISFITS,
                                 sum(GALLERY_MEASURED))
-    print(f"gallery: {count} screens in {len(GALLERY_TAKEN)} languages, "
+    print(f"gallery: {count} screens in {len({lang for lang, _ in GALLERY_TAKEN})} languages "
+          f"at {sorted({dpi for _, dpi in GALLERY_TAKEN})} DPI, "
           f"{os.path.join(cfg.screenshots, 'index.html')}; the fit check measured "
           f"{sum(GALLERY_MEASURED)} texts, {len(GALLERY_MISFITS)} cut off")
     print("\n".join(GALLERY_MISFITS))

@@ -1,8 +1,9 @@
 """Wine prefixes and the robot for the end-to-end tests.
 
 One template prefix per build folder is created once (inside the test's X display, with the
-X11 driver's unmanaged-window setting); every scenario works in a copy of it (`cp -a`), with its
-own wineserver, so that no state leaks from one scenario into the next. Programs started here
+X11 driver's unmanaged-window setting), and beside it, when a test asks for one, a template per
+display scale (a copy whose registry sets the DPI); every scenario works in a copy of one of them
+(`cp -a`), with its own wineserver, so that no state leaks from one scenario into the next. Programs started here
 never get a pipe as their output: Wine's helper processes inherit the streams of the program
 that starts a session and outlive it, so output goes through files."""
 import fcntl
@@ -41,21 +42,42 @@ def _quiet(args, env, timeout=300):
                           stderr=subprocess.DEVNULL, timeout=timeout).returncode
 
 
-def ensure_template(template):
-    """Creates the template prefix once (guarded by a lock file beside it)."""
-    os.makedirs(os.path.dirname(template), exist_ok=True)
-    with open(template + ".lock", "w") as lock:
+# The DPI of a display at 100 %.
+BASE_DPI = 96
+
+
+def template_at(template, dpi):
+    """The template prefix whose display has `dpi` (the template itself at 96)."""
+    return template if dpi == BASE_DPI else f"{template}-{dpi}dpi"
+
+
+def ensure_template(template, dpi=BASE_DPI):
+    """Creates the template prefix once (guarded by a lock file beside it); with another `dpi`,
+    the template at that DPI beside it: a copy of the first whose programs see a display of that
+    many dots per inch (Wine takes it from the registry's LogPixels)."""
+    path = template_at(template, dpi)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if dpi != BASE_DPI:
+        ensure_template(template)
+    with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if os.path.exists(os.path.join(template, ".e2e-ready")):
-            return
-        shutil.rmtree(template, ignore_errors=True)
-        env = wine_env(template)
+        if os.path.exists(os.path.join(path, ".e2e-ready")):
+            return path
+        shutil.rmtree(path, ignore_errors=True)
+        env = wine_env(path)
         _quiet(["wineserver", "-k"], env)
-        _quiet(["wineboot", "-i"], env, timeout=600)
-        _quiet(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                "/t", "REG_SZ", "/d", "N", "/f"], env)
+        if dpi == BASE_DPI:
+            _quiet(["wineboot", "-i"], env, timeout=600)
+            _quiet(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                    "/t", "REG_SZ", "/d", "N", "/f"], env)
+        else:
+            subprocess.run(["cp", "-a", template, path], check=True)
+            os.remove(os.path.join(path, ".e2e-ready"))
+            _quiet(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                    "/t", "REG_DWORD", "/d", str(dpi), "/f"], env)
         _quiet(["wineserver", "-w"], env, timeout=120)
-        open(os.path.join(template, ".e2e-ready"), "w").close()
+        open(os.path.join(path, ".e2e-ready"), "w").close()
+    return path
 
 
 class Prefix:

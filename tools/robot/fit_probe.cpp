@@ -2,7 +2,8 @@
 // measured. The robot hooks the window's thread with fit_probe_hook, which makes the system load
 // this library into that program, and sends the window the fit-check message; the hook then
 // measures every visible static text, push button, check box, radio button and group box of the
-// window with the control's own font and writes the results into the robot's shared memory.
+// window with the control's own font and writes the results into the robot's shared memory. The
+// same hook answers the picture check (picture_probe.cpp).
 #include <windows.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "nv/unique_handle.h"
 #include "tools/robot/fit_probe.h"
+#include "tools/robot/picture_probe.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -28,6 +30,11 @@ constexpr int kGroupIndent = 10;
 
 UINT fit_message() {
   static const UINT message = ::RegisterWindowMessageW(fit_probe::kMessageName);
+  return message;
+}
+
+UINT picture_message() {
+  static const UINT message = ::RegisterWindowMessageW(picture_probe::kMessageName);
   return message;
 }
 
@@ -191,18 +198,20 @@ void report_window(HWND window, DWORD robot_process) {
 
 }  // namespace
 
-// The hook the robot installs on the measured window's thread: on the fit-check message it
-// measures that window (wParam of the message: the robot's process id); everything else passes.
+// The hook the robot installs on the measured window's thread: on the fit-check or the picture
+// message it measures that window (wParam of the message: the robot's process id); everything
+// else passes.
 extern "C" __declspec(dllexport) LRESULT CALLBACK fit_probe_hook(int code, WPARAM wparam,
                                                                   LPARAM lparam) {
   if (code == HC_ACTION) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lparam);
-    if (call->message == fit_message()) {
-      try {
+    try {
+      if (call->message == fit_message())
         report_window(call->hwnd, static_cast<DWORD>(call->wParam));
-      } catch (...) {
-        // Nothing may leave a hook; the robot reports the missing answer.
-      }
+      else if (call->message == picture_message())
+        picture_probe::report_window(call->hwnd, static_cast<DWORD>(call->wParam));
+    } catch (...) {
+      // Nothing may leave a hook; the robot reports the missing answer.
     }
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);

@@ -37,6 +37,16 @@
 //                                own font against the room its control gives it; print one
 //                                "fit:" or "misfit:" line per control, "<id> <kind> needs WxH,
 //                                has WxH: <text>" in pixels; fail when a text does not fit
+//   picture-check                print, as the window's own program sees them (the probe again),
+//                                one "picture:" line per picture of the window: "bitmap <id> at
+//                                X,Y WxH shows WxH" (a static bitmap control: its place relative
+//                                to the window's corner, and the bitmap's size), "icon ..." the
+//                                same for a static icon, "window-icon shows WxH" (the large
+//                                icon), "separator <id> at X,Y WxH" (an etched line), and
+//                                "list-image <id> <index> shows WxH from <icon> WxH..." for each
+//                                image of a ComboBoxEx's image list: the list's image size, the
+//                                icon resource it was made from and every size of that icon that
+//                                makes the same image ("from nothing" when no icon makes it)
 //   sys-command <n>              post WM_SYSCOMMAND n to the current window (a system-menu entry)
 //   show-page <id> 0|1           show or hide the child dialog (a wizard page) holding control id
 //   sleep <ms>
@@ -73,10 +83,10 @@
 #include <vector>
 
 #include "nv/com_ptr.h"
-#include "nv/unique_module.h"
 #include "nv/unique_handle.h"
 #include "nv/utf8.h"
-#include "tools/robot/fit_probe.h"
+#include "tools/robot/probe_commands.h"
+#include "tools/robot/robot_output.h"
 #include "ui/gdi.h"
 
 namespace {
@@ -84,19 +94,8 @@ namespace {
 constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-struct gdi_object_traits {
-  using type = HGDIOBJ;
-  static HGDIOBJ normalize(HGDIOBJ object) noexcept { return object; }
-  static void close(HGDIOBJ object) noexcept { ::DeleteObject(object); }
-};
-using unique_gdi_object = nv::unique_resource<gdi_object_traits>;
-
-struct memory_dc_traits {
-  using type = HDC;
-  static HDC normalize(HDC dc) noexcept { return dc; }
-  static void close(HDC dc) noexcept { ::DeleteDC(dc); }
-};
-using unique_memory_dc = nv::unique_resource<memory_dc_traits>;
+using ui::unique_gdi_object;
+using ui::unique_memory_dc;
 
 struct resource_update_traits {
   using type = HANDLE;
@@ -106,43 +105,8 @@ struct resource_update_traits {
 };
 using unique_resource_update = nv::unique_resource<resource_update_traits>;
 
-struct hook_traits {
-  using type = HHOOK;
-  static HHOOK normalize(HHOOK hook) noexcept { return hook; }
-  static void close(HHOOK hook) noexcept { ::UnhookWindowsHookEx(hook); }
-};
-using unique_hook = nv::unique_resource<hook_traits>;
-
-// The text with backslash, CR, LF and tab written as escapes, so that it fits on one line.
-std::wstring escaped(const std::wstring& text) {
-  std::wstring result;
-  for (wchar_t c : text) {
-    switch (c) {
-      case L'\\': result += L"\\\\"; break;
-      case L'\r': result += L"\\r"; break;
-      case L'\n': result += L"\\n"; break;
-      case L'\t': result += L"\\t"; break;
-      default: result += c;
-    }
-  }
-  return result;
-}
-
-// Prints "<verb>: <value>" with the value escaped.
-void print(const std::string& verb, const std::wstring& value) {
-  const std::string line = verb + ": " + nv::to_utf8(escaped(value)) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-}
-
-class command_failed {
- public:
-  explicit command_failed(std::wstring reason) : reason_(std::move(reason)) {}
-  const std::wstring& reason() const noexcept { return reason_; }
-
- private:
-  std::wstring reason_;
-};
+using robot_output::command_failed;
+using robot_output::print;
 
 class bad_command_line {};
 
@@ -351,61 +315,6 @@ void set_resource(const std::wstring& exe, const std::wstring& type, const std::
     throw command_failed(L"EndUpdateResourceW failed");
 }
 
-// The probe library's full path: beside robot.exe.
-std::wstring probe_library() {
-  std::wstring path(MAX_PATH, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
-  path.resize(length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + fit_probe::kLibraryName;
-}
-
-// Has the probe measure `window` inside its own program and prints the measurements; fails
-// when a text does not fit.
-void fit_check(HWND window) {
-  nv::unique_module library(::LoadLibraryExW(probe_library().c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH));
-  const auto hook_procedure = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
-                                            ::GetProcAddress(library.get(), fit_probe::kHookName)))
-                                      : nullptr;
-  if (!hook_procedure) throw command_failed(L"cannot load " + probe_library());
-  const DWORD self = ::GetCurrentProcessId();
-  nv::unique_handle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                 sizeof(fit_probe::report),
-                                                 fit_probe::mapping_name(self).c_str()));
-  fit_probe::unique_view view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0,
-                                             sizeof(fit_probe::report))
-                           : nullptr);
-  if (!view) throw command_failed(L"no shared memory for the probe");
-  auto* report = static_cast<fit_probe::report*>(view.get());
-  report->state = fit_probe::kAsked;
-
-  const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
-  unique_hook hook(::SetWindowsHookExW(WH_CALLWNDPROC, hook_procedure, library.get(), thread));
-  if (!hook) throw command_failed(L"SetWindowsHookExW failed with " + std::to_wstring(::GetLastError()));
-  DWORD_PTR ignored = 0;
-  ::SendMessageTimeoutW(window, ::RegisterWindowMessageW(fit_probe::kMessageName), self, 0,
-                        SMTO_BLOCK, 10000, &ignored);
-  if (::InterlockedCompareExchange(&report->state, 0, 0) != fit_probe::kWritten)
-    throw command_failed(L"the probe did not answer");
-
-  int misfits = 0;
-  for (int i = 0; i < report->count; ++i) {
-    const fit_probe::measurement& m = report->items[i];
-    const bool fits = fit_probe::fits(m);
-    misfits += fits ? 0 : 1;
-    print(fits ? "fit" : "misfit",
-          std::to_wstring(m.id) + L" " + fit_probe::kind_name(m.kind) + L" needs " +
-              std::to_wstring(m.needed.cx) + L"x" + std::to_wstring(m.needed.cy) + L", has " +
-              std::to_wstring(m.available.cx) + L"x" + std::to_wstring(m.available.cy) + L": " +
-              m.text);
-  }
-  if (report->seen > report->count)
-    throw command_failed(std::to_wstring(report->seen) + L" text controls, more than the probe holds");
-  if (misfits > 0)
-    throw command_failed(std::to_wstring(misfits) + L" of " + std::to_wstring(report->count) +
-                         L" texts do not fit");
-}
-
 struct process_windows {
   DWORD process_id;
   std::vector<HWND>* shown;
@@ -542,7 +451,10 @@ class robot {
       dump();
     } else if (verb == L"fit-check") {
       if (!::IsWindow(window_)) throw command_failed(L"no current window");
-      fit_check(window_);
+      probe_commands::fit_check(window_);
+    } else if (verb == L"picture-check") {
+      if (!::IsWindow(window_)) throw command_failed(L"no current window");
+      probe_commands::picture_check(window_);
     } else if (verb == L"sys-command") {
       if (!::IsWindow(window_) || !::PostMessageW(window_, WM_SYSCOMMAND, number(arg(1)), 0))
         throw command_failed(L"no current window for the command");
@@ -596,9 +508,22 @@ class robot {
   HWND window_ = nullptr;
 };
 
+// Window rectangles and screen pixels as the screen has them, whatever the display's scale: the
+// robot is DPI aware itself, per monitor where Windows knows that (version 2), else system-wide.
+void become_dpi_aware() {
+  using set_context = BOOL(WINAPI*)(HANDLE);
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  const auto set = user32 ? reinterpret_cast<set_context>(reinterpret_cast<void*>(
+                                ::GetProcAddress(user32, "SetProcessDpiAwarenessContext")))
+                          : nullptr;
+  const auto per_monitor_v2 = reinterpret_cast<HANDLE>(-4);  // DPI_AWARENESS_CONTEXT_...
+  if (!set || !set(per_monitor_v2)) ::SetProcessDPIAware();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  become_dpi_aware();
   std::vector<std::vector<std::wstring>> commands(1);
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--") == 0)
