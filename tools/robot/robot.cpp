@@ -65,307 +65,38 @@
 // when every command passed, 1 when one failed
 // (its reason printed as "FAIL ..."), 2 for a command line that cannot be understood.
 #include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "nv/com_ptr.h"
-#include "nv/unique_handle.h"
-#include "nv/utf8.h"
+#include "tools/robot/machine_commands.h"
 #include "tools/robot/probe_commands.h"
 #include "tools/robot/robot_output.h"
-#include "ui/gdi.h"
+#include "tools/robot/screen_capture.h"
+#include "tools/robot/window_search.h"
 
 namespace {
 
 constexpr DWORD kDefaultTimeoutMs = 10000;
-constexpr int kMessageBoxTextId = 0xFFFF;
-
-using ui::unique_gdi_object;
-using ui::unique_memory_dc;
-
-struct resource_update_traits {
-  using type = HANDLE;
-  static HANDLE normalize(HANDLE h) noexcept { return h; }
-  // Reached only when an update was begun and not committed: its changes are discarded.
-  static void close(HANDLE h) noexcept { ::EndUpdateResourceW(h, TRUE); }
-};
-using unique_resource_update = nv::unique_resource<resource_update_traits>;
 
 using robot_output::command_failed;
 using robot_output::print;
+using namespace robot_windows;
+using namespace screen_capture;
+using namespace machine_commands;
 
 class bad_command_line {};
-
-std::wstring window_text(HWND window) {
-  DWORD_PTR length = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
-    throw command_failed(L"the window does not answer WM_GETTEXTLENGTH");
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, 5000, &copied))
-    throw command_failed(L"the window does not answer WM_GETTEXT");
-  text.resize(copied);
-  return text;
-}
-
-std::wstring class_name(HWND window) {
-  wchar_t name[256] = {};
-  ::GetClassNameW(window, name, 256);
-  return name;
-}
-
-bool is_message_box(HWND window) {
-  return class_name(window) == L"#32770" && ::GetDlgItem(window, kMessageBoxTextId) != nullptr;
-}
-
-BOOL CALLBACK collect_window(HWND window, LPARAM context) {
-  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
-  return TRUE;
-}
-
-std::vector<HWND> top_level_windows() {
-  std::vector<HWND> windows;
-  ::EnumWindows(collect_window, reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
-// Every descendant of `parent`, in the order EnumChildWindows reports them.
-std::vector<HWND> child_windows(HWND parent) {
-  std::vector<HWND> windows;
-  ::EnumChildWindows(parent, collect_window, reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
-// Calls `probe` every 20 ms until it gives a value or `timeout_ms` has passed.
-template <class Probe>
-auto poll(DWORD timeout_ms, Probe probe) -> decltype(probe()) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (auto found = probe()) return found;
-    if (std::chrono::steady_clock::now() >= deadline) return {};
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-std::optional<HWND> find_window(const std::wstring& title_part) {
-  for (HWND window : top_level_windows()) {
-    if (!::IsWindowVisible(window) || is_message_box(window)) continue;
-    if (window_text(window).find(title_part) != std::wstring::npos) return window;
-  }
-  return std::nullopt;
-}
-
-std::optional<HWND> find_box(const std::wstring& text_part) {
-  for (HWND window : top_level_windows()) {
-    if (!::IsWindowVisible(window) || !is_message_box(window)) continue;
-    if (window_text(::GetDlgItem(window, kMessageBoxTextId)).find(text_part) != std::wstring::npos)
-      return window;
-  }
-  return std::nullopt;
-}
-
-// The visible top-level windows, for a failure that found none of the right one: each as
-// <class> "<title>" (a message box with its text), "none" when nothing is shown.
-std::wstring shown_windows() {
-  std::wstring list;
-  for (HWND window : top_level_windows()) {
-    if (!::IsWindowVisible(window)) continue;
-    std::wstring text;
-    try {
-      text = window_text(is_message_box(window) ? ::GetDlgItem(window, kMessageBoxTextId) : window);
-    } catch (const command_failed&) {
-      text = L"(no answer)";
-    }
-    list += (list.empty() ? L"" : L", ") + class_name(window) + L" \"" + text.substr(0, 60) + L"\"";
-  }
-  return list.empty() ? L"none" : list;
-}
 
 DWORD number(const std::wstring& text) {
   wchar_t* end = nullptr;
   const unsigned long value = std::wcstoul(text.c_str(), &end, 0);
   if (text.empty() || *end != L'\0') throw bad_command_line();
   return static_cast<DWORD>(value);
-}
-
-// Writes the pixels of `area` (screen coordinates) into a 24-bit bottom-up BMP file.
-// The pixels of a screen area as a bottom-up 24-bit DIB, rows padded to four bytes.
-struct screen_picture {
-  BITMAPINFOHEADER header{};
-  std::vector<char> bits;
-};
-
-screen_picture capture_screen_area(const RECT& area) {
-  const int width = area.right - area.left;
-  const int height = area.bottom - area.top;
-  if (width <= 0 || height <= 0) throw command_failed(L"the window has no area");
-  ui::window_dc screen(nullptr);
-  unique_memory_dc memory(::CreateCompatibleDC(screen.get()));
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  unique_gdi_object bitmap(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!screen || !memory || !bitmap) throw command_failed(L"no device context for the picture");
-  {
-    ui::selected_object selected(memory.get(), bitmap.get());
-    if (!::BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY))
-      throw command_failed(L"BitBlt from the screen failed");
-    ::GdiFlush();
-  }
-  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-  info.bmiHeader.biSizeImage = stride * static_cast<DWORD>(height);
-  const auto* first = static_cast<const char*>(bits);
-  return {info.bmiHeader, std::vector<char>(first, first + info.bmiHeader.biSizeImage)};
-}
-
-void save_bmp(const screen_picture& picture, const std::wstring& file) {
-  BITMAPFILEHEADER header{};
-  header.bfType = 0x4D42;
-  header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-  header.bfSize = header.bfOffBits + static_cast<DWORD>(picture.bits.size());
-  std::ofstream out(std::filesystem::path(file), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(&picture.header), sizeof picture.header);
-  out.write(picture.bits.data(), static_cast<std::streamsize>(picture.bits.size()));
-  if (!out) throw command_failed(L"cannot write " + file);
-}
-
-// The window as it shows once it has painted: its thread has answered a message, everything is
-// repainted, and two captures a moment apart agree (at most a few seconds of waiting).
-screen_picture painted_window(HWND window) {
-  DWORD_PTR ignored = 0;
-  ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &ignored);
-  ::RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-  ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &ignored);
-  RECT area{};
-  ::GetWindowRect(window, &area);
-  screen_picture last = capture_screen_area(area);
-  for (int attempt = 0; attempt < 30; ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    screen_picture next = capture_screen_area(area);
-    if (next.bits == last.bits) return next;
-    last = std::move(next);
-  }
-  return last;
-}
-
-void print_link_target(const std::wstring& link) {
-  nv::com_apartment apartment;
-  if (!apartment.entered()) throw command_failed(L"CoInitialize failed");
-  nv::com_ptr<IShellLinkW> shell_link;
-  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                shell_link.put_void())))
-    throw command_failed(L"no shell link object");
-  nv::com_ptr<IPersistFile> persist;
-  if (FAILED(shell_link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
-      FAILED(persist->Load(link.c_str(), STGM_READ)))
-    throw command_failed(L"cannot load " + link);
-  wchar_t path[MAX_PATH] = {};
-  wchar_t arguments[MAX_PATH] = {};
-  wchar_t folder[MAX_PATH] = {};
-  shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
-  shell_link->GetArguments(arguments, MAX_PATH);
-  shell_link->GetWorkingDirectory(folder, MAX_PATH);
-  print("link-target", path);
-  print("link-arguments", arguments);
-  print("link-folder", folder);
-}
-
-// A resource type or name: a number when the text is one, else the text itself.
-LPCWSTR resource_id(const std::wstring& text) {
-  wchar_t* end = nullptr;
-  const unsigned long value = std::wcstoul(text.c_str(), &end, 10);
-  if (!text.empty() && *end == L'\0' && value <= 0xFFFF) return MAKEINTRESOURCEW(value);
-  return text.c_str();
-}
-
-void set_resource(const std::wstring& exe, const std::wstring& type, const std::wstring& name,
-                  const std::wstring& file) {
-  std::ifstream in(std::filesystem::path(file), std::ios::binary);
-  if (!in) throw command_failed(L"cannot read " + file);
-  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unique_resource_update update(::BeginUpdateResourceW(exe.c_str(), FALSE));
-  if (!update) throw command_failed(L"BeginUpdateResourceW failed for " + exe);
-  if (!::UpdateResourceW(update.get(), resource_id(type), resource_id(name),
-                         MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), data.data(),
-                         static_cast<DWORD>(data.size())))
-    throw command_failed(L"UpdateResourceW failed");
-  if (!::EndUpdateResourceW(update.release(), FALSE))
-    throw command_failed(L"EndUpdateResourceW failed");
-}
-
-struct process_windows {
-  DWORD process_id;
-  std::vector<HWND>* shown;
-};
-
-BOOL CALLBACK collect_shown_window(HWND window, LPARAM context) {
-  auto* search = reinterpret_cast<process_windows*>(context);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  if (owner == search->process_id && ::IsWindowVisible(window)) search->shown->push_back(window);
-  return TRUE;
-}
-
-// Runs `command_line` to its end (at most `timeout_ms`) while polling for visible top-level
-// windows of its process; prints the exit code and every window seen.
-void run_unseen(const std::wstring& command_line, DWORD timeout_ms) {
-  std::wstring writable = command_line;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-    throw command_failed(L"CreateProcessW failed with " + std::to_wstring(::GetLastError()));
-  nv::unique_handle process(info.hProcess);
-  nv::unique_handle thread(info.hThread);
-
-  std::vector<HWND> seen;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  bool ended = false;
-  while (!ended) {
-    ended = ::WaitForSingleObject(process.get(), 5) == WAIT_OBJECT_0;
-    std::vector<HWND> shown;
-    process_windows search{info.dwProcessId, &shown};
-    ::EnumWindows(collect_shown_window, reinterpret_cast<LPARAM>(&search));
-    for (HWND window : shown) {
-      if (std::find(seen.begin(), seen.end(), window) != seen.end()) continue;
-      seen.push_back(window);
-      // The caption as the system keeps it: the window may be gone, or its thread busy.
-      wchar_t title[256] = {};
-      ::GetWindowTextW(window, title, 256);
-      print("seen", class_name(window) + L" \"" + title + L"\"");
-    }
-    if (!ended && std::chrono::steady_clock::now() >= deadline) {
-      ::TerminateProcess(process.get(), 1);
-      throw command_failed(L"the program did not end in time");
-    }
-  }
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.get(), &code);
-  print("exit-code", std::to_wstring(static_cast<int>(code)));
-  if (!seen.empty()) throw command_failed(std::to_wstring(seen.size()) + L" window(s) shown");
 }
 
 class robot {
