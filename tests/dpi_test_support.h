@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include "ui/dialog.h"
 #include "ui/gdi.h"
 
 namespace nv_testing {
@@ -68,5 +71,25 @@ inline constexpr scale_sizes kScaleSizes[] = {
     {168, {152, 299}, {31, 21}, 56}, {192, {174, 342}, {36, 24}, 64},
     {96, {87, 171}, {18, 12}, 32},
 };
+
+// After move_to_scale: `window` took the `suggested` rectangle (growing downwards only, where its
+// picture needs the room), its `picture` control shows the side picture drawn for `scale` at the
+// control's own size and above `separator_top`, and its large icon is the scale's.
+inline void expect_rescaled_window(HWND window, const RECT& suggested, HWND picture,
+                                   const scale_sizes& scale, LONG separator_top) {
+  const RECT now = window_rect(window);
+  EXPECT_EQ(now.left, suggested.left);
+  EXPECT_EQ(now.top, suggested.top);
+  EXPECT_EQ(now.right, suggested.right);
+  EXPECT_GE(now.bottom, suggested.bottom);
+  const SIZE shown = shown_bitmap(picture);
+  EXPECT_EQ(shown.cx, scale.side.cx);
+  EXPECT_EQ(shown.cy, scale.side.cy);
+  const RECT place = ui::window_ref(picture).rect_in_parent();
+  EXPECT_EQ(size_of(place).cx, shown.cx) << "the control is as large as its picture";
+  EXPECT_EQ(size_of(place).cy, shown.cy);
+  EXPECT_LE(place.bottom, separator_top);
+  EXPECT_EQ(large_icon_edge(window), scale.large_icon);
+}
 
 }  // namespace nv_testing

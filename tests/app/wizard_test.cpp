@@ -469,22 +469,10 @@ TEST_F(WizardFrameTest, AnotherScaleSwapsThePicturesAndRescalesThePages) {
     for (const nv_testing::scale_sizes& scale : nv_testing::kScaleSizes) {
       SCOPED_TRACE(scale.dpi);
       const RECT suggested = nv_testing::move_to_scale(f.hwnd(), scale.dpi);
-      const RECT now = nv_testing::window_rect(f.hwnd());
-      EXPECT_EQ(now.left, suggested.left);
-      EXPECT_EQ(now.top, suggested.top);
-      EXPECT_EQ(now.right, suggested.right);
-      EXPECT_GE(now.bottom, suggested.bottom);
-
-      const SIZE shown = nv_testing::shown_bitmap(picture);
-      EXPECT_EQ(shown.cx, scale.side.cx);
-      EXPECT_EQ(shown.cy, scale.side.cy);
-      const RECT place = rectOf(picture);
-      EXPECT_EQ(place.right - place.left, shown.cx) << "the control is as large as its picture";
-      EXPECT_EQ(place.bottom - place.top, shown.cy);
-      EXPECT_LE(place.bottom, rectOf(f.item(IDC_SEPARATOR)).top);
-      EXPECT_EQ(rectOf(f.item(IDC_LEFT_PANEL)).bottom, rectOf(f.item(IDC_SEPARATOR)).top);
-      EXPECT_EQ(rectOf(f.standIns[0].hwnd()).bottom, rectOf(f.item(IDC_SEPARATOR)).top);
-      EXPECT_EQ(nv_testing::large_icon_edge(f.hwnd()), scale.large_icon);
+      const RECT separator = rectOf(f.item(IDC_SEPARATOR));
+      nv_testing::expect_rescaled_window(f.hwnd(), suggested, picture, scale, separator.top);
+      EXPECT_EQ(rectOf(f.item(IDC_LEFT_PANEL)).bottom, separator.top);
+      EXPECT_EQ(rectOf(f.standIns[0].hwnd()).bottom, separator.top);
       for (const StandInPage& page : f.standIns) EXPECT_EQ(page.rescaledTo, scale.dpi);
     }
     return true;

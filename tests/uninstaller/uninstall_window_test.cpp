@@ -55,20 +55,11 @@ TEST(UninstallWindow, AnotherScaleSwapsThePicturesAndKeepsThemAboveTheSeparator)
     for (const nv_testing::scale_sizes& scale : nv_testing::kScaleSizes) {
       SCOPED_TRACE(scale.dpi);
       const RECT suggested = nv_testing::move_to_scale(w.hwnd(), scale.dpi);
-      const RECT now = nv_testing::window_rect(w.hwnd());
-      EXPECT_EQ(now.left, suggested.left);
-      EXPECT_EQ(now.right, suggested.right);
-      EXPECT_GE(now.bottom, suggested.bottom);
-      const SIZE shown = nv_testing::shown_bitmap(picture);
-      EXPECT_EQ(shown.cx, scale.side.cx);
-      EXPECT_EQ(shown.cy, scale.side.cy);
-      const RECT place = ui::window_ref(picture).rect_in_parent();
-      EXPECT_EQ(place.bottom - place.top, shown.cy) << "the control is as large as its picture";
       const RECT separator = w.rectOf(IDC_SEPARATOR);
-      EXPECT_LE(place.bottom, separator.top);
+      nv_testing::expect_rescaled_window(w.hwnd(), suggested, picture, scale, separator.top);
       EXPECT_EQ(w.rectOf(IDC_LEFT_PANEL).bottom, separator.top);
+      const RECT now = nv_testing::window_rect(w.hwnd());
       EXPECT_LT(w.rectOf(IDOK).top, now.bottom - now.top) << "the buttons stay inside";
-      EXPECT_EQ(nv_testing::large_icon_edge(w.hwnd()), scale.large_icon);
     }
   });
   EXPECT_EQ(window.DoModal(), 99);
