@@ -1,4 +1,5 @@
 #include "nv/advapi32.h"
+#include "nv/dll_search.h"
 
 #include <array>
 
@@ -47,8 +48,7 @@ HMODULE module_handle() noexcept {
   if (b.module_hidden) return nullptr;
   if (!b.module) {
     HMODULE m = ::GetModuleHandleW(L"advapi32.dll");
-    if (!m) m = ::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    if (!m) m = ::LoadLibraryExW(L"advapi32.dll", nullptr, 0);
+    if (!m) m = load_system_library(L"advapi32.dll");
     b.module = m;  // kept for the life of the process; never freed
   }
   return b.module;

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "nv/command_line.h"
+#include "nv/dll_search.h"
 #include "nv/fatal_error.h"
 #include "nv/instance_tracking.h"
 #include "nv/known_folders.h"
@@ -32,7 +33,6 @@ constexpr DWORD kCommonControlClasses = 0xC0FF;  // ICC_WIN95_CLASSES | ICC_STAN
 constexpr UINT kInitializationErrorType = MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND;  // 0x12010
 constexpr int kInitializationExit = -11;
 constexpr int kLocaleNameLength = 85;  // LOCALE_NAME_MAX_LENGTH
-constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
 
 details::startup_ops& ops_slot() {
   static details::startup_ops ops;
@@ -139,8 +139,7 @@ common_controls_info read_common_controls() {
   HMODULE module = ::GetModuleHandleW(L"Comctl32.dll");
   unique_module loaded_here;
   if (!module) {
-    loaded_here.reset(::LoadLibraryExW(L"Comctl32.dll", nullptr, kSearchDefaultDirs));
-    if (!loaded_here) loaded_here.reset(::LoadLibraryExW(L"Comctl32.dll", nullptr, 0));
+    loaded_here.reset(load_system_library(L"Comctl32.dll"));
     module = loaded_here.get();
   }
   if (!module) return info;

@@ -15,10 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include "nv/dll_search.h"
 #include "nv/instance_tracking.h"
 #include "nv/processor_check.h"
 #include "nv/ui_hooks.h"
 #include "nv/unique_handle.h"
+#include "nv/unique_module.h"
 #include "nv/version_info.h"
 
 namespace {
@@ -464,6 +466,25 @@ TEST_F(StartupProbe, UnattendedRunFailsWithTheSameExitCodeAndNoBox) {
     if (box) ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(probe.exit_code(), c.exit_code);
   }
+}
+
+// The system libraries the support library loads itself (advapi32, the common controls) come from
+// the system folder: a DLL of that name beside the program, where a user may have put it, is
+// never taken, whatever search order the process has.
+TEST(SystemLibrary, ComesFromTheSystemFolderNeverFromBesideTheProgram) {
+  // Asked first: a module of the same name already loaded would be answered by its name.
+  EXPECT_EQ(nv::unique_module(nv::load_system_library(L"nv_planted_probe.dll")).get(), nullptr);
+  const nv::unique_module beside(::LoadLibraryExW(L"nv_planted_probe.dll", nullptr, 0));
+  ASSERT_TRUE(beside) << "the planted DLL lies beside the test and a load by name finds it";
+
+  const nv::unique_module system(nv::load_system_library(L"advapi32.dll"));
+  ASSERT_TRUE(system);
+  wchar_t folder[MAX_PATH] = {}, path[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemDirectoryW(folder, MAX_PATH), 0u);
+  ASSERT_NE(::GetModuleFileNameW(system.get(), path, MAX_PATH), 0u);
+  EXPECT_EQ(::CompareStringOrdinal(path, static_cast<int>(wcslen(folder)), folder, -1, TRUE),
+            CSTR_EQUAL)
+      << path;
 }
 
 }  // namespace
