@@ -30,9 +30,14 @@ void pickLanguage(CDlgStart& page, LanguageId language) {
                  reinterpret_cast<LPARAM>(page.languageCombo.hwnd()));
 }
 
+// The combo box inside the Start page's language list, whose drop-down the page sizes.
+HWND comboControl(CDlgStart& page) {
+  return reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+}
+
 // The width of the widest language name in the Start page's font.
 LONG widestName(CDlgStart& page) {
-  HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+  HWND combo = comboControl(page);
   ui::window_dc dc(combo);
   ui::selected_object font(
       dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(page.hwnd(), WM_GETFONT, 0, 0)));
@@ -85,7 +90,7 @@ TEST_F(WizardPagesTest, LanguageListHoldsTheProductLanguagesInOrderWithFlagsAndI
 TEST_F(WizardPagesTest, DropDownIsAsWideAsTheWidestNamePlusThirtyPixels) {
   CDlgStart page;
   ASSERT_TRUE(page.Create(host.hwnd));
-  HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+  HWND combo = comboControl(page);
   ASSERT_NE(combo, nullptr);
   const LONG widest = widestName(page);
   ASSERT_GT(widest, 0);
@@ -104,7 +109,7 @@ TEST_F(WizardPagesTest, DropDownIsAsWideAsTheWidestNamePlusThirtyPixels) {
 TEST_F(WizardPagesTest, FlagsAndDropDownFollowTheDisplayScale) {
   CDlgStart page;
   ASSERT_TRUE(page.Create(host.hwnd));
-  HWND combo = reinterpret_cast<HWND>(page.languageCombo.send(CBEM_GETCOMBOCONTROL));
+  HWND combo = comboControl(page);
   ASSERT_NE(combo, nullptr);
   const LONG widest = widestName(page);
   std::map<UINT, int> margin = {{96, 30}, {120, 38}, {144, 45}, {168, 53}, {192, 60}};
